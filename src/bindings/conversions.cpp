@@ -1,0 +1,83 @@
+#include "bindings/conversions.hpp"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+
+namespace py = pybind11;
+
+namespace vemo::bindings {
+
+namespace {
+
+// NumPy type numbers of the seven element types a matrix can hold.
+enum NumpyType { kByte = 1, kUByte = 2, kShort = 3, kUShort = 4, kInt = 5, kFloat = 11, kDouble = 12 };
+
+int depthOfDtype(const py::dtype& dtype) {
+  if (dtype.byteorder() == '>') return -1;  // non-native byte order on the little-endian hosts
+  switch (dtype.num()) {
+    case kUByte: return CV_8U;
+    case kByte: return CV_8S;
+    case kUShort: return CV_16U;
+    case kShort: return CV_16S;
+    case kInt: return CV_32S;
+    case kFloat: return CV_32F;
+    case kDouble: return CV_64F;
+    default: return -1;
+  }
+}
+
+py::dtype dtypeOfDepth(int depth) {
+  switch (depth) {
+    case CV_8U: return py::dtype::of<std::uint8_t>();
+    case CV_8S: return py::dtype::of<std::int8_t>();
+    case CV_16U: return py::dtype::of<std::uint16_t>();
+    case CV_16S: return py::dtype::of<std::int16_t>();
+    case CV_32S: return py::dtype::of<std::int32_t>();
+    case CV_32F: return py::dtype::of<float>();
+    case CV_64F: return py::dtype::of<double>();
+    default: throw std::runtime_error("vemo: unsupported cv::Mat depth for numpy conversion");
+  }
+}
+
+bool fitsInInt(py::ssize_t extent) { return extent >= 0 && extent <= INT_MAX; }
+
+}  // namespace
+
+std::optional<cv::Mat> matFromPython(py::handle source) {
+  if (!source || source.is_none()) return std::nullopt;
+  py::array array = py::array::ensure(source, py::array::c_style);
+  if (!array) return std::nullopt;
+
+  const int depth = depthOfDtype(array.dtype());
+  if (depth < 0) return std::nullopt;
+
+  const py::ssize_t ndim = array.ndim();
+  if (ndim < 1 || ndim > 3) return std::nullopt;
+  const py::ssize_t rows = array.shape(0);
+  const py::ssize_t cols = ndim >= 2 ? array.shape(1) : 1;
+  const py::ssize_t channels = ndim == 3 ? array.shape(2) : 1;
+  if (channels < 1 || channels > 4 || !fitsInInt(rows) || !fitsInInt(cols)) return std::nullopt;
+
+  const int type = CV_MAKETYPE(depth, static_cast<int>(channels));
+  if (rows == 0 || cols == 0) return cv::Mat(static_cast<int>(rows), static_cast<int>(cols), type);
+  // The header only borrows NumPy's buffer for the duration of the copy.
+  cv::Mat borrowed(static_cast<int>(rows), static_cast<int>(cols), type, const_cast<void*>(array.data()));
+  return borrowed.clone();
+}
+
+py::array matToPython(const cv::Mat& matrix) {
+  if (matrix.empty()) return py::array(py::dtype::of<double>(), std::vector<py::ssize_t>{0, 0});
+
+  const cv::Mat continuous = matrix.isContinuous() ? matrix : matrix.clone();
+  py::dtype dtype = dtypeOfDepth(continuous.depth());
+  std::vector<py::ssize_t> shape{continuous.rows, continuous.cols};
+  if (continuous.channels() > 1) shape.push_back(continuous.channels());
+
+  py::array array(dtype, shape);
+  std::memcpy(array.mutable_data(), continuous.data, continuous.total() * continuous.elemSize());
+  return array;
+}
+
+}  // namespace vemo::bindings

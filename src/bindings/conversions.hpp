@@ -1,0 +1,70 @@
+#pragma once
+
+// Value conversions shared by every binding: numpy.ndarray <-> cv::Mat (always a deep
+// copy, so the library never shares memory with the caller's arrays) and cv::Size <->
+// (width, height). Paths, optionals, variants and containers use pybind11's own casters,
+// which is why those headers are included here.
+
+#include <opencv2/core.hpp>
+#include <optional>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+namespace vemo::bindings {
+
+// Copy of the array as a matrix, or std::nullopt when the object is not an array of a
+// supported dtype (uint8, int8, uint16, int16, int32, float32, float64) with 1 to 3
+// dimensions and at most 4 channels. (n,) becomes n x 1; (r, c, k) becomes r x c with k
+// channels.
+std::optional<cv::Mat> matFromPython(pybind11::handle source);
+
+// New C-contiguous array holding a copy of the matrix: (rows, cols) for one channel,
+// (rows, cols, channels) otherwise, float64 (0, 0) for an empty matrix. Throws
+// std::runtime_error for a depth NumPy has no counterpart for (half floats).
+pybind11::array matToPython(const cv::Mat& matrix);
+
+}  // namespace vemo::bindings
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<cv::Mat> {
+  PYBIND11_TYPE_CASTER(cv::Mat, io_name("numpy.typing.ArrayLike", "numpy.ndarray"));
+
+  bool load(handle source, bool /*convert*/) {
+    std::optional<cv::Mat> matrix = vemo::bindings::matFromPython(source);
+    if (!matrix) return false;
+    value = std::move(*matrix);
+    return true;
+  }
+
+  static handle cast(const cv::Mat& matrix, return_value_policy /*policy*/, handle /*parent*/) {
+    return vemo::bindings::matToPython(matrix).release();
+  }
+};
+
+template <>
+struct type_caster<cv::Size> {
+  PYBIND11_TYPE_CASTER(cv::Size, io_name("collections.abc.Sequence[int]", "tuple[int, int]"));
+
+  bool load(handle source, bool convert) {
+    if (!isinstance<sequence>(source) || isinstance<str>(source) || isinstance<bytes>(source)) {
+      return false;
+    }
+    auto items = reinterpret_borrow<sequence>(source);
+    if (items.size() != 2) return false;
+    make_caster<int> width, height;
+    if (!width.load(items[0], convert) || !height.load(items[1], convert)) return false;
+    value = cv::Size(cast_op<int>(width), cast_op<int>(height));
+    return true;
+  }
+
+  static handle cast(const cv::Size& size, return_value_policy /*policy*/, handle /*parent*/) {
+    return make_tuple(size.width, size.height).release();
+  }
+};
+
+}  // namespace pybind11::detail

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+// One registration routine per group of the module; module.cpp calls them in the
+// module's published order.
+namespace vemo::bindings {
+
+void registerTf(pybind11::module_& tf);
+void registerIntrinsic(pybind11::module_& module);
+
+}  // namespace vemo::bindings

@@ -1,0 +1,100 @@
+#include "vemo/core/tf.hpp"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace vemo::tf {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+double toRadians(double degrees) { return kPi * degrees / 180.0; }
+double toDegrees(double radians) { return radians * 180.0 / kPi; }
+
+}  // namespace
+
+cv::Mat poseToTransformationMatrix(const std::vector<double>& pose_xyzrpy_deg) {
+  if (pose_xyzrpy_deg.size() != 6) {
+    throw std::invalid_argument("poseToTransformationMatrix: expected 6 elements [x,y,z,rx,ry,rz]");
+  }
+  const double rx = toRadians(pose_xyzrpy_deg[3]);
+  const double ry = toRadians(pose_xyzrpy_deg[4]);
+  const double rz = toRadians(pose_xyzrpy_deg[5]);
+  const double cx = std::cos(rx), sx = std::sin(rx);
+  const double cy = std::cos(ry), sy = std::sin(ry);
+  const double cz = std::cos(rz), sz = std::sin(rz);
+
+  cv::Mat transform = cv::Mat::eye(4, 4, CV_64F);
+  auto T = [&](int r, int c) -> double& { return transform.at<double>(r, c); };
+  T(0, 0) = cy * cz;
+  T(0, 1) = sy * sx * cz - cx * sz;
+  T(0, 2) = sy * cx * cz + sx * sz;
+  T(1, 0) = cy * sz;
+  T(1, 1) = sy * sx * sz + cx * cz;
+  T(1, 2) = sy * cx * sz - sx * cz;
+  T(2, 0) = -sy;
+  T(2, 1) = sx * cy;
+  T(2, 2) = cx * cy;
+  T(0, 3) = pose_xyzrpy_deg[0];
+  T(1, 3) = pose_xyzrpy_deg[1];
+  T(2, 3) = pose_xyzrpy_deg[2];
+  return transform;
+}
+
+std::vector<double> transformationMatrixToPose(const cv::Mat& transformation) {
+  if (transformation.rows != 4 || transformation.cols != 4 || transformation.channels() != 1) {
+    throw std::invalid_argument("transformationMatrixToPose: expected a 4x4 matrix");
+  }
+  cv::Mat m;
+  transformation.convertTo(m, CV_64F);
+  auto M = [&](int r, int c) { return m.at<double>(r, c); };
+
+  double rx = 0.0, ry = 0.0, rz = 0.0;
+  const double r20 = M(2, 0);
+  if (r20 > 1.0) {
+    ry = -kPi / 2.0;
+    rz = std::atan2(-M(0, 1), M(1, 1));
+  } else {
+    ry = r20 < -1.0 ? std::asin(1.0) : std::asin(-r20);
+    if (std::abs(std::cos(ry)) > 1e-9) {
+      rx = std::atan2(M(2, 1), M(2, 2));
+      rz = std::atan2(M(1, 0), M(0, 0));
+    } else {
+      rz = std::atan2(-M(0, 1), M(1, 1));
+    }
+  }
+  return {M(0, 3), M(1, 3), M(2, 3), toDegrees(rx), toDegrees(ry), toDegrees(rz)};
+}
+
+cv::Mat averagePose(const std::vector<cv::Mat>& poses) {
+  if (poses.empty()) throw std::invalid_argument("averagePose: poses must be non-empty");
+
+  cv::Mat rotation_sum = cv::Mat::zeros(3, 3, CV_64F);
+  cv::Mat translation_sum = cv::Mat::zeros(3, 1, CV_64F);
+  for (const cv::Mat& pose : poses) {
+    if (pose.rows < 3 || pose.cols < 4 || pose.channels() != 1) {
+      throw std::invalid_argument("averagePose: expected 4x4 matrices");
+    }
+    cv::Mat m;
+    pose.convertTo(m, CV_64F);
+    rotation_sum += m(cv::Rect(0, 0, 3, 3));
+    translation_sum += m(cv::Rect(3, 0, 1, 3));
+  }
+
+  cv::Mat w, u, vt;
+  cv::SVD::compute(rotation_sum, w, u, vt, cv::SVD::FULL_UV);
+  cv::Mat rotation = u * vt;
+  if (cv::determinant(rotation) < 0) {
+    vt.row(2) *= -1.0;
+    rotation = u * vt;
+  }
+
+  cv::Mat mean = cv::Mat::eye(4, 4, CV_64F);
+  rotation.copyTo(mean(cv::Rect(0, 0, 3, 3)));
+  cv::Mat mean_translation = translation_sum * (1.0 / static_cast<double>(poses.size()));
+  mean_translation.copyTo(mean(cv::Rect(3, 0, 1, 3)));
+  return mean;
+}
+
+}  // namespace vemo::tf

@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <sstream>
+
+#include "vemo/core/logging.hpp"
+
+namespace {
+
+// Captures what one call writes to std::cerr and std::cout.
+struct CapturedStreams {
+  std::string err, out;
+};
+
+CapturedStreams capture(vemo::logging::Level level, const std::string& message) {
+  std::ostringstream err, out;
+  std::streambuf* old_err = std::cerr.rdbuf(err.rdbuf());
+  std::streambuf* old_out = std::cout.rdbuf(out.rdbuf());
+  vemo::logging::log(level, message);
+  std::cerr.rdbuf(old_err);
+  std::cout.rdbuf(old_out);
+  return {err.str(), out.str()};
+}
+
+}  // namespace
+
+TEST(Logging, WritesOneTaggedLinePerLevelToStandardErrorOnly) {
+  using vemo::logging::Level;
+  EXPECT_EQ(capture(Level::Debug, "a").err, "[vemo][DEBUG] a\n");
+  EXPECT_EQ(capture(Level::Info, "b c").err, "[vemo][INFO] b c\n");
+  EXPECT_EQ(capture(Level::Warning, "abc").err, "[vemo][WARNING] abc\n");
+  EXPECT_EQ(capture(Level::Error, "x").err, "[vemo][ERROR] x\n");
+  EXPECT_EQ(capture(Level::Success, "y").err, "[vemo][SUCCESS] y\n");
+  EXPECT_EQ(capture(Level::Warning, "abc").out, "");
+}
+
+TEST(Logging, OutOfRangeLevelPrintsInfoAndMessagesAreNotAltered) {
+  using vemo::logging::Level;
+  EXPECT_EQ(capture(static_cast<Level>(7), "z").err, "[vemo][INFO] z\n");
+  EXPECT_EQ(capture(static_cast<Level>(-1), "z").err, "[vemo][INFO] z\n");
+  EXPECT_EQ(capture(Level::Info, "").err, "[vemo][INFO] \n");
+  EXPECT_EQ(capture(Level::Error, "two\nlines").err, "[vemo][ERROR] two\nlines\n");
+}

@@ -1,0 +1,29 @@
+// Exposes the value conversions on their own so that the Python tests can check them
+// without going through any library operation.
+#include <pybind11/pybind11.h>
+
+#include "bindings/conversions.hpp"
+
+namespace py = pybind11;
+
+PYBIND11_MODULE(_vemo_testing, module) {
+  module.def("echo", [](const cv::Mat& matrix) { return matrix; }, py::arg("matrix"));
+  module.def("describe", [](const cv::Mat& matrix) {
+    return py::make_tuple(matrix.rows, matrix.cols, matrix.channels(), matrix.depth(), matrix.isContinuous());
+  }, py::arg("matrix"));
+  module.def("echo_optional", [](std::optional<cv::Mat> matrix) { return matrix; }, py::arg("matrix"));
+  module.def("echo_list", [](const std::vector<cv::Mat>& matrices) { return matrices; }, py::arg("matrices"));
+  module.def("echo_size", [](const cv::Size& size) { return size; }, py::arg("size"));
+  module.def("echo_path", [](const std::filesystem::path& path) { return path; }, py::arg("path"));
+  module.def("half_float_matrix", [] { return cv::Mat(2, 2, CV_16F, cv::Scalar(0)); });
+  module.def("non_continuous_matrix", [] {
+    cv::Mat whole(4, 6, CV_32S);
+    for (int i = 0; i < 24; ++i) whole.at<int>(i / 6, i % 6) = i;
+    return cv::Mat(whole(cv::Rect(1, 1, 3, 2)));
+  });
+  module.def("fill_with_ones", [](cv::Mat matrix) {
+    // Writes into the converted argument: the caller's array must stay unchanged.
+    matrix.setTo(1);
+    return matrix;
+  }, py::arg("matrix"));
+}
