@@ -64,7 +64,10 @@ TEST(Aruco, CharucoCornersCarryNoHalfPixelShift) {
   const aruco::CharucoDetector detector = target.buildDetector();
   const std::vector<cv::Point3f> board = detector.getBoard().getChessboardCorners();
   const auto native_board = cv::aruco::CharucoBoard::create(6, 5, 0.035f, 0.026f, cv::aruco::getPredefinedDictionary(10));
-  for (const cv::Mat& camera_T_target : views::testViews(target, 0.55)) {
+  // Single views scatter by a few hundredths of a pixel either way; the shift is common to all.
+  cv::Point2d raw_offset(0, 0), offset(0, 0);
+  const std::vector<cv::Mat> poses = views::testViews(target, 0.55);
+  for (const cv::Mat& camera_T_target : poses) {
     const cv::Mat grey = renderGrey(target, camera_T_target);
     const std::vector<cv::Point2f> truth = views::projectBoardPoints(board, camera_T_target);
 
@@ -75,18 +78,18 @@ TEST(Aruco, CharucoCornersCarryNoHalfPixelShift) {
     cv::aruco::detectMarkers(grey, native_board->dictionary, marker_corners, marker_ids);
     cv::aruco::interpolateCornersCharuco(marker_corners, marker_ids, grey, native_board, raw, raw_ids);
     ASSERT_GE(raw.size(), 10u);
-    const cv::Point2d raw_offset = meanOffset(raw, raw_ids, truth);
-    EXPECT_NEAR(raw_offset.x, 0.5, 0.1);
-    EXPECT_NEAR(raw_offset.y, 0.5, 0.1);
+    raw_offset += meanOffset(raw, raw_ids, truth) / static_cast<double>(poses.size());
 
     std::vector<cv::Point2f> corners;
     std::vector<int> ids;
     detector.detectBoard(grey, corners, ids);
     ASSERT_EQ(corners.size(), raw.size());
-    const cv::Point2d offset = meanOffset(corners, ids, truth);
-    EXPECT_LT(std::abs(offset.x), 0.05);
-    EXPECT_LT(std::abs(offset.y), 0.05);
+    offset += meanOffset(corners, ids, truth) / static_cast<double>(poses.size());
   }
+  EXPECT_NEAR(raw_offset.x, 0.5, 0.05);
+  EXPECT_NEAR(raw_offset.y, 0.5, 0.05);
+  EXPECT_LT(std::abs(offset.x), 0.05);
+  EXPECT_LT(std::abs(offset.y), 0.05);
 }
 
 TEST(Aruco, DetectBoardUsesGivenMarkersOrReportsTheDetectedOnes) {

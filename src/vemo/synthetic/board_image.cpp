@@ -11,7 +11,12 @@ namespace vemo::synthetic {
 
 namespace {
 
-constexpr double kDefaultLongSidePixels = 2048.0;
+// Where no resolution puts every edge on pixel boundaries, this many pixels along the
+// sheet's longer side keep the rounding of the edges below 1/4000 of the sheet.
+constexpr double kFallbackLongSidePixels = 4096.0;
+// Any whole number of pixels per square draws a chessboard exactly; a few spare the
+// renderer's lookups from sitting on texel boundaries for a whole square.
+constexpr int kChessboardPixelsPerSquare = 8;
 constexpr double kMaxSheetPixels = 268435456.0;  // 2^28
 
 [[noreturn]] void fail(const std::string& message) { throw std::invalid_argument("boardImage: " + message); }
@@ -103,17 +108,15 @@ BoardImage arucoImage(const ArucoTarget& target, double ppm) {
                      target.marker_length / 2, ppm);
 }
 
-// The whole number of pixels per unit length nearest to `ideal` (searched from ideal / 2
-// to 2 * ideal) that satisfies `exact`, or the even number nearest to ideal if none does.
+// The smallest even number of pixels per unit length that satisfies `exact`, searched up
+// to the count that gives the sheet kFallbackLongSidePixels; that count if none does.
 template <typename Exact>
-int nearestExactPixels(double ideal, Exact exact) {
-  const int start = std::max(2, static_cast<int>(std::lround(ideal)));
-  for (int step = 0; step <= start; ++step) {
-    for (int candidate : {start - step, start + step}) {
-      if (candidate >= std::max(2, start / 2) && exact(candidate)) return candidate;
-    }
+int smallestExactPixels(double units_along_longer_side, Exact exact) {
+  const int fallback = std::max(2, static_cast<int>(std::lround(kFallbackLongSidePixels / units_along_longer_side)));
+  for (int candidate = 2; candidate <= fallback; candidate += 2) {
+    if (exact(candidate)) return candidate;
   }
-  return start + (start % 2);
+  return fallback + (fallback % 2);
 }
 
 }  // namespace
@@ -134,10 +137,7 @@ BoardImage boardImage(const Target& target, double pixels_per_metre) {
 double exactPixelsPerMetre(const Target& target) {
   checkGeometry(target, "exactPixelsPerMetre");
   if (const auto* chessboard = std::get_if<ChessboardTarget>(&target)) {
-    // Every edge is a multiple of the square: any whole number of pixels per square will do.
-    const int squares = std::max(chessboard->size.width, chessboard->size.height) + 3;
-    const int per_square = std::max(2, static_cast<int>(std::lround(kDefaultLongSidePixels / squares)));
-    return per_square / chessboard->square_size;
+    return kChessboardPixelsPerSquare / chessboard->square_size;
   }
   if (const auto* charuco = std::get_if<CharucoTarget>(&target)) {
     // Lengths as OpenCV stores them (floats); the margin is half a square, so even counts.
@@ -145,9 +145,11 @@ double exactPixelsPerMetre(const Target& target) {
     const double marker = static_cast<float>(charuco->marker_length);
     const int cells = charuco->buildDictionary().markerSize() + 2;
     const int squares = std::max(charuco->squares_x, charuco->squares_y) + 1;
-    const int per_square = nearestExactPixels(kDefaultLongSidePixels / squares, [&](int p) {
+    const int per_square = smallestExactPixels(squares, [&](int p) {
       const double marker_px = p * marker / square;
-      return p % 2 == 0 && isWhole(marker_px) && isWhole(marker_px / cells) && isWhole(p * (square - marker) / (2 * square));
+      // OpenCV truncates the marker's inset to whole pixels: it must not fall just short.
+      const double inset_px = (square - marker) / 2 * p / square;
+      return isWhole(marker_px) && isWhole(marker_px / cells) && inset_px - std::floor(inset_px) < 1e-6;
     });
     return per_square / charuco->square_length;
   }
@@ -157,8 +159,8 @@ double exactPixelsPerMetre(const Target& target) {
   const int cells = aruco.buildDictionary().markerSize() + 2;
   const int markers = std::max(aruco.board_size.width, aruco.board_size.height);
   const double sheet_in_markers = gridExtent(markers, marker, separation) / marker + 1;
-  const int per_marker = nearestExactPixels(kDefaultLongSidePixels / sheet_in_markers, [&](int p) {
-    return p % 2 == 0 && p % cells == 0 && isWhole(p * separation / marker);
+  const int per_marker = smallestExactPixels(sheet_in_markers, [&](int p) {
+    return p % cells == 0 && isWhole(p * separation / marker);
   });
   return per_marker / aruco.marker_length;
 }

@@ -27,9 +27,11 @@ struct BoardImage {
 // std::runtime_error for a dictionary this OpenCV does not have.
 BoardImage boardImage(const Target& target, double pixels_per_metre);
 
-// A resolution near the default texture density (about 4000 pixels along the longer side
-// of the sheet) at which every edge of the pattern falls on pixel boundaries, when one
-// exists; the renderer draws its sheets at this resolution.
+// The renderer's resolution for a target's sheet: the smallest at which every edge of the
+// pattern falls on pixel boundaries, so that looking up the nearest pixel reproduces the
+// pattern exactly at any magnification. Where no such resolution exists (lengths in odd
+// ratios), about 4096 pixels along the sheet's longer side. Throws std::invalid_argument
+// "exactPixelsPerMetre: ..." for geometry boardImage rejects.
 double exactPixelsPerMetre(const Target& target);
 
 }  // namespace vemo::synthetic

@@ -103,12 +103,13 @@ std::optional<cv::Point2d> Lens::unproject(const cv::Point2d& pixel, const cv::P
   const cv::Point2d goal(untilted[0] / untilted[2], untilted[1] / untilted[2]);
 
   constexpr int kMaxIterations = 60;
-  constexpr double kConverged = 1e-15;  // normalized units: far below 1e-9 px
-  constexpr double kAccepted = 1e-12;
+  // Squared residuals, normalized units: 1e-15 and 1e-12 are far below 1e-9 px.
+  constexpr double kConverged = 1e-30;
+  constexpr double kAccepted = 1e-24;
   cv::Point2d xy = guess;
   cv::Matx22d jacobian;
   cv::Point2d residual = distort(xy, &jacobian) - goal;
-  double error = std::hypot(residual.x, residual.y);
+  double error = residual.dot(residual);
   for (int iteration = 0; iteration < kMaxIterations && error > kConverged; ++iteration) {
     const double det = cv::determinant(jacobian);
     if (!(std::abs(det) > 0)) return std::nullopt;
@@ -120,7 +121,7 @@ std::optional<cv::Point2d> Lens::unproject(const cv::Point2d& pixel, const cv::P
       const cv::Point2d candidate(xy.x - scale * step[0], xy.y - scale * step[1]);
       cv::Matx22d candidate_jacobian;
       const cv::Point2d candidate_residual = distort(candidate, &candidate_jacobian) - goal;
-      const double candidate_error = std::hypot(candidate_residual.x, candidate_residual.y);
+      const double candidate_error = candidate_residual.dot(candidate_residual);
       if (candidate_error < error) {
         xy = candidate;
         jacobian = candidate_jacobian;

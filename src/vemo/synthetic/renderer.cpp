@@ -5,13 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "vemo/synthetic/lens.hpp"
 
 namespace vemo::synthetic {
 
@@ -19,49 +15,93 @@ namespace {
 
 constexpr int kBackground = -1;  // sample code of a ray that does not meet the sheet
 
-// Texel value hit by the homogeneous sheet coordinates q (pixel edges at integers), or
-// kBackground. NaN (a ray that could not be undistorted) fails every comparison.
-inline int sampleSheet(const cv::Vec3d& q, const cv::Mat& sheet) {
-  if (!(q[2] > 0)) return kBackground;
-  const double x = q[0] / q[2], y = q[1] / q[2];
-  if (!(x >= 0 && y >= 0 && x < sheet.cols && y < sheet.rows)) return kBackground;
-  return sheet.at<uchar>(static_cast<int>(y), static_cast<int>(x));
-}
+// The sheet as the sampling loops read it.
+struct SheetTexels {
+  const uchar* data;
+  size_t step;
+  double cols, rows;
 
-inline double level(int code, double background) { return code == kBackground ? background : code; }
+  explicit SheetTexels(const cv::Mat& sheet)
+      : data(sheet.data), step(sheet.step[0]), cols(sheet.cols), rows(sheet.rows) {}
 
-// Rays of the pixel corners: the centre column first, each corner solved from its
-// neighbour towards the principal point, so that Newton stays on the lens's own branch
-// even where the distortion is strong; then every row outwards from that column.
-cv::Mat cornerRays(const Lens& lens, cv::Size image_size, const cv::Mat& camera_matrix) {
-  const int cols = image_size.width + 1, rows = image_size.height + 1;
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  cv::Mat rays(rows, cols, CV_64FC2, cv::Scalar(nan, nan));
-  const double fx = camera_matrix.at<double>(0, 0), fy = camera_matrix.at<double>(1, 1);
-  const double cx = camera_matrix.at<double>(0, 2), cy = camera_matrix.at<double>(1, 2);
-  // Pixel corner (i, j) sits at image coordinates (i - 0.5, j - 0.5).
-  const auto pixel = [](int i, int j) { return cv::Point2d(i - 0.5, j - 0.5); };
-  const auto ideal = [&](int i, int j) { return cv::Point2d((i - 0.5 - cx) / fx, (j - 0.5 - cy) / fy); };
-  const auto solve = [&](int i, int j, const cv::Vec2d& neighbour) {
-    const cv::Point2d guess = std::isnan(neighbour[0]) ? ideal(i, j) : cv::Point2d(neighbour[0], neighbour[1]);
-    std::optional<cv::Point2d> ray = lens.unproject(pixel(i, j), guess);
-    if (!ray && !std::isnan(neighbour[0])) ray = lens.unproject(pixel(i, j), ideal(i, j));
-    if (ray) rays.at<cv::Vec2d>(j, i) = cv::Vec2d(ray->x, ray->y);
-  };
-  const int centre_col = std::clamp(static_cast<int>(std::lround(cx + 0.5)), 0, cols - 1);
-  const int centre_row = std::clamp(static_cast<int>(std::lround(cy + 0.5)), 0, rows - 1);
-  const cv::Vec2d none(nan, nan);
-  solve(centre_col, centre_row, none);
-  for (int j = centre_row + 1; j < rows; ++j) solve(centre_col, j, rays.at<cv::Vec2d>(j - 1, centre_col));
-  for (int j = centre_row - 1; j >= 0; --j) solve(centre_col, j, rays.at<cv::Vec2d>(j + 1, centre_col));
-  cv::parallel_for_(cv::Range(0, rows), [&](const cv::Range& range) {
-    for (int j = range.start; j < range.end; ++j) {
-      for (int i = centre_col + 1; i < cols; ++i) solve(i, j, rays.at<cv::Vec2d>(j, i - 1));
-      for (int i = centre_col - 1; i >= 0; --i) solve(i, j, rays.at<cv::Vec2d>(j, i + 1));
+  // Texel value hit by the homogeneous sheet coordinates (qx, qy, qz) (pixel edges at
+  // integers), or kBackground. NaN (a ray the lens does not have) fails every comparison.
+  int operator()(double qx, double qy, double qz) const {
+    // Bounds first, without dividing: much of a view usually misses the sheet.
+    if (!(qz > 0 && qx >= 0 && qy >= 0 && qx < cols * qz && qy < rows * qz)) return kBackground;
+    const double inverse = 1.0 / qz;
+    // Rounding can put x a hair past the last texel: clamp rather than read beyond it.
+    const size_t x = std::min(static_cast<size_t>(qx * inverse), static_cast<size_t>(cols) - 1);
+    const size_t y = std::min(static_cast<size_t>(qy * inverse), static_cast<size_t>(rows) - 1);
+    return data[y * step + x];
+  }
+};
+
+// Homogeneous sheet coordinates and texel codes of a row of pixel corners.
+struct CornerRow {
+  std::vector<double> x, y, z;
+  std::vector<int> code;
+  explicit CornerRow(int corners) : x(corners), y(corners), z(corners), code(corners, kBackground) {}
+};
+
+// Everything one view needs per sample: sheet coordinates are M * (ray x, ray y, 1).
+class ViewSampler {
+ public:
+  ViewSampler(const RayField& rays, const cv::Mat& sheet, const cv::Matx33d& texel_from_ray,
+              const RenderOptions& options)
+      : rays_(rays), sheet_(sheet), m_(texel_from_ray), s_(options.supersampling), background_(options.background) {}
+
+  // Corners begin .. end (inclusive) of corner row j.
+  void fillCorners(int j, int begin, int end, CornerRow& row) const {
+    const float* offset = rays_.offsets(j);
+    const double ray_y = rays_.pinholeY(j);
+    // Local copies, so that the compiler knows the stores below cannot change them.
+    const double m00 = m_(0, 0), m01 = m_(0, 1), m02 = m_(0, 2), m10 = m_(1, 0), m11 = m_(1, 1), m12 = m_(1, 2);
+    const double m20 = m_(2, 0), m21 = m_(2, 1), m22 = m_(2, 2);
+    double* __restrict qx = row.x.data();
+    double* __restrict qy = row.y.data();
+    double* __restrict qz = row.z.data();
+    for (int i = begin; i <= end; ++i) {
+      const double rx = rays_.pinholeX(i) + offset[2 * i], ry = ray_y + offset[2 * i + 1];
+      qx[i] = m00 * rx + m01 * ry + m02;
+      qy[i] = m10 * rx + m11 * ry + m12;
+      qz[i] = m20 * rx + m21 * ry + m22;
     }
-  });
-  return rays;
-}
+    for (int i = begin; i <= end; ++i) row.code[i] = sheet_(qx[i], qy[i], qz[i]);
+  }
+
+  // Grey level of the pixel between corners u and u + 1 of the two rows.
+  float pixel(const CornerRow& top, const CornerRow& bottom, int u) const {
+    const int c = top.code[u];
+    if (c == top.code[u + 1] && c == bottom.code[u] && c == bottom.code[u + 1]) return level(c);
+    // The pattern changes within this pixel: average s x s samples at the centres of its
+    // sub-pixels. Rays between corners are bilinear blends of the corner rays, and so are
+    // the sheet coordinates, which depend linearly on the ray.
+    const cv::Vec3d q00(top.x[u], top.y[u], top.z[u]), q10(top.x[u + 1], top.y[u + 1], top.z[u + 1]);
+    const cv::Vec3d q01(bottom.x[u], bottom.y[u], bottom.z[u]);
+    const cv::Vec3d q11(bottom.x[u + 1], bottom.y[u + 1], bottom.z[u + 1]);
+    double sum = 0;
+    for (int b = 0; b < s_; ++b) {
+      const double fb = (b + 0.5) / s_;
+      const cv::Vec3d left = q00 + fb * (q01 - q00);
+      const cv::Vec3d across = (q10 + fb * (q11 - q10)) - left;
+      for (int a = 0; a < s_; ++a) {
+        const double fa = (a + 0.5) / s_;
+        sum += level(sheet_(left[0] + fa * across[0], left[1] + fa * across[1], left[2] + fa * across[2]));
+      }
+    }
+    return static_cast<float>(sum / (s_ * s_));
+  }
+
+  float level(int code) const { return static_cast<float>(code == kBackground ? background_ : code); }
+
+ private:
+  const RayField& rays_;
+  SheetTexels sheet_;
+  cv::Matx33d m_;
+  int s_;
+  double background_;
+};
 
 void checkOptions(const RenderOptions& options) {
   const auto reject = [](const char* message) { throw std::invalid_argument(std::string("Renderer::render: ") + message); };
@@ -84,85 +124,108 @@ cv::Matx33d boardToRays(const cv::Mat& camera_T_target) {
   return cv::Matx33d(T(0, 0), T(0, 1), T(0, 3), T(1, 0), T(1, 1), T(1, 3), T(2, 0), T(2, 1), T(2, 3));
 }
 
+// Tiles whose rays may meet the sheet. The sheet's outline in ray coordinates is a convex
+// quadrilateral when all of the sheet lies in front of the camera; otherwise every tile
+// is kept.
+std::vector<uchar> tilesThatMayMeetTheSheet(const RayField& rays, const cv::Matx33d& rays_from_board,
+                                            const cv::Matx33d& texel_from_target, cv::Size sheet_size) {
+  std::vector<uchar> active(static_cast<size_t>(rays.tilesX()) * rays.tilesY(), 1);
+  const cv::Matx33d rays_from_texel = rays_from_board * texel_from_target.inv();
+  std::vector<cv::Point2d> outline;
+  for (const cv::Point2d texel : {cv::Point2d(0, 0), cv::Point2d(sheet_size.width, 0),
+                                  cv::Point2d(sheet_size.width, sheet_size.height), cv::Point2d(0, sheet_size.height)}) {
+    const cv::Vec3d ray = rays_from_texel * cv::Vec3d(texel.x, texel.y, 1);
+    if (!(ray[2] > 0)) return active;
+    outline.emplace_back(ray[0] / ray[2], ray[1] / ray[2]);
+  }
+  for (int ty = 0; ty < rays.tilesY(); ++ty) {
+    for (int tx = 0; tx < rays.tilesX(); ++tx) active[static_cast<size_t>(ty) * rays.tilesX() + tx] = rays.tileMayMeet(tx, ty, outline);
+  }
+  return active;
+}
+
 }  // namespace
 
 Renderer::Renderer(const Target& target, const cv::Mat& camera_matrix, const cv::Mat& dist_coeffs,
                    cv::Size image_size)
-    : target_(target), image_size_(image_size) {
-  const Lens lens(camera_matrix, dist_coeffs, "Renderer");
-  if (image_size.width < 1 || image_size.height < 1) throw std::invalid_argument("Renderer: image_size must not be empty");
+    : target_(target),
+      image_size_(image_size),
+      rays_([&] {
+        const Lens lens(camera_matrix, dist_coeffs, "Renderer");
+        if (image_size.width < 1 || image_size.height < 1) {
+          throw std::invalid_argument("Renderer: image_size must not be empty");
+        }
+        cv::Matx33d camera;
+        camera_matrix.convertTo(cv::Mat(camera, false), CV_64F);
+        return RayField(lens, camera, image_size);
+      }()) {
   camera_matrix.convertTo(camera_matrix_, CV_64F);
   if (!dist_coeffs.empty()) dist_coeffs.reshape(1, 1).convertTo(dist_coeffs_, CV_64F);
-
   const BoardImage board = boardImage(target, exactPixelsPerMetre(target));
   cv::extractChannel(board.image, sheet_, 0);
   // The renderer looks texels up by truncation, so it wants pixel edges at integers.
   const cv::Matx23d& a = board.pixel_from_target;
   texel_from_target_ = cv::Matx33d(a(0, 0), a(0, 1), a(0, 2) + 0.5, a(1, 0), a(1, 1), a(1, 2) + 0.5, 0, 0, 1);
-  corner_rays_ = cornerRays(lens, image_size, camera_matrix_);
 }
 
 cv::Mat Renderer::render(const cv::Mat& camera_T_target, const RenderOptions& options) const {
   checkOptions(options);
   const cv::Matx33d rays_from_board = boardToRays(camera_T_target);
-  cv::Mat view(image_size_, CV_32F, cv::Scalar(options.background));
-
+  const int width = image_size_.width, height = image_size_.height;
   // det H = t . r3: positive when the camera is on the printed side of the board plane.
   // Otherwise (seen from behind or edge-on) the view shows only the background.
-  if (cv::determinant(rays_from_board) > 0) {
-    const cv::Matx33d texel_from_ray = texel_from_target_ * rays_from_board.inv();
-    const int width = image_size_.width;
-    const int s = options.supersampling;
-    const double background = options.background;
-    cv::parallel_for_(cv::Range(0, image_size_.height), [&](const cv::Range& range) {
-      // Sheet coordinates and texel codes of the pixel corners above and below a row.
-      std::vector<cv::Vec3d> q_top(width + 1), q_bottom(width + 1);
-      std::vector<int> code_top(width + 1), code_bottom(width + 1);
-      const auto cornerRow = [&](int j, std::vector<cv::Vec3d>& q, std::vector<int>& code) {
-        const cv::Vec2d* ray = corner_rays_.ptr<cv::Vec2d>(j);
-        for (int i = 0; i <= width; ++i) {
-          q[i] = texel_from_ray * cv::Vec3d(ray[i][0], ray[i][1], 1);
-          code[i] = sampleSheet(q[i], sheet_);
-        }
-      };
-      cornerRow(range.start, q_top, code_top);
-      for (int v = range.start; v < range.end; ++v) {
-        cornerRow(v + 1, q_bottom, code_bottom);
-        float* out = view.ptr<float>(v);
-        for (int u = 0; u < width; ++u) {
-          const int c = code_top[u];
-          if (c == code_top[u + 1] && c == code_bottom[u] && c == code_bottom[u + 1]) {
-            out[u] = static_cast<float>(level(c, background));
-            continue;
-          }
-          // The pattern changes within this pixel: average s x s samples at the centres of
-          // its sub-pixels. Rays between corners are interpolated bilinearly, and so are
-          // the sheet coordinates, which depend linearly on the ray.
-          const cv::Vec3d &q00 = q_top[u], &q10 = q_top[u + 1], &q01 = q_bottom[u], &q11 = q_bottom[u + 1];
-          double sum = 0;
-          for (int b = 0; b < s; ++b) {
-            const double fb = (b + 0.5) / s;
-            const cv::Vec3d left = q00 + fb * (q01 - q00);
-            const cv::Vec3d across = (q10 + fb * (q11 - q10)) - left;
-            for (int a = 0; a < s; ++a) sum += level(sampleSheet(left + ((a + 0.5) / s) * across, sheet_), background);
-          }
-          out[u] = static_cast<float>(sum / (s * s));
-        }
-        std::swap(q_top, q_bottom);
-        std::swap(code_top, code_bottom);
-      }
-    });
-  }
+  const bool visible = cv::determinant(rays_from_board) > 0;
+  const std::vector<uchar> active =
+      visible ? tilesThatMayMeetTheSheet(rays_, rays_from_board, texel_from_target_, sheet_.size())
+              : std::vector<uchar>(static_cast<size_t>(rays_.tilesX()) * rays_.tilesY(), 0);
+  const ViewSampler sampler(rays_, sheet_, visible ? texel_from_target_ * rays_from_board.inv() : cv::Matx33d::zeros(),
+                            options);
 
-  if (options.blur_sigma > 0) cv::GaussianBlur(view, view, cv::Size(0, 0), options.blur_sigma);
+  const bool post_process = options.blur_sigma > 0 || options.noise_sigma > 0;
+  cv::Mat bgr(image_size_, CV_8UC3);
+  cv::Mat grey_levels = post_process ? cv::Mat(image_size_, CV_32F) : cv::Mat();
+  cv::parallel_for_(cv::Range(0, rays_.tilesY()), [&](const cv::Range& tile_rows) {
+    CornerRow top(width + 1), bottom(width + 1);
+    std::vector<float> levels(width);
+    for (int ty = tile_rows.start; ty < tile_rows.end; ++ty) {
+      // Runs of neighbouring tiles that may see the sheet, as pixel columns [first, last).
+      std::vector<std::pair<int, int>> spans;
+      for (int tx = 0; tx < rays_.tilesX(); ++tx) {
+        if (!active[static_cast<size_t>(ty) * rays_.tilesX() + tx]) continue;
+        const int first = tx * RayField::kTile, last = std::min(width, first + RayField::kTile);
+        if (!spans.empty() && spans.back().second == first) spans.back().second = last;
+        else spans.emplace_back(first, last);
+      }
+      const int v_begin = ty * RayField::kTile, v_end = std::min(height, v_begin + RayField::kTile);
+      for (const auto& [first, last] : spans) sampler.fillCorners(v_begin, first, last, top);
+      for (int v = v_begin; v < v_end; ++v) {
+        std::fill(levels.begin(), levels.end(), sampler.level(kBackground));
+        for (const auto& [first, last] : spans) {
+          sampler.fillCorners(v + 1, first, last, bottom);
+          for (int u = first; u < last; ++u) levels[u] = sampler.pixel(top, bottom, u);
+        }
+        std::swap(top, bottom);
+        if (post_process) {
+          std::copy(levels.begin(), levels.end(), grey_levels.ptr<float>(v));
+        } else {
+          // Without blur or noise the rows go straight into the BGR result.
+          uchar* out = bgr.ptr<uchar>(v);
+          for (int u = 0; u < width; ++u) out[3 * u] = out[3 * u + 1] = out[3 * u + 2] = cv::saturate_cast<uchar>(levels[u]);
+        }
+      }
+    }
+  });
+  if (!post_process) return bgr;
+
+  if (options.blur_sigma > 0) cv::GaussianBlur(grey_levels, grey_levels, cv::Size(0, 0), options.blur_sigma);
   if (options.noise_sigma > 0) {
-    cv::Mat noise(view.size(), CV_32F);
+    cv::Mat noise(grey_levels.size(), CV_32F);
     cv::RNG rng(options.seed);
     rng.fill(noise, cv::RNG::NORMAL, 0.0, options.noise_sigma);
-    view += noise;
+    grey_levels += noise;
   }
-  cv::Mat grey, bgr;
-  view.convertTo(grey, CV_8U);
+  cv::Mat grey;
+  grey_levels.convertTo(grey, CV_8U);
   cv::cvtColor(grey, bgr, cv::COLOR_GRAY2BGR);
   return bgr;
 }

@@ -12,6 +12,7 @@
 
 #include "vemo/core/targets.hpp"
 #include "vemo/synthetic/board_image.hpp"
+#include "vemo/synthetic/ray_field.hpp"
 
 namespace vemo::synthetic {
 
@@ -52,10 +53,9 @@ class Renderer {
   cv::Mat camera_matrix_;
   cv::Mat dist_coeffs_;
   cv::Size image_size_;
-  cv::Mat sheet_;              // CV_8UC1 sheet image
+  RayField rays_;
+  cv::Mat sheet_;                  // CV_8UC1 sheet image
   cv::Matx33d texel_from_target_;  // board (x, y, 1) -> sheet coordinates, pixel edges at integers
-  cv::Mat corner_rays_;        // (h + 1) x (w + 1) CV_64FC2: normalized undistorted ray (x, y) of pixel
-                               // corner (i - 0.5, j - 0.5); NaN where undistortion has no solution
 };
 
 }  // namespace vemo::synthetic
