@@ -4,6 +4,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cmath>
+#include <optional>
 #include <random>
 
 #include "rendered_views.hpp"
@@ -117,6 +118,60 @@ TEST(Renderer, PixelCentresSitAtIntegerCoordinates) {
   // One pixel further the squares are whole: (638, 478) lies in the black top-left square.
   EXPECT_EQ(image.at<uchar>(478, 638), 0);
   EXPECT_EQ(image.at<uchar>(478, 642), 255);
+}
+
+TEST(Renderer, UniformPixelsShowWhatTheRayThroughTheirCentreHits) {
+  // A pinhole camera, so that the ray of a pixel is known in closed form, and the
+  // chessboard's colours worked out here from the board point the ray hits. Pixels the
+  // renderer left one colour (fully black, white or background) must agree with that
+  // point wherever a pixel covers less than an eighth of a square (farther out, squares
+  // thinner than a pixel alias). The second view grazes the board with part of the sheet
+  // behind the camera. A background of 100 cannot come out of a blend of 0, 255 and 100.
+  const double s = 0.05;
+  const ChessboardTarget chessboard{cv::Size(19, 9), s};
+  const cv::Matx33d camera(500, 0, 319.5, 0, 500, 239.5, 0, 0, 1);
+  const synthetic::Renderer renderer(chessboard, cv::Mat(camera), cv::Mat(), cv::Size(640, 480));
+  const auto colour = [&](const cv::Point2d& board) {
+    if (board.x < -2 * s || board.x >= 20 * s || board.y < -2 * s || board.y >= 10 * s) return 100;  // off the sheet
+    const int a = static_cast<int>(std::floor(board.x / s)) + 1, b = static_cast<int>(std::floor(board.y / s)) + 1;
+    if (a < 0 || a > 19 || b < 0 || b > 9) return 255;  // the margin
+    return (a + b) % 2 == 0 ? 0 : 255;
+  };
+  const cv::Point3d centre = synthetic::targetCentre(chessboard);
+  for (const cv::Point3d& position :
+       {cv::Point3d(centre.x + 0.1, centre.y - 0.2, -0.8), cv::Point3d(0.2, centre.y + 0.03, -0.06)}) {
+    const cv::Mat camera_T_target = synthetic::cameraTTargetLookingAt(chessboard, position, 10.0);
+    synthetic::RenderOptions options;
+    options.background = 100;
+    const cv::Mat image = grey(renderer.render(camera_T_target, options));
+    const cv::Matx33d R = camera_T_target(cv::Rect(0, 0, 3, 3));
+    const cv::Vec3d origin = -(R.t() * cv::Vec3d(camera_T_target(cv::Rect(3, 0, 1, 3))));
+    // Board point hit by the ray through image point (u, v), if the board is ahead.
+    const auto hit = [&](double u, double v) -> std::optional<cv::Point2d> {
+      const cv::Vec3d direction = R.t() * cv::Vec3d((u - 319.5) / 500, (v - 239.5) / 500, 1);
+      const double depth = -origin[2] / direction[2];
+      if (!(depth > 0)) return std::nullopt;
+      return cv::Point2d(origin[0] + depth * direction[0], origin[1] + depth * direction[1]);
+    };
+    int checked = 0, behind = 0;
+    for (int v = 0; v < image.rows; ++v) {
+      for (int u = 0; u < image.cols; ++u) {
+        const int value = image.at<uchar>(v, u);
+        if (value != 0 && value != 255 && value != 100) continue;
+        const auto board = hit(u, v), right = hit(u + 1, v), below = hit(u, v + 1);
+        if (!board) {
+          ++behind;
+          ASSERT_EQ(value, 100) << u << "," << v;
+          continue;
+        }
+        if (!right || !below || std::max(cv::norm(*right - *board), cv::norm(*below - *board)) > s / 8) continue;
+        ASSERT_EQ(value, colour(*board)) << u << "," << v;
+        ++checked;
+      }
+    }
+    EXPECT_GT(checked, 150000);
+    if (position.z > -0.1) EXPECT_GT(behind, 1000);  // the grazing view looks past the horizon
+  }
 }
 
 TEST(Renderer, ShowsOnlyTheBackgroundWhenTheBoardIsSeenFromBehind) {

@@ -61,6 +61,12 @@ void writeMarkerCorners(const std::vector<std::vector<cv::Point2f>>& corners, cv
   }
 }
 
+// The OpenCV board behind an adapter board of a known kind.
+template <typename Native>
+Native& native(const cv::Ptr<cv::aruco::Board>& board) {
+  return static_cast<Native&>(*board);
+}
+
 template <typename Point>
 void writePoints(const std::vector<Point>& points, cv::OutputArray out) {
   if (!out.needed()) return;
@@ -150,16 +156,10 @@ CharucoBoard::CharucoBoard(cv::Size size, float squareLength, float markerLength
                                             dictionary.dictionary_),
             dictionary) {}
 
-namespace {
-cv::aruco::CharucoBoard& charuco(const cv::Ptr<cv::aruco::Board>& board) {
-  return static_cast<cv::aruco::CharucoBoard&>(*board);
-}
-}  // namespace
-
-cv::Size CharucoBoard::getChessboardSize() const { return charuco(board_).getChessboardSize(); }
-float CharucoBoard::getSquareLength() const { return charuco(board_).getSquareLength(); }
-float CharucoBoard::getMarkerLength() const { return charuco(board_).getMarkerLength(); }
-std::vector<cv::Point3f> CharucoBoard::getChessboardCorners() const { return charuco(board_).chessboardCorners; }
+cv::Size CharucoBoard::getChessboardSize() const { return native<cv::aruco::CharucoBoard>(board_).getChessboardSize(); }
+float CharucoBoard::getSquareLength() const { return native<cv::aruco::CharucoBoard>(board_).getSquareLength(); }
+float CharucoBoard::getMarkerLength() const { return native<cv::aruco::CharucoBoard>(board_).getMarkerLength(); }
+std::vector<cv::Point3f> CharucoBoard::getChessboardCorners() const { return native<cv::aruco::CharucoBoard>(board_).chessboardCorners; }
 
 void CharucoBoard::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::InputArray detectedIds,
                                     cv::OutputArray objPoints, cv::OutputArray imgPoints) const {
@@ -176,7 +176,7 @@ void CharucoBoard::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::
     throw std::invalid_argument("matchImagePoints: " + std::to_string(corners.size()) + " corners but " +
                                 std::to_string(ids.size()) + " ids");
   }
-  const std::vector<cv::Point3f>& board_corners = charuco(board_).chessboardCorners;
+  const std::vector<cv::Point3f>& board_corners = native<cv::aruco::CharucoBoard>(board_).chessboardCorners;
   std::vector<cv::Point3f> object_points;
   std::vector<cv::Point2f> image_points;
   for (size_t i = 0; i < ids.size(); ++i) {
@@ -190,7 +190,7 @@ void CharucoBoard::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::
 
 cv::Mat CharucoBoard::generateImage(cv::Size outSize, int marginSize, int borderBits) const {
   cv::Mat image;
-  charuco(board_).draw(outSize, image, marginSize, borderBits);
+  native<cv::aruco::CharucoBoard>(board_).draw(outSize, image, marginSize, borderBits);
   return image;
 }
 
@@ -199,15 +199,9 @@ GridBoard::GridBoard(cv::Size size, float markerLength, float markerSeparation, 
                                          dictionary.dictionary_),
             dictionary) {}
 
-namespace {
-cv::aruco::GridBoard& grid(const cv::Ptr<cv::aruco::Board>& board) {
-  return static_cast<cv::aruco::GridBoard&>(*board);
-}
-}  // namespace
-
-cv::Size GridBoard::getGridSize() const { return grid(board_).getGridSize(); }
-float GridBoard::getMarkerLength() const { return grid(board_).getMarkerLength(); }
-float GridBoard::getMarkerSeparation() const { return grid(board_).getMarkerSeparation(); }
+cv::Size GridBoard::getGridSize() const { return native<cv::aruco::GridBoard>(board_).getGridSize(); }
+float GridBoard::getMarkerLength() const { return native<cv::aruco::GridBoard>(board_).getMarkerLength(); }
+float GridBoard::getMarkerSeparation() const { return native<cv::aruco::GridBoard>(board_).getMarkerSeparation(); }
 
 ArucoDetector::ArucoDetector(const Dictionary& dictionary) : dictionary_(dictionary) {}
 
@@ -252,8 +246,8 @@ void CharucoDetector::detectBoard(cv::InputArray image, cv::OutputArray charucoC
   std::vector<cv::Point2f> corners;
   std::vector<int> ids;
   if (!marker_ids.empty()) {
-    const auto native_board = board_.board_.staticCast<cv::aruco::CharucoBoard>();
-    cv::aruco::interpolateCornersCharuco(marker_corners, marker_ids, image, native_board, corners, ids,
+    cv::aruco::interpolateCornersCharuco(marker_corners, marker_ids, image,
+                                         board_.board_.staticCast<cv::aruco::CharucoBoard>(), corners, ids,
                                          cv::noArray(), cv::noArray(), kMinMarkersPerCharucoCorner);
   }
   if (charucoCornersShifted()) {

@@ -20,34 +20,45 @@ struct SheetTexels {
   const uchar* data;
   size_t step;
   double cols, rows;
+  const cv::Mat& uniform_blocks;
 
-  explicit SheetTexels(const cv::Mat& sheet)
-      : data(sheet.data), step(sheet.step[0]), cols(sheet.cols), rows(sheet.rows) {}
+  SheetTexels(const cv::Mat& sheet, const cv::Mat& uniform_blocks)
+      : data(sheet.data), step(sheet.step[0]), cols(sheet.cols), rows(sheet.rows), uniform_blocks(uniform_blocks) {}
 
   // Texel value hit by the homogeneous sheet coordinates (qx, qy, qz) (pixel edges at
   // integers), or kBackground. NaN (a ray the lens does not have) fails every comparison.
   int operator()(double qx, double qy, double qz) const {
+    int x, y;
+    return lookup(qx, qy, qz, x, y);
+  }
+
+  // The same, also giving the texel's column and row when it is on the sheet.
+  int lookup(double qx, double qy, double qz, int& x, int& y) const {
     // Bounds first, without dividing: much of a view usually misses the sheet.
     if (!(qz > 0 && qx >= 0 && qy >= 0 && qx < cols * qz && qy < rows * qz)) return kBackground;
     const double inverse = 1.0 / qz;
     // Rounding can put x a hair past the last texel: clamp rather than read beyond it.
-    const size_t x = std::min(static_cast<size_t>(qx * inverse), static_cast<size_t>(cols) - 1);
-    const size_t y = std::min(static_cast<size_t>(qy * inverse), static_cast<size_t>(rows) - 1);
-    return data[y * step + x];
+    x = std::min(static_cast<int>(qx * inverse), static_cast<int>(cols) - 1);
+    y = std::min(static_cast<int>(qy * inverse), static_cast<int>(rows) - 1);
+    return data[static_cast<size_t>(y) * step + x];
   }
+
+  // Whether texels x .. x + 1, y .. y + 1 all have one value.
+  bool uniformBlock(int x, int y) const { return uniform_blocks.at<uchar>(y, x) != 0; }
 };
 
 // Homogeneous sheet coordinates and texel codes of a row of pixel corners.
 struct CornerRow {
   std::vector<double> x, y, z;
-  std::vector<int> code;
-  explicit CornerRow(int corners) : x(corners), y(corners), z(corners), code(corners, kBackground) {}
+  std::vector<int> code, texel_x, texel_y;  // the texel's column and row where code is not kBackground
+  explicit CornerRow(int corners)
+      : x(corners), y(corners), z(corners), code(corners, kBackground), texel_x(corners), texel_y(corners) {}
 };
 
 // Everything one view needs per sample: sheet coordinates are M * (ray x, ray y, 1).
 class ViewSampler {
  public:
-  ViewSampler(const RayField& rays, const cv::Mat& sheet, const cv::Matx33d& texel_from_ray,
+  ViewSampler(const RayField& rays, const SheetTexels& sheet, const cv::Matx33d& texel_from_ray,
               const RenderOptions& options)
       : rays_(rays), sheet_(sheet), m_(texel_from_ray), s_(options.supersampling), background_(options.background) {}
 
@@ -67,16 +78,15 @@ class ViewSampler {
       qy[i] = m10 * rx + m11 * ry + m12;
       qz[i] = m20 * rx + m21 * ry + m22;
     }
-    for (int i = begin; i <= end; ++i) row.code[i] = sheet_(qx[i], qy[i], qz[i]);
+    for (int i = begin; i <= end; ++i) row.code[i] = sheet_.lookup(qx[i], qy[i], qz[i], row.texel_x[i], row.texel_y[i]);
   }
 
   // Grey level of the pixel between corners u and u + 1 of the two rows.
   float pixel(const CornerRow& top, const CornerRow& bottom, int u) const {
-    const int c = top.code[u];
-    if (c == top.code[u + 1] && c == bottom.code[u] && c == bottom.code[u + 1]) return level(c);
-    // The pattern changes within this pixel: average s x s samples at the centres of its
-    // sub-pixels. Rays between corners are bilinear blends of the corner rays, and so are
-    // the sheet coordinates, which depend linearly on the ray.
+    if (isUniform(top, bottom, u)) return level(top.code[u]);
+    // Otherwise average s x s samples at the centres of its sub-pixels. Rays between
+    // corners are bilinear blends of the corner rays, and so are the sheet coordinates,
+    // which depend linearly on the ray.
     const cv::Vec3d q00(top.x[u], top.y[u], top.z[u]), q10(top.x[u + 1], top.y[u + 1], top.z[u + 1]);
     const cv::Vec3d q01(bottom.x[u], bottom.y[u], bottom.z[u]);
     const cv::Vec3d q11(bottom.x[u + 1], bottom.y[u + 1], bottom.z[u + 1]);
@@ -91,6 +101,22 @@ class ViewSampler {
       }
     }
     return static_cast<float>(sum / (s_ * s_));
+  }
+
+  // Whether the pixel between corners u and u + 1 sees one texel value only. Its outline
+  // on the sheet is convex, so it stays within the texels spanned by its corners; when
+  // those are at most 2 x 2 texels of one value, so is the pixel. A pixel whose corners
+  // all miss the sheet is taken for background, even if a tip of the sheet pokes in.
+  bool isUniform(const CornerRow& top, const CornerRow& bottom, int u) const {
+    const int c = top.code[u];
+    if (c != top.code[u + 1] || c != bottom.code[u] || c != bottom.code[u + 1]) return false;
+    if (c == kBackground) return true;
+    const int x0 = std::min(std::min(top.texel_x[u], top.texel_x[u + 1]), std::min(bottom.texel_x[u], bottom.texel_x[u + 1]));
+    const int x1 = std::max(std::max(top.texel_x[u], top.texel_x[u + 1]), std::max(bottom.texel_x[u], bottom.texel_x[u + 1]));
+    const int y0 = std::min(std::min(top.texel_y[u], top.texel_y[u + 1]), std::min(bottom.texel_y[u], bottom.texel_y[u + 1]));
+    const int y1 = std::max(std::max(top.texel_y[u], top.texel_y[u + 1]), std::max(bottom.texel_y[u], bottom.texel_y[u + 1]));
+    if (x0 == x1 && y0 == y1) return true;
+    return x1 - x0 <= 1 && y1 - y0 <= 1 && sheet_.uniformBlock(x0, y0);
   }
 
   float level(int code) const { return static_cast<float>(code == kBackground ? background_ : code); }
@@ -163,6 +189,16 @@ Renderer::Renderer(const Target& target, const cv::Mat& camera_matrix, const cv:
   if (!dist_coeffs.empty()) dist_coeffs.reshape(1, 1).convertTo(dist_coeffs_, CV_64F);
   const BoardImage board = boardImage(target, exactPixelsPerMetre(target));
   cv::extractChannel(board.image, sheet_, 0);
+  // A block is uniform when its top-left texel equals its three other texels; blocks
+  // that reach past the sheet's last column or row are not.
+  uniform_blocks_ = cv::Mat::zeros(sheet_.size(), CV_8UC1);
+  for (int y = 0; y + 1 < sheet_.rows; ++y) {
+    for (int x = 0; x + 1 < sheet_.cols; ++x) {
+      const uchar v = sheet_.at<uchar>(y, x);
+      uniform_blocks_.at<uchar>(y, x) =
+          v == sheet_.at<uchar>(y, x + 1) && v == sheet_.at<uchar>(y + 1, x) && v == sheet_.at<uchar>(y + 1, x + 1);
+    }
+  }
   // The renderer looks texels up by truncation, so it wants pixel edges at integers.
   const cv::Matx23d& a = board.pixel_from_target;
   texel_from_target_ = cv::Matx33d(a(0, 0), a(0, 1), a(0, 2) + 0.5, a(1, 0), a(1, 1), a(1, 2) + 0.5, 0, 0, 1);
@@ -178,12 +214,12 @@ cv::Mat Renderer::render(const cv::Mat& camera_T_target, const RenderOptions& op
   const std::vector<uchar> active =
       visible ? tilesThatMayMeetTheSheet(rays_, rays_from_board, texel_from_target_, sheet_.size())
               : std::vector<uchar>(static_cast<size_t>(rays_.tilesX()) * rays_.tilesY(), 0);
-  const ViewSampler sampler(rays_, sheet_, visible ? texel_from_target_ * rays_from_board.inv() : cv::Matx33d::zeros(),
-                            options);
+  const cv::Matx33d texel_from_ray = visible ? texel_from_target_ * rays_from_board.inv() : cv::Matx33d::zeros();
+  const ViewSampler sampler(rays_, SheetTexels(sheet_, uniform_blocks_), texel_from_ray, options);
 
+  // Blur and noise need the unrounded levels; without them the rows are rounded at once.
   const bool post_process = options.blur_sigma > 0 || options.noise_sigma > 0;
-  cv::Mat bgr(image_size_, CV_8UC3);
-  cv::Mat grey_levels = post_process ? cv::Mat(image_size_, CV_32F) : cv::Mat();
+  cv::Mat grey_levels(image_size_, post_process ? CV_32F : CV_8U);
   cv::parallel_for_(cv::Range(0, rays_.tilesY()), [&](const cv::Range& tile_rows) {
     CornerRow top(width + 1), bottom(width + 1);
     std::vector<float> levels(width);
@@ -205,27 +241,23 @@ cv::Mat Renderer::render(const cv::Mat& camera_T_target, const RenderOptions& op
           for (int u = first; u < last; ++u) levels[u] = sampler.pixel(top, bottom, u);
         }
         std::swap(top, bottom);
-        if (post_process) {
-          std::copy(levels.begin(), levels.end(), grey_levels.ptr<float>(v));
-        } else {
-          // Without blur or noise the rows go straight into the BGR result.
-          uchar* out = bgr.ptr<uchar>(v);
-          for (int u = 0; u < width; ++u) out[3 * u] = out[3 * u + 1] = out[3 * u + 2] = cv::saturate_cast<uchar>(levels[u]);
-        }
+        cv::Mat(1, width, CV_32F, levels.data()).convertTo(grey_levels.row(v), grey_levels.type());
       }
     }
   });
-  if (!post_process) return bgr;
 
-  if (options.blur_sigma > 0) cv::GaussianBlur(grey_levels, grey_levels, cv::Size(0, 0), options.blur_sigma);
-  if (options.noise_sigma > 0) {
-    cv::Mat noise(grey_levels.size(), CV_32F);
-    cv::RNG rng(options.seed);
-    rng.fill(noise, cv::RNG::NORMAL, 0.0, options.noise_sigma);
-    grey_levels += noise;
+  cv::Mat grey = grey_levels;
+  if (post_process) {
+    if (options.blur_sigma > 0) cv::GaussianBlur(grey_levels, grey_levels, cv::Size(0, 0), options.blur_sigma);
+    if (options.noise_sigma > 0) {
+      cv::Mat noise(grey_levels.size(), CV_32F);
+      cv::RNG rng(options.seed);
+      rng.fill(noise, cv::RNG::NORMAL, 0.0, options.noise_sigma);
+      grey_levels += noise;
+    }
+    grey_levels.convertTo(grey, CV_8U);
   }
-  cv::Mat grey;
-  grey_levels.convertTo(grey, CV_8U);
+  cv::Mat bgr;
   cv::cvtColor(grey, bgr, cv::COLOR_GRAY2BGR);
   return bgr;
 }

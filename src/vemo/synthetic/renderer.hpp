@@ -17,7 +17,7 @@
 namespace vemo::synthetic {
 
 struct RenderOptions {
-  int supersampling = 4;      // s x s samples per pixel wherever the pattern changes within the pixel (1 to 16)
+  int supersampling = 4;      // s x s samples in a pixel whose four corners see different texels (1 to 16)
   double background = 128.0;  // grey level around the sheet and where the board is seen from behind
   double blur_sigma = 0.0;    // Gaussian blur of the view, pixels; 0 for none. Applied before the noise
   double noise_sigma = 0.0;   // standard deviation of additive Gaussian noise, grey levels; 0 for none
@@ -55,6 +55,7 @@ class Renderer {
   cv::Size image_size_;
   RayField rays_;
   cv::Mat sheet_;                  // CV_8UC1 sheet image
+  cv::Mat uniform_blocks_;         // CV_8UC1, sheet size: 1 where texels (x, y) .. (x + 1, y + 1) have one value
   cv::Matx33d texel_from_target_;  // board (x, y, 1) -> sheet coordinates, pixel edges at integers
 };
 
