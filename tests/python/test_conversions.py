@@ -96,3 +96,16 @@ def test_optional_list_size_and_path():
         def __fspath__(self):
             return "/tmp/x"
     assert t.echo_path(PathLike()) == pathlib.Path("/tmp/x")
+
+
+def test_library_exceptions_map_to_python_exceptions():
+    with pytest.raises(ValueError, match="^op: bad argument$"):
+        t.throw_error("invalid_argument")
+    with pytest.raises(RuntimeError, match="^io: failed$"):
+        t.throw_error("runtime_error")
+    with pytest.raises(IndexError, match="stoi"):
+        t.throw_error("out_of_range")
+    with pytest.raises(MemoryError):
+        t.throw_error("bad_alloc")
+    with pytest.raises(RuntimeError, match=r"^OpenCV\(4"):
+        t.throw_error("opencv")
