@@ -13,4 +13,6 @@ PYBIND11_MODULE(_vemo, module) {
   py::module_ tf = module.def_submodule("tf", "SE(3) pose <-> 4x4 transformation matrix conversions.");
   registerTf(tf);
   registerIntrinsic(module);
+  py::module_ diagnostics = module.def_submodule("diagnostics", "Diagnostics for hand-eye calibration data and solvers.");
+  registerDiagnostics(diagnostics);
 }
