@@ -7,6 +7,8 @@
 namespace vemo::bindings {
 
 void registerTf(pybind11::module_& tf);
+void registerTargets(pybind11::module_& module);
 void registerIntrinsic(pybind11::module_& module);
+void registerSynthetic(pybind11::module_& synthetic);
 
 }  // namespace vemo::bindings
