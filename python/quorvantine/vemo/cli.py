@@ -19,7 +19,7 @@ def _demo_intrinsic_calibration() -> None:
     true_K = np.array([[640.0, 0.0, 322.0], [0.0, 636.0, 238.0], [0.0, 0.0, 1.0]])
     true_dist = np.array([[-0.15, 0.06, 0.0005, -0.0004, 0.0]])
     target = _vemo.CharucoTarget(7, 5, 0.035, 0.026, "DICT_4X4_50")
-    images = render_orbit(target, true_K, true_dist, (640, 480), count=12, distance=0.42)
+    images = render_orbit(target, true_K, true_dist, (640, 480), count=12, distance=0.38, pan_deg=10)
     print(f"\nIntrinsic calibration of {len(images)} rendered 640x480 views of {target!r}:")
     result = _vemo.IntrinsicCalibrator(target).calibrate(images)
     if not result.ok:
