@@ -62,7 +62,7 @@ void registerIntrinsic(py::module_& module) {
 
   py::classh<IntrinsicCalibrator>(module, "IntrinsicCalibrator",
                                   "Intrinsic camera calibrator for chessboard, ChArUco and ArUco targets.")
-      .def(py::init<vemo::Target, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
+      .def(py::init<vemo::Target, IntrinsicOptions>(), py::arg("target"), py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"),
            "target: ChessboardTarget, CharucoTarget or ArucoTarget. The target and options are copied.")
       .def("find_corners", &IntrinsicCalibrator::findCorners, py::arg("images"),
            "Find the target in each BGR image (H, W, 3 or 4) uint8; images without it are skipped with a "

@@ -308,3 +308,14 @@ def test_images_of_other_layouts(views):
     assert calibrator.find_corners([bgra]).annotated_images[0].shape == bgra.shape
     with pytest.raises(RuntimeError):
         calibrator.find_corners([image, image[:, :, 0]])
+
+
+def test_a_solve_without_a_finite_error_fails(views, capfd):
+    # A NaN guess makes OpenCV return a NaN RMS; "RMS <= 0" alone would take that for success.
+    options = _options(intrinsic_matrix_guess=np.full((3, 3), np.nan), calibrate_camera_flags=CALIB_USE_INTRINSIC_GUESS)
+    capfd.readouterr()
+    result = _vemo.IntrinsicCalibrator(TARGETS["chessboard"], options).calibrate(views["chessboard"][:6])
+    assert capfd.readouterr().err.splitlines()[-1] == \
+        "[vemo][ERROR] [IntrinsicCalibrator] Camera calibration failed. Check the images and try again."
+    assert not result.ok and result.intrinsic_matrix.shape == (0, 0) and result.reprojection_error == 0.0
+    assert result.successful_indices == list(range(6)) and len(result.image_points) == 6

@@ -75,6 +75,7 @@ IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
                               result.std_deviations_extrinsics, per_view_errors, options_.calibrate_camera_flags,
                               options_.criteria);
   }
+  // Written so that a NaN RMS (from non-finite guesses) is a failure too, not a success.
   if (!(rms > 0.0)) {
     logging::log(logging::Level::Error,
                  "[IntrinsicCalibrator] Camera calibration failed. Check the images and try again.");
