@@ -4,7 +4,7 @@ BUILD_DIR ?= build/dev
 JOBS ?= $(shell nproc)
 PYTHONPATH_BUILD := $(CURDIR)/$(BUILD_DIR):$(CURDIR)/python
 
-.PHONY: demo test deps build test-cpp test-python bench install clean
+.PHONY: demo test deps build test-cpp test-python test-numpy1 bench install clean
 
 deps:
 	bash scripts/install-deps
@@ -21,6 +21,9 @@ test-cpp:
 
 test-python:
 	PYTHONPATH=$(PYTHONPATH_BUILD) $(PYTHON) -m pytest -q tests/python
+
+test-numpy1: build
+	bash scripts/test-numpy1 $(BUILD_DIR)
 
 demo: build
 	PYTHONPATH=$(PYTHONPATH_BUILD) $(PYTHON) -m quorvantine.vemo demo

@@ -1,6 +1,9 @@
 // Exposes the value conversions on their own so that the Python tests can check them
 // without going through any library operation.
+#include <opencv2/imgproc.hpp>
 #include <pybind11/pybind11.h>
+
+#include <stdexcept>
 
 #include "bindings/conversions.hpp"
 
@@ -21,6 +24,15 @@ PYBIND11_MODULE(_vemo_testing, module) {
     for (int i = 0; i < 24; ++i) whole.at<int>(i / 6, i % 6) = i;
     return cv::Mat(whole(cv::Rect(1, 1, 3, 2)));
   });
+  module.def("throw_error", [](const std::string& kind) {
+    if (kind == "invalid_argument") throw std::invalid_argument("op: bad argument");
+    if (kind == "runtime_error") throw std::runtime_error("io: failed");
+    if (kind == "out_of_range") throw std::out_of_range("stoi");
+    if (kind == "bad_alloc") throw std::bad_alloc();
+    cv::Mat single_channel(2, 2, CV_8U);
+    cv::Mat unused;
+    cv::cvtColor(single_channel, unused, cv::COLOR_BGR2GRAY);
+  }, py::arg("kind"));
   module.def("fill_with_ones", [](cv::Mat matrix) {
     // Writes into the converted argument: the caller's array must stay unchanged.
     matrix.setTo(1);
