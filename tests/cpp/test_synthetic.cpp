@@ -188,26 +188,6 @@ TEST(Renderer, ShowsOnlyTheBackgroundWhenTheBoardIsSeenFromBehind) {
   EXPECT_EQ(cv::countNonZero(different.reshape(1)), 0);
 }
 
-TEST(Renderer, RejectsBadCamerasPosesAndOptions) {
-  const ChessboardTarget chessboard{cv::Size(4, 3), 0.05};
-  const cv::Mat camera = views::testCameraMatrix();
-  EXPECT_THROW(synthetic::Renderer(chessboard, cv::Mat::eye(2, 3, CV_64F), cv::Mat(), cv::Size(64, 48)),
-               std::invalid_argument);
-  EXPECT_THROW(synthetic::Renderer(chessboard, camera, cv::Mat::zeros(1, 6, CV_64F), cv::Size(64, 48)),
-               std::invalid_argument);
-  EXPECT_THROW(synthetic::Renderer(chessboard, camera, cv::Mat(), cv::Size(0, 48)), std::invalid_argument);
-  EXPECT_THROW(synthetic::Renderer(ChessboardTarget{cv::Size(0, 3), 0.05}, camera, cv::Mat(), cv::Size(64, 48)),
-               std::invalid_argument);
-  const synthetic::Renderer renderer(chessboard, camera, cv::Mat(), cv::Size(64, 48));
-  EXPECT_THROW(renderer.render(cv::Mat::eye(3, 4, CV_64F)), std::invalid_argument);
-  cv::Mat with_nan = cv::Mat::eye(4, 4, CV_64F);
-  with_nan.at<double>(0, 3) = std::nan("");
-  EXPECT_THROW(renderer.render(with_nan), std::invalid_argument);
-  synthetic::RenderOptions options;
-  options.supersampling = 0;
-  EXPECT_THROW(renderer.render(cv::Mat::eye(4, 4, CV_64F), options), std::invalid_argument);
-}
-
 TEST(Lens, ProjectsExactlyAsProjectPointsAndInvertsItself) {
   const double all[14] = {-0.21, 0.09, 0.0012, -0.0007, -0.02, 0.03, -0.01, 0.005,
                           0.001, -0.0005, 0.0008, 0.0002, 0.01, -0.015};

@@ -116,9 +116,15 @@ def test_bad_arguments_raise_value_errors():
         synthetic.Renderer(target, CAMERA, np.zeros(6), (64, 48))
     with pytest.raises(ValueError, match="^Renderer: camera_matrix must be finite"):
         synthetic.Renderer(target, CAMERA * np.nan, np.zeros(5), (64, 48))
+    with pytest.raises(ValueError, match="^Renderer: image_size must not be empty"):
+        synthetic.Renderer(target, CAMERA, np.zeros(5), (0, 48))
+    with pytest.raises(ValueError, match="^exactPixelsPerMetre: a chessboard needs"):
+        synthetic.Renderer(_vemo.ChessboardTarget((0, 4), 0.03), CAMERA, np.zeros(5), (64, 48))
     renderer = synthetic.Renderer(target, CAMERA, np.zeros(5), (64, 48))
     with pytest.raises(ValueError, match="^Renderer::render: camera_T_target must be 4x4"):
         renderer.render(np.eye(3))
+    with pytest.raises(ValueError, match="^Renderer::render: camera_T_target must be finite"):
+        renderer.render(np.eye(4) * np.nan)
     with pytest.raises(ValueError, match="^Renderer::render: supersampling"):
         renderer.render(np.eye(4), supersampling=0)
     with pytest.raises(ValueError, match="^Renderer::render: noise_sigma"):

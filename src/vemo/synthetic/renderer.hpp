@@ -17,7 +17,7 @@
 namespace vemo::synthetic {
 
 struct RenderOptions {
-  int supersampling = 4;      // s x s samples in a pixel whose four corners see different texels (1 to 16)
+  int supersampling = 4;      // s x s samples in a pixel that covers more than one shade of the sheet (1 to 16)
   double background = 128.0;  // grey level around the sheet and where the board is seen from behind
   double blur_sigma = 0.0;    // Gaussian blur of the view, pixels; 0 for none. Applied before the noise
   double noise_sigma = 0.0;   // standard deviation of additive Gaussian noise, grey levels; 0 for none
@@ -32,14 +32,16 @@ class Renderer {
   // camera_matrix: 3x3 (fx, fy, cx, cy used; skew ignored, as cv::projectPoints does).
   // dist_coeffs: empty or 4, 5, 8, 12 or 14 elements in OpenCV's order (k1 k2 p1 p2 [k3
   // [k4 k5 k6 [s1 s2 s3 s4 [tau_x tau_y]]]]). Throws std::invalid_argument "Renderer: ..."
-  // for other shapes, non-finite values, non-positive focal lengths or an empty size.
+  // for other shapes, non-finite values, non-positive focal lengths or an empty size, and
+  // "exactPixelsPerMetre: ..." for a target whose sheet cannot be drawn.
   Renderer(const Target& target, const cv::Mat& camera_matrix, const cv::Mat& dist_coeffs, cv::Size image_size);
 
   // BGR CV_8UC3 view of image_size. camera_T_target: 4x4 rigid transform (metres; any
-  // float depth) mapping board-frame points into the camera frame. Pixels near the
-  // pattern's edges are the mean of s x s point samples (a box filter over the pixel);
-  // pixels whose ray misses the sheet, lies behind the camera or cannot be undistorted
-  // (beyond the fold of a strongly distorted lens) show the background.
+  // float depth) mapping board-frame points into the camera frame. A pixel that covers
+  // more than one shade of the sheet is the mean of s x s point samples (a box filter over
+  // the pixel), so pattern details thinner than 1/s of a pixel (far or grazing views)
+  // alias. Rays that miss the sheet, lie behind the camera or cannot be undistorted
+  // (beyond the fold of a strongly distorted lens) see the background.
   // Throws std::invalid_argument "Renderer::render: ..." for a bad matrix or options.
   cv::Mat render(const cv::Mat& camera_T_target, const RenderOptions& options = RenderOptions()) const;
 
