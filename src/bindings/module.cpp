@@ -12,7 +12,10 @@ PYBIND11_MODULE(_vemo, module) {
 
   py::module_ tf = module.def_submodule("tf", "SE(3) pose <-> 4x4 transformation matrix conversions.");
   registerTf(tf);
+  registerTargets(module);
   registerIntrinsic(module);
   py::module_ diagnostics = module.def_submodule("diagnostics", "Diagnostics for hand-eye calibration data and solvers.");
   registerDiagnostics(diagnostics);
+  py::module_ synthetic = module.def_submodule("synthetic", "Rendered views of calibration targets with known geometry.");
+  registerSynthetic(synthetic);
 }

@@ -42,7 +42,9 @@ class Dictionary {
 
  private:
   friend Dictionary getPredefinedDictionary(int id);
-  friend class Board;
+  friend class CharucoBoard;
+  friend class GridBoard;
+  friend class ArucoDetector;
   Dictionary() = default;
   cv::Ptr<cv::aruco::Dictionary> dictionary_;
   int id_ = -1;
@@ -75,14 +77,16 @@ class Board {
 
   // The board drawn by OpenCV as a CV_8UC1 image of outSize (0 black, 255 white) with a
   // white margin of marginSize pixels; the board keeps its aspect ratio and is centred.
-  cv::Mat generateImage(cv::Size outSize, int marginSize = 0, int borderBits = 1) const;
+  virtual cv::Mat generateImage(cv::Size outSize, int marginSize = 0, int borderBits = 1) const;
 
  protected:
   Board(cv::Ptr<cv::aruco::Board> board, Dictionary dictionary);
-  const cv::Ptr<cv::aruco::Board>& native() const { return board_; }
 
  private:
   friend class ArucoDetector;
+  friend class CharucoBoard;
+  friend class GridBoard;
+  friend class CharucoDetector;
   cv::Ptr<cv::aruco::Board> board_;
   Dictionary dictionary_;
 };
@@ -103,6 +107,9 @@ class CharucoBoard : public Board {
 
   void matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::InputArray detectedIds,
                         cv::OutputArray objPoints, cv::OutputArray imgPoints) const override;
+  // The chessboard with its markers; squares are exact when the zone they get is a whole
+  // number of pixels per square.
+  cv::Mat generateImage(cv::Size outSize, int marginSize = 0, int borderBits = 1) const override;
 };
 
 // Grid of size.width x size.height markers, numbered row by row from the top-left one.

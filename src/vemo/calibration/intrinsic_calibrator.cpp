@@ -1,0 +1,121 @@
+#include "vemo/calibration/intrinsic_calibrator.hpp"
+
+#include <opencv2/calib3d.hpp>
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "vemo/calibration/target_corner_finders.hpp"
+#include "vemo/core/logging.hpp"
+
+namespace vemo::calibration {
+namespace {
+
+cv::Mat copyOfGuess(const std::optional<cv::Mat>& guess) { return guess ? guess->clone() : cv::Mat(); }
+
+}  // namespace
+
+IntrinsicCalibrator::IntrinsicCalibrator(Target target, IntrinsicOptions options)
+    : target_(std::move(target)), options_(std::move(options)) {}
+
+TargetDetections IntrinsicCalibrator::findCorners(const std::vector<cv::Mat>& images) const {
+  if (const auto* charuco = std::get_if<CharucoTarget>(&target_)) return findCharucoTargetCorners(*charuco, images);
+  if (const auto* aruco = std::get_if<ArucoTarget>(&target_)) return findArucoTargetCorners(*aruco, images);
+  return findChessboardTargetCorners(std::get<ChessboardTarget>(target_), options_, images);
+}
+
+IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& images) {
+  detections_ = findCorners(images);
+  rotation_vectors_.clear();
+  translation_vectors_.clear();
+  return solve(images);
+}
+
+IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
+  IntrinsicResult result;
+  result.successful_indices = detections_.successful_indices;
+  result.image_points = detections_.image_points;
+  if (detections_.image_points.empty()) {
+    logging::log(logging::Level::Warning, "[IntrinsicCalibrator] No corners found. Check the images and try again.");
+    return result;
+  }
+  if (images.empty()) {
+    throw std::invalid_argument("IntrinsicCalibrator::solve: no images to take the image size from");
+  }
+  const cv::Size image_size = images.front().size();
+
+  // The solver writes into these; the options' guesses must stay as the caller set them.
+  cv::Mat intrinsic_matrix = copyOfGuess(options_.intrinsic_matrix_guess);
+  cv::Mat distortion = copyOfGuess(options_.distortion_coefficients_guess);
+
+  bool release_object = false;
+  if (!std::holds_alternative<CharucoTarget>(target_)) {
+    const std::string& method = options_.calibrate_camera_method;
+    if (method == "Release Object") {
+      release_object = true;
+    } else if (method != "Default") {
+      throw std::invalid_argument(
+          "IntrinsicCalibrator: calibrate_camera_method must be 'Default' or 'Release Object', got '" + method + "'");
+    }
+  }
+
+  cv::Mat per_view_errors;
+  double rms = 0.0;
+  if (release_object) {
+    cv::Mat new_object_points, std_deviations_object_points;
+    rms = cv::calibrateCameraRO(detections_.object_points, detections_.image_points, image_size,
+                                options_.index_of_fixed_3d_point, intrinsic_matrix, distortion, rotation_vectors_,
+                                translation_vectors_, new_object_points, result.std_deviations_intrinsics,
+                                result.std_deviations_extrinsics, std_deviations_object_points, per_view_errors,
+                                options_.calibrate_camera_flags, options_.criteria);
+  } else {
+    rms = cv::calibrateCamera(detections_.object_points, detections_.image_points, image_size, intrinsic_matrix,
+                              distortion, rotation_vectors_, translation_vectors_, result.std_deviations_intrinsics,
+                              result.std_deviations_extrinsics, per_view_errors, options_.calibrate_camera_flags,
+                              options_.criteria);
+  }
+  if (!(rms > 0.0)) {
+    logging::log(logging::Level::Error,
+                 "[IntrinsicCalibrator] Camera calibration failed. Check the images and try again.");
+    return result;
+  }
+
+  result.per_view_errors.assign(per_view_errors.begin<double>(), per_view_errors.end<double>());
+  for (std::size_t view = 0; view < result.per_view_errors.size(); ++view) {
+    if (options_.per_view_error_threshold >= result.per_view_errors[view]) {
+      result.low_view_error_indices.push_back(static_cast<int>(view));
+    }
+  }
+  if (result.low_view_error_indices.empty()) {
+    logging::log(logging::Level::Warning, "[IntrinsicCalibrator] No view with reprojection error below " +
+                                              std::to_string(options_.per_view_error_threshold) +
+                                              ". Returning intrinsics anyway with low_view_error_indices=[].");
+  }
+
+  result.intrinsic_matrix = intrinsic_matrix;
+  result.distortion_coefficients = distortion.reshape(1, 1);
+  result.reprojection_error = meanReprojectionError(result.intrinsic_matrix, result.distortion_coefficients);
+  result.ok = true;
+  return result;
+}
+
+double IntrinsicCalibrator::meanReprojectionError(const cv::Mat& intrinsic_matrix,
+                                                  const cv::Mat& distortion_coefficients) const {
+  const std::size_t views = detections_.object_points.size();
+  if (views == 0 || rotation_vectors_.size() < views || translation_vectors_.size() < views) {
+    throw std::invalid_argument(
+        "IntrinsicCalibrator::meanReprojectionError: no solved view poses for the stored detections; run calibrate "
+        "first");
+  }
+  double sum = 0.0;
+  for (std::size_t i = 0; i < views; ++i) {
+    cv::Mat projected;
+    cv::projectPoints(detections_.object_points[i], rotation_vectors_[i], translation_vectors_[i], intrinsic_matrix,
+                      distortion_coefficients, projected);
+    sum += cv::norm(detections_.image_points[i], projected, cv::NORM_L2) / projected.rows;
+  }
+  return sum / static_cast<double>(views);
+}
+
+}  // namespace vemo::calibration

@@ -1,0 +1,30 @@
+#pragma once
+
+// Outcome of an intrinsic calibration run.
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+namespace vemo::calibration {
+
+// A default value (ok false, empty matrices, 0 error, empty vectors) is what a run that
+// found no corners or whose solve failed returns, with the detection lists filled.
+struct IntrinsicResult {
+  bool ok = false;                   // the solve ran and returned a positive RMS
+  cv::Mat intrinsic_matrix;          // 3x3 CV_64F camera matrix
+  cv::Mat distortion_coefficients;   // 1 x k CV_64F, k as OpenCV returns for the flags
+  // Mean over views of (L2 norm of the residuals / number of points), pixels: not an RMS,
+  // so it differs from per_view_errors. 0 when not ok.
+  double reprojection_error = 0.0;
+  std::vector<int> successful_indices;      // positions in the input batch of the views used
+  std::vector<cv::Mat> image_points;        // per view, N x 1 CV_32FC2
+  // Positions within the successful views (0 to views - 1, not image indices) whose
+  // per-view error is at most the threshold, ascending. May be empty on success.
+  std::vector<int> low_view_error_indices;
+  std::vector<double> per_view_errors;      // OpenCV's per-view RMS errors, pixels
+  cv::Mat std_deviations_intrinsics;        // as returned by OpenCV
+  cv::Mat std_deviations_extrinsics;        // as returned by OpenCV
+};
+
+}  // namespace vemo::calibration

@@ -1,0 +1,280 @@
+#include "vemo/core/aruco.hpp"
+
+#include <opencv2/aruco.hpp>
+#include <opencv2/aruco/charuco.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <stdexcept>
+#include <string>
+
+// The 4.6 contrib module is the only ArUco interface this adapter is written for: its board
+// frame (y downwards since 4.6), its free functions and its half-pixel shift are assumed
+// below. Another OpenCV needs its own branch here.
+#if CV_VERSION_MAJOR != 4 || CV_VERSION_MINOR != 6
+#error "vemo's ArUco adapter supports OpenCV 4.6 (contrib aruco module) only"
+#endif
+
+namespace vemo::aruco {
+
+namespace {
+
+constexpr int kMinMarkersPerCharucoCorner = 2;
+constexpr float kRefineMinRepDistance = 10.f;
+constexpr float kRefineErrorCorrectionRate = 3.f;
+constexpr bool kRefineCheckAllOrders = true;
+
+cv::Ptr<cv::aruco::DetectorParameters> defaultDetectorParameters() {
+  return cv::aruco::DetectorParameters::create();
+}
+
+// Points of an array as single-precision 2D points, whether given as N x 1 two-channel,
+// N x 2 one-channel, 1 x N two-channel, float or double.
+std::vector<cv::Point2f> toPoints2f(const cv::Mat& points, const char* operation) {
+  cv::Mat as_points = points;
+  if (!points.empty() && points.channels() == 1 && points.cols == 2) as_points = points.reshape(2);
+  if (!as_points.empty() && (as_points.channels() != 2 || (as_points.rows != 1 && as_points.cols != 1))) {
+    throw std::invalid_argument(std::string(operation) + ": expected a list of 2D points");
+  }
+  std::vector<cv::Point2f> result;
+  if (!as_points.empty()) as_points.reshape(2, static_cast<int>(as_points.total())).convertTo(result, CV_32F);
+  return result;
+}
+
+std::vector<int> toIds(const cv::Mat& ids, const char* operation) {
+  if (!ids.empty() && (ids.channels() != 1 || (ids.rows != 1 && ids.cols != 1))) {
+    throw std::invalid_argument(std::string(operation) + ": expected a list of ids");
+  }
+  std::vector<int> result;
+  if (!ids.empty()) ids.reshape(1, static_cast<int>(ids.total())).convertTo(result, CV_32S);
+  return result;
+}
+
+// Writes one 4 x 1 CV_32FC2 array per marker into an output list of arrays.
+void writeMarkerCorners(const std::vector<std::vector<cv::Point2f>>& corners, cv::OutputArrayOfArrays out) {
+  if (!out.needed()) return;
+  out.create(static_cast<int>(corners.size()), 1, CV_32FC2);
+  for (size_t i = 0; i < corners.size(); ++i) {
+    out.create(4, 1, CV_32FC2, static_cast<int>(i), true);
+    // A vector element comes back as 1 x 4, a matrix as 4 x 1: write in the shape given.
+    cv::Mat element = out.getMat(static_cast<int>(i));
+    cv::Mat(corners[i]).reshape(2, element.rows).copyTo(element);
+  }
+}
+
+template <typename Point>
+void writePoints(const std::vector<Point>& points, cv::OutputArray out) {
+  if (!out.needed()) return;
+  if (points.empty()) {
+    out.release();
+    return;
+  }
+  cv::Mat(points).copyTo(out);
+}
+
+// OpenCV draws on 1- and 3-channel images only; a BGRA image is drawn on its BGR planes
+// and keeps its alpha plane.
+template <typename Draw>
+void drawOnColourPlanes(cv::InputOutputArray image, Draw draw) {
+  if (image.channels() != 4) {
+    draw(image);
+    return;
+  }
+  cv::Mat bgra = image.getMat();
+  cv::Mat bgr;
+  cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
+  draw(bgr);
+  const int from_to[] = {0, 0, 1, 1, 2, 2};
+  cv::mixChannels(&bgr, 1, &bgra, 1, from_to, 3);
+}
+
+}  // namespace
+
+bool charucoCornersShifted() { return true; }
+
+int Dictionary::markerSize() const { return dictionary_->markerSize; }
+int Dictionary::markerCount() const { return dictionary_->bytesList.rows; }
+int Dictionary::predefinedId() const { return id_; }
+
+Dictionary getPredefinedDictionary(int id) {
+  constexpr int kLastKnownId = cv::aruco::DICT_APRILTAG_36h11;
+  if (id == kLastKnownId + 1) {
+    throw std::runtime_error("getPredefinedDictionary: dictionary id 21 (DICT_ARUCO_MIP_36H12) needs a newer OpenCV than " +
+                             std::string(CV_VERSION));
+  }
+  if (id < 0 || id > kLastKnownId) {
+    throw std::runtime_error("getPredefinedDictionary: unknown dictionary id " + std::to_string(id));
+  }
+  Dictionary dictionary;
+  dictionary.dictionary_ = cv::aruco::getPredefinedDictionary(id);
+  dictionary.id_ = id;
+  return dictionary;
+}
+
+Board::Board(cv::Ptr<cv::aruco::Board> board, Dictionary dictionary)
+    : board_(std::move(board)), dictionary_(std::move(dictionary)) {}
+
+Dictionary Board::getDictionary() const { return dictionary_; }
+std::vector<std::vector<cv::Point3f>> Board::getObjPoints() const { return board_->objPoints; }
+std::vector<int> Board::getIds() const { return board_->ids; }
+
+void Board::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::InputArray detectedIds,
+                             cv::OutputArray objPoints, cv::OutputArray imgPoints) const {
+  const std::vector<int> ids = toIds(detectedIds.getMat(), "matchImagePoints");
+  if (ids.size() != detectedCorners.total()) {
+    throw std::invalid_argument("matchImagePoints: " + std::to_string(detectedCorners.total()) + " markers but " +
+                                std::to_string(ids.size()) + " ids");
+  }
+  std::vector<cv::Point3f> object_points;
+  std::vector<cv::Point2f> image_points;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    const std::vector<cv::Point2f> corners = toPoints2f(detectedCorners.getMat(static_cast<int>(i)), "matchImagePoints");
+    if (corners.size() != 4) throw std::invalid_argument("matchImagePoints: a marker needs 4 corners");
+    for (size_t j = 0; j < board_->ids.size(); ++j) {
+      if (board_->ids[j] != ids[i]) continue;
+      object_points.insert(object_points.end(), board_->objPoints[j].begin(), board_->objPoints[j].end());
+      image_points.insert(image_points.end(), corners.begin(), corners.end());
+    }
+  }
+  writePoints(object_points, objPoints);
+  writePoints(image_points, imgPoints);
+}
+
+cv::Mat Board::generateImage(cv::Size outSize, int marginSize, int borderBits) const {
+  cv::Mat image;
+  cv::aruco::drawPlanarBoard(board_, outSize, image, marginSize, borderBits);
+  return image;
+}
+
+CharucoBoard::CharucoBoard(cv::Size size, float squareLength, float markerLength, const Dictionary& dictionary)
+    : Board(cv::aruco::CharucoBoard::create(size.width, size.height, squareLength, markerLength,
+                                            dictionary.dictionary_),
+            dictionary) {}
+
+namespace {
+cv::aruco::CharucoBoard& charuco(const cv::Ptr<cv::aruco::Board>& board) {
+  return static_cast<cv::aruco::CharucoBoard&>(*board);
+}
+}  // namespace
+
+cv::Size CharucoBoard::getChessboardSize() const { return charuco(board_).getChessboardSize(); }
+float CharucoBoard::getSquareLength() const { return charuco(board_).getSquareLength(); }
+float CharucoBoard::getMarkerLength() const { return charuco(board_).getMarkerLength(); }
+std::vector<cv::Point3f> CharucoBoard::getChessboardCorners() const { return charuco(board_).chessboardCorners; }
+
+void CharucoBoard::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::InputArray detectedIds,
+                                    cv::OutputArray objPoints, cv::OutputArray imgPoints) const {
+  // A list of arrays holds marker corners; a single array holds ChArUco corners.
+  const int kind = detectedCorners.kind();
+  if (kind == cv::_InputArray::STD_VECTOR_VECTOR || kind == cv::_InputArray::STD_VECTOR_MAT ||
+      kind == cv::_InputArray::STD_ARRAY_MAT) {
+    Board::matchImagePoints(detectedCorners, detectedIds, objPoints, imgPoints);
+    return;
+  }
+  const std::vector<cv::Point2f> corners = toPoints2f(detectedCorners.getMat(), "matchImagePoints");
+  const std::vector<int> ids = toIds(detectedIds.getMat(), "matchImagePoints");
+  if (ids.size() != corners.size()) {
+    throw std::invalid_argument("matchImagePoints: " + std::to_string(corners.size()) + " corners but " +
+                                std::to_string(ids.size()) + " ids");
+  }
+  const std::vector<cv::Point3f>& board_corners = charuco(board_).chessboardCorners;
+  std::vector<cv::Point3f> object_points;
+  std::vector<cv::Point2f> image_points;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (ids[i] < 0 || ids[i] >= static_cast<int>(board_corners.size())) continue;
+    object_points.push_back(board_corners[ids[i]]);
+    image_points.push_back(corners[i]);
+  }
+  writePoints(object_points, objPoints);
+  writePoints(image_points, imgPoints);
+}
+
+cv::Mat CharucoBoard::generateImage(cv::Size outSize, int marginSize, int borderBits) const {
+  cv::Mat image;
+  charuco(board_).draw(outSize, image, marginSize, borderBits);
+  return image;
+}
+
+GridBoard::GridBoard(cv::Size size, float markerLength, float markerSeparation, const Dictionary& dictionary)
+    : Board(cv::aruco::GridBoard::create(size.width, size.height, markerLength, markerSeparation,
+                                         dictionary.dictionary_),
+            dictionary) {}
+
+namespace {
+cv::aruco::GridBoard& grid(const cv::Ptr<cv::aruco::Board>& board) {
+  return static_cast<cv::aruco::GridBoard&>(*board);
+}
+}  // namespace
+
+cv::Size GridBoard::getGridSize() const { return grid(board_).getGridSize(); }
+float GridBoard::getMarkerLength() const { return grid(board_).getMarkerLength(); }
+float GridBoard::getMarkerSeparation() const { return grid(board_).getMarkerSeparation(); }
+
+ArucoDetector::ArucoDetector(const Dictionary& dictionary) : dictionary_(dictionary) {}
+
+void ArucoDetector::detectMarkers(cv::InputArray image, cv::OutputArrayOfArrays corners, cv::OutputArray ids,
+                                  cv::OutputArrayOfArrays rejectedImgPoints) const {
+  cv::aruco::detectMarkers(image, dictionary_.dictionary_, corners, ids, defaultDetectorParameters(),
+                           rejectedImgPoints);
+}
+
+void ArucoDetector::refineDetectedMarkers(cv::InputArray image, const Board& board,
+                                          cv::InputOutputArrayOfArrays detectedCorners,
+                                          cv::InputOutputArray detectedIds,
+                                          cv::InputOutputArrayOfArrays rejectedCorners, cv::InputArray cameraMatrix,
+                                          cv::InputArray distCoeffs) const {
+  cv::aruco::refineDetectedMarkers(image, board.board_, detectedCorners, detectedIds, rejectedCorners, cameraMatrix,
+                                   distCoeffs, kRefineMinRepDistance, kRefineErrorCorrectionRate,
+                                   kRefineCheckAllOrders, cv::noArray(), defaultDetectorParameters());
+}
+
+CharucoDetector::CharucoDetector(const CharucoBoard& board)
+    : board_(board), marker_detector_(board.getDictionary()) {}
+
+void CharucoDetector::detectBoard(cv::InputArray image, cv::OutputArray charucoCorners, cv::OutputArray charucoIds,
+                                  cv::InputOutputArrayOfArrays markerCorners,
+                                  cv::InputOutputArray markerIds) const {
+  std::vector<std::vector<cv::Point2f>> marker_corners;
+  std::vector<int> marker_ids;
+  if (!markerCorners.empty() && !markerIds.empty()) {
+    marker_ids = toIds(markerIds.getMat(), "CharucoDetector::detectBoard");
+    if (marker_ids.size() != markerCorners.total()) {
+      throw std::invalid_argument("CharucoDetector::detectBoard: marker corners and ids differ in number");
+    }
+    for (size_t i = 0; i < marker_ids.size(); ++i) {
+      marker_corners.push_back(toPoints2f(markerCorners.getMat(static_cast<int>(i)), "CharucoDetector::detectBoard"));
+    }
+  } else {
+    marker_detector_.detectMarkers(image, marker_corners, marker_ids);
+    writeMarkerCorners(marker_corners, markerCorners);
+    if (markerIds.needed()) cv::Mat(marker_ids).copyTo(markerIds);
+  }
+
+  std::vector<cv::Point2f> corners;
+  std::vector<int> ids;
+  if (!marker_ids.empty()) {
+    const auto native_board = board_.board_.staticCast<cv::aruco::CharucoBoard>();
+    cv::aruco::interpolateCornersCharuco(marker_corners, marker_ids, image, native_board, corners, ids,
+                                         cv::noArray(), cv::noArray(), kMinMarkersPerCharucoCorner);
+  }
+  if (charucoCornersShifted()) {
+    for (cv::Point2f& corner : corners) corner -= cv::Point2f(0.5f, 0.5f);
+  }
+  writePoints(corners, charucoCorners);
+  writePoints(ids, charucoIds);
+}
+
+void drawDetectedMarkers(cv::InputOutputArray image, cv::InputArrayOfArrays corners, cv::InputArray ids,
+                         cv::Scalar borderColor) {
+  drawOnColourPlanes(image, [&](cv::InputOutputArray planes) {
+    cv::aruco::drawDetectedMarkers(planes, corners, ids, borderColor);
+  });
+}
+
+void drawDetectedCornersCharuco(cv::InputOutputArray image, cv::InputArray charucoCorners, cv::InputArray charucoIds,
+                                cv::Scalar cornerColor) {
+  drawOnColourPlanes(image, [&](cv::InputOutputArray planes) {
+    cv::aruco::drawDetectedCornersCharuco(planes, charucoCorners, charucoIds, cornerColor);
+  });
+}
+
+}  // namespace vemo::aruco

@@ -1,0 +1,101 @@
+#include "vemo/core/targets.hpp"
+
+#include <opencv2/imgproc.hpp>
+
+#include <stdexcept>
+#include <vector>
+
+namespace vemo {
+
+const std::map<std::string, int>& arucoDictionaryIdMap() {
+  static const std::map<std::string, int> table{
+      {"DICT_4X4_50", 0},          {"DICT_4X4_100", 1},         {"DICT_4X4_250", 2},
+      {"DICT_4X4_1000", 3},        {"DICT_5X5_50", 4},          {"DICT_5X5_100", 5},
+      {"DICT_5X5_250", 6},         {"DICT_5X5_1000", 7},        {"DICT_6X6_50", 8},
+      {"DICT_6X6_100", 9},         {"DICT_6X6_250", 10},        {"DICT_6X6_1000", 11},
+      {"DICT_7X7_50", 12},         {"DICT_7X7_100", 13},        {"DICT_7X7_250", 14},
+      {"DICT_7X7_1000", 15},       {"DICT_ARUCO_ORIGINAL", 16}, {"DICT_APRILTAG_16H5", 17},
+      {"DICT_APRILTAG_25H9", 18},  {"DICT_APRILTAG_36H10", 19}, {"DICT_APRILTAG_36H11", 20},
+      {"DICT_ARUCO_MIP_36H12", 21},
+  };
+  return table;
+}
+
+int arucoDictionaryIdFromName(const std::string& name) {
+  const auto& table = arucoDictionaryIdMap();
+  const auto found = table.find(name);
+  if (found == table.end()) throw std::invalid_argument("Unknown aruco_dict_id '" + name + "'");
+  return found->second;
+}
+
+cv::Mat ChessboardTarget::objectPoints() const {
+  if (size.width <= 0 || size.height <= 0) return cv::Mat::zeros(0, 3, CV_32F);
+  cv::Mat points = cv::Mat::zeros(size.width * size.height, 3, CV_32F);
+  for (int j = 0; j < size.height; ++j) {
+    for (int i = 0; i < size.width; ++i) {
+      float* row = points.ptr<float>(j * size.width + i);
+      row[0] = static_cast<float>(i * square_size);
+      row[1] = static_cast<float>(j * square_size);
+    }
+  }
+  return points;
+}
+
+CharucoTarget::CharucoTarget(int squares_x, int squares_y, double square_length, double marker_length,
+                             int aruco_dict_id)
+    : squares_x(squares_x),
+      squares_y(squares_y),
+      square_length(square_length),
+      marker_length(marker_length),
+      aruco_dict_id(aruco_dict_id) {}
+
+CharucoTarget::CharucoTarget(int squares_x, int squares_y, double square_length, double marker_length,
+                             const std::string& aruco_dict_id)
+    : CharucoTarget(squares_x, squares_y, square_length, marker_length, arucoDictionaryIdFromName(aruco_dict_id)) {}
+
+aruco::Dictionary CharucoTarget::buildDictionary() const { return aruco::getPredefinedDictionary(aruco_dict_id); }
+
+aruco::CharucoBoard CharucoTarget::buildBoard() const {
+  return aruco::CharucoBoard(cv::Size(squares_x, squares_y), static_cast<float>(square_length),
+                             static_cast<float>(marker_length), buildDictionary());
+}
+
+aruco::CharucoDetector CharucoTarget::buildDetector() const { return aruco::CharucoDetector(buildBoard()); }
+
+std::pair<cv::Mat, int> CharucoTarget::detectAndAnnotate(const cv::Mat& image) const {
+  const aruco::CharucoDetector detector = buildDetector();
+  cv::Mat grey;
+  cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
+
+  std::vector<cv::Point2f> charuco_corners;
+  std::vector<int> charuco_ids;
+  std::vector<std::vector<cv::Point2f>> marker_corners;
+  std::vector<int> marker_ids;
+  detector.detectBoard(grey, charuco_corners, charuco_ids, marker_corners, marker_ids);
+
+  cv::Mat annotated = image.clone();
+  if (!marker_ids.empty()) aruco::drawDetectedMarkers(annotated, marker_corners, marker_ids, cv::Scalar(0, 255, 0));
+  if (!charuco_ids.empty()) {
+    aruco::drawDetectedCornersCharuco(annotated, charuco_corners, charuco_ids, cv::Scalar(255, 0, 0));
+  }
+  return {annotated, static_cast<int>(charuco_corners.size())};
+}
+
+ArucoTarget::ArucoTarget(cv::Size board_size, double marker_length, double marker_separation, int aruco_dict_id)
+    : board_size(board_size),
+      marker_length(marker_length),
+      marker_separation(marker_separation),
+      aruco_dict_id(aruco_dict_id) {}
+
+ArucoTarget::ArucoTarget(cv::Size board_size, double marker_length, double marker_separation,
+                         const std::string& aruco_dict_id)
+    : ArucoTarget(board_size, marker_length, marker_separation, arucoDictionaryIdFromName(aruco_dict_id)) {}
+
+aruco::Dictionary ArucoTarget::buildDictionary() const { return aruco::getPredefinedDictionary(aruco_dict_id); }
+
+aruco::GridBoard ArucoTarget::buildBoard() const {
+  return aruco::GridBoard(board_size, static_cast<float>(marker_length), static_cast<float>(marker_separation),
+                          buildDictionary());
+}
+
+}  // namespace vemo
