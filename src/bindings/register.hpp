@@ -9,6 +9,7 @@ namespace vemo::bindings {
 void registerTf(pybind11::module_& tf);
 void registerTargets(pybind11::module_& module);
 void registerIntrinsic(pybind11::module_& module);
+void registerHandEye(pybind11::module_& module);
 void registerDiagnostics(pybind11::module_& diagnostics);
 void registerSynthetic(pybind11::module_& synthetic);
 
