@@ -13,4 +13,6 @@ PYBIND11_MODULE(_vemo, module) {
   py::module_ tf = module.def_submodule("tf", "SE(3) pose <-> 4x4 transformation matrix conversions.");
   registerTf(tf);
   registerIntrinsic(module);
+  py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
+  registerIo(io);
 }

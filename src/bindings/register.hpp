@@ -8,5 +8,6 @@ namespace vemo::bindings {
 
 void registerTf(pybind11::module_& tf);
 void registerIntrinsic(pybind11::module_& module);
+void registerIo(pybind11::module_& io);
 
 }  // namespace vemo::bindings
