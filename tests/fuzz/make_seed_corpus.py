@@ -31,7 +31,7 @@ def zip_bytes(members, compression=zipfile.ZIP_STORED):
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", compression) as archive:
         for name, data in members.items():
-            archive.writestr(name, data)
+            archive.writestr(zipfile.ZipInfo(name, date_time=(1980, 1, 1, 0, 0, 0)), data, compression)
     return buffer.getvalue()
 
 
@@ -47,6 +47,7 @@ def npz_seeds():
     yield "npy_version_2", zip_bytes({KEY + ".npy": npy_bytes(poses[:1], version=(2, 0))})
     yield "npy_version_3_deflated", zip_bytes({KEY + ".npy": npy_bytes(np.ones(3), version=(3, 0))},
                                               zipfile.ZIP_DEFLATED)
+    yield "no_poses", zip_bytes({KEY + ".npy": npy_bytes(np.zeros((0, 4, 4)))})
     yield "scalar", zip_bytes({KEY + ".npy": npy_bytes(np.float64(1.5))})
     yield "fortran_order", zip_bytes({KEY + ".npy": npy_bytes(np.ones((2, 3)), fortran=True)})
     yield "big_endian", zip_bytes({KEY + ".npy": npy_bytes(np.ones(2, dtype=">f8"))})

@@ -301,7 +301,8 @@ NpyArray parseNpy(const std::string& blob) {
   const std::uint64_t available = blob.size() - header_start - header_length;
   if (!elementCount(array.shape, count) || count > available / 8) fail(".npy data shorter than shape implies");
   array.data.resize(count);
-  std::memcpy(array.data.data(), blob.data() + header_start + header_length, 8 * count);
+  // An empty vector's data() may be null, which memcpy must not get even for 0 bytes.
+  if (count > 0) std::memcpy(array.data.data(), blob.data() + header_start + header_length, 8 * count);
   return array;
 }
 
