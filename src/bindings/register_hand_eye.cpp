@@ -50,7 +50,8 @@ void registerHandEye(py::module_& module) {
   // own output and can be captured like it.
   using RedirectStdout = py::call_guard<py::scoped_ostream_redirect>;
   py::classh<EyeInHandCalibrator>(module, "EyeInHandCalibrator", "Eye-in-hand (camera-on-flange) hand-eye calibrator.")
-      .def(py::init<Target, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions())
+      .def(py::init<Target, IntrinsicOptions>(), py::arg("target"),
+           py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"))
       .def(
           "calibrate",
           [](EyeInHandCalibrator& calibrator, const std::vector<cv::Mat>& robot_T_tcp_list,
