@@ -4,7 +4,7 @@ BUILD_DIR ?= build/dev
 JOBS ?= $(shell nproc)
 PYTHONPATH_BUILD := $(CURDIR)/$(BUILD_DIR):$(CURDIR)/python
 
-.PHONY: demo test deps build test-cpp test-python test-numpy1 bench install clean
+.PHONY: demo test deps build test-cpp test-python test-numpy1 bench install clean fuzz-deps fuzz fuzz-run test-asan
 
 deps:
 	bash scripts/install-deps
@@ -30,6 +30,30 @@ demo: build
 
 bench: build
 	bash scripts/run-benchmarks $(BUILD_DIR)
+
+# Robustness helpers, not part of `make test`: the fuzz targets (clang's libFuzzer with
+# AddressSanitizer and UBSan) and the C++ tests under AddressSanitizer and UBSan.
+FUZZ_DIR ?= build/fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?= fuzz_npz fuzz_hand_eye_json fuzz_multi_camera_json
+ASAN_DIR ?= build/asan
+
+fuzz-deps:
+	bash scripts/install-deps --fuzz
+
+fuzz: fuzz-deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DVEMO_FUZZ=ON -DVEMO_SANITIZE=ON
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+fuzz-run: fuzz
+	bash scripts/run-fuzzers $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+test-asan: deps
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEMO_SANITIZE=ON -DVEMO_BUILD_BENCH=OFF \
+	  -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+	cmake --build $(ASAN_DIR) -j $(JOBS) --target vemo_tests
+	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
 
 install: deps
 	$(PYTHON) -m pip install .

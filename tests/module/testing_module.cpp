@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "bindings/conversions.hpp"
+#include "vemo/io/npz.hpp"
 
 namespace py = pybind11;
 
@@ -38,4 +39,9 @@ PYBIND11_MODULE(_vemo_testing, module) {
     matrix.setTo(1);
     return matrix;
   }, py::arg("matrix"));
+  module.def("save_npz", &vemo::detail::saveNpz, py::arg("path"), py::arg("key"), py::arg("shape"), py::arg("data"));
+  module.def("load_npz", [](const std::string& path, const std::string& key) {
+    vemo::detail::NpyArray array = vemo::detail::loadNpz(path, key);
+    return py::make_tuple(array.shape, array.data);
+  }, py::arg("path"), py::arg("key"));
 }

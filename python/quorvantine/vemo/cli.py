@@ -1,52 +1,81 @@
-"""Command-line entry points."""
+"""Command line: `python -m quorvantine.vemo demo` and `python -m quorvantine.vemo hand-eye DATA_DIR`."""
 
 import argparse
-
-import numpy as np
+import sys
 
 import _vemo
-from quorvantine.vemo import tf
-from quorvantine.vemo.views import render_orbit
+
+TARGET_KINDS = ("charuco", "chessboard", "aruco")
 
 
-def _demo_pose_conversion() -> None:
-    pose = [0.10, -0.05, 0.40, 15.0, -30.0, 45.0]
-    back = tf.transformation_matrix_to_pose(tf.pose_to_transformation_matrix(pose))
-    print("Pose [x, y, z, rx, ry, rz] (m, deg):", pose, "-> 4x4 -> back:", [round(v, 6) for v in back])
+def build_target(args: argparse.Namespace):
+    if args.target == "chessboard":
+        return _vemo.ChessboardTarget((args.cols, args.rows), args.square_size)
+    if args.target == "charuco":
+        return _vemo.CharucoTarget(args.squares_x, args.squares_y, args.square_size, args.marker_size,
+                                   args.dictionary)
+    return _vemo.ArucoTarget((args.markers_x, args.markers_y), args.marker_size, args.marker_separation,
+                             args.dictionary)
 
 
-def _demo_intrinsic_calibration() -> None:
-    true_K = np.array([[640.0, 0.0, 322.0], [0.0, 636.0, 238.0], [0.0, 0.0, 1.0]])
-    true_dist = np.array([[-0.15, 0.06, 0.0005, -0.0004, 0.0]])
-    target = _vemo.CharucoTarget(7, 5, 0.035, 0.026, "DICT_4X4_50")
-    images = render_orbit(target, true_K, true_dist, (640, 480), count=12, distance=0.38, pan_deg=10)
-    print(f"\nIntrinsic calibration of {len(images)} rendered 640x480 views of {target!r}:")
-    result = _vemo.IntrinsicCalibrator(target).calibrate(images)
-    if not result.ok:
-        print("calibration failed")
-        return
-    K, dist = result.intrinsic_matrix, result.distortion_coefficients[0]
-    rows = [("fx", true_K[0, 0], K[0, 0]), ("fy", true_K[1, 1], K[1, 1]), ("cx", true_K[0, 2], K[0, 2]),
-            ("cy", true_K[1, 2], K[1, 2])]
-    rows += [(name, true_dist[0, i], dist[i]) for i, name in enumerate(["k1", "k2", "p1", "p2", "k3"])]
-    print(f"{'':4}{'true':>12}{'recovered':>12}")
-    for name, truth, recovered in rows:
-        print(f"{name:4}{truth:12.4f}{recovered:12.4f}")
-    print(f"views used: {len(result.successful_indices)}, within {_vemo.IntrinsicOptions().per_view_error_threshold}"
-          f" px: {len(result.low_view_error_indices)}, mean reprojection error {result.reprojection_error:.4f} px")
+def run_hand_eye(args: argparse.Namespace) -> int:
+    target = build_target(args)
+    images, robot_T_tcp_list = _vemo.io.load_hand_eye_dataset(args.data_dir, args.image_format)
+    if len(images) != len(robot_T_tcp_list):
+        print(f"error: {args.data_dir} holds {len(robot_T_tcp_list)} robot poses but {len(images)} images; "
+              f"every pose needs its image_NN.{args.image_format}", file=sys.stderr)
+        return 2
+    calibrator = _vemo.EyeInHandCalibrator(target)
+    result = calibrator.calibrate(robot_T_tcp_list, images, args.method, output_path=args.output or args.data_dir)
+    return 0 if result.ok else 1
 
 
 def run_demo(_args: argparse.Namespace) -> int:
-    _demo_pose_conversion()
-    _demo_intrinsic_calibration()
-    return 0
+    from quorvantine.vemo import demo
+    return demo.run()
+
+
+def add_hand_eye_command(commands) -> None:
+    hand_eye = commands.add_parser(
+        "hand-eye", help="eye-in-hand calibration of a dataset directory",
+        description="Calibrates the camera-on-flange transform tcp_T_camera from a dataset directory "
+                    "(image_00.png, image_01.png, ... and calibration_data.npz with the robot_T_tcp poses, as "
+                    "io.save_hand_eye_dataset writes it), prints the report and saves hand_eye.json. The camera "
+                    "intrinsics are calibrated from the same images. Lengths are in metres.")
+    hand_eye.add_argument("data_dir", metavar="DATA_DIR", help="the dataset directory")
+    hand_eye.add_argument("--target", choices=TARGET_KINDS, default="charuco", help="kind of target (default charuco)")
+    hand_eye.add_argument("--squares-x", type=int, default=10, help="charuco: squares along x (default 10)")
+    hand_eye.add_argument("--squares-y", type=int, default=7, help="charuco: squares along y (default 7)")
+    hand_eye.add_argument("--cols", type=int, default=9, help="chessboard: inner corners per row (default 9)")
+    hand_eye.add_argument("--rows", type=int, default=6, help="chessboard: inner corners per column (default 6)")
+    hand_eye.add_argument("--markers-x", type=int, default=5, help="aruco: markers along x (default 5)")
+    hand_eye.add_argument("--markers-y", type=int, default=7, help="aruco: markers along y (default 7)")
+    hand_eye.add_argument("--square-size", type=float, default=0.03,
+                          help="chessboard and charuco: square edge in metres (default 0.03)")
+    hand_eye.add_argument("--marker-size", type=float, default=0.022,
+                          help="charuco and aruco: marker edge in metres (default 0.022)")
+    hand_eye.add_argument("--marker-separation", type=float, default=0.005,
+                          help="aruco: gap between markers in metres (default 0.005)")
+    hand_eye.add_argument("--dictionary", default="DICT_4X4_1000", choices=sorted(_vemo.aruco_dictionary_id_map()),
+                          metavar="NAME", help="charuco and aruco: ArUco dictionary name (default DICT_4X4_1000)")
+    hand_eye.add_argument("--method", default="TSAI", choices=sorted(_vemo.hand_eye_method_by_name_map()),
+                          help="hand-eye solver (default TSAI)")
+    hand_eye.add_argument("--image-format", default="png", help="image file extension (default png)")
+    hand_eye.add_argument("--output", metavar="OUT",
+                          help="where to save hand_eye.json: a directory, or a file path ending in .json "
+                               "(default DATA_DIR)")
+    hand_eye.set_defaults(handler=run_hand_eye)
 
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="python -m quorvantine.vemo",
                                      description="Camera calibration for robot cells.")
     commands = parser.add_subparsers(dest="command", required=True)
-    demo = commands.add_parser("demo", help="run the built-in example")
-    demo.set_defaults(handler=run_demo)
+    commands.add_parser("demo", help="run the built-in example on rendered images").set_defaults(handler=run_demo)
+    add_hand_eye_command(commands)
     args = parser.parse_args(argv)
-    return args.handler(args)
+    try:
+        return args.handler(args)
+    except (ValueError, RuntimeError) as error:
+        print(f"error: {error}", file=sys.stderr)
+        return 2

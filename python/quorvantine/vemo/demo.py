@@ -1,0 +1,69 @@
+"""The built-in example: calibrations on rendered images whose ground truth is known."""
+
+import contextlib
+import io
+import tempfile
+
+import numpy as np
+
+import _vemo
+from quorvantine.vemo.hand_eye_scene import make_hand_eye_scene, pose_error
+from quorvantine.vemo.views import render_orbit
+
+
+def intrinsic_demo() -> None:
+    true_K = np.array([[640.0, 0.0, 322.0], [0.0, 636.0, 238.0], [0.0, 0.0, 1.0]])
+    true_dist = np.array([[-0.15, 0.06, 0.0005, -0.0004, 0.0]])
+    target = _vemo.CharucoTarget(7, 5, 0.035, 0.026, "DICT_4X4_50")
+    images = render_orbit(target, true_K, true_dist, (640, 480), count=12, distance=0.38, pan_deg=10)
+    print(f"Intrinsic calibration of {len(images)} rendered 640x480 views of {target!r}:", flush=True)
+    result = _vemo.IntrinsicCalibrator(target).calibrate(images)
+    if not result.ok:
+        print("calibration failed")
+        return
+    K, dist = result.intrinsic_matrix, result.distortion_coefficients[0]
+    rows = [("fx", true_K[0, 0], K[0, 0]), ("fy", true_K[1, 1], K[1, 1]), ("cx", true_K[0, 2], K[0, 2]),
+            ("cy", true_K[1, 2], K[1, 2])]
+    rows += [(name, true_dist[0, i], dist[i]) for i, name in enumerate(["k1", "k2", "p1", "p2", "k3"])]
+    print(f"{'':4}{'true':>12}{'recovered':>12}")
+    for name, truth, recovered in rows:
+        print(f"{name:4}{truth:12.4f}{recovered:12.4f}")
+    print(f"views used: {len(result.successful_indices)}, within {_vemo.IntrinsicOptions().per_view_error_threshold}"
+          f" px: {len(result.low_view_error_indices)}, mean reprojection error {result.reprojection_error:.4f} px\n")
+
+
+def hand_eye_demo() -> None:
+    target = _vemo.CharucoTarget(10, 7, 0.03, 0.022, "DICT_5X5_100")
+    scene = make_hand_eye_scene(target, count=20, image_size=(1280, 960), distance=0.42)
+    print(f"Eye-in-hand calibration: {len(scene.images)} rendered 1280x960 captures of {target!r}\n"
+          f"from a camera on the flange at tcp_T_camera pose "
+          f"{[round(x, 4) for x in _vemo.tf.transformation_matrix_to_pose(scene.tcp_T_camera)]}.", flush=True)
+
+    with tempfile.TemporaryDirectory(prefix="vemo-demo-") as data_dir:
+        _vemo.io.save_hand_eye_dataset(data_dir, scene.images, scene.robot_T_tcp_list)
+        images, robot_T_tcp_list = _vemo.io.load_hand_eye_dataset(data_dir)
+        calibrator = _vemo.EyeInHandCalibrator(target)
+        result = calibrator.calibrate(robot_T_tcp_list, images, "TSAI", output_path=data_dir)
+        if not result.ok:
+            print("calibration failed")
+            return
+
+        # Every solver on the same target poses; their own reports are not needed here.
+        errors = {}
+        for method in _vemo.hand_eye_method_by_name_map():
+            with contextlib.redirect_stdout(io.StringIO()):
+                solved = _vemo.EyeInHandCalibrator(target).calibrate(
+                    result.valid_robot_T_tcp_list, [], method, result.camera_T_target_list,
+                    result.intrinsic_matrix, result.distortion_coefficients)
+            errors[method] = pose_error(solved.tcp_T_camera, scene.tcp_T_camera)
+
+    print("\nError of each solver's tcp_T_camera against the truth:")
+    print(f"  {'method':<12}{'rotation (deg)':>16}{'translation (mm)':>18}")
+    for method, (rotation_deg, translation_m) in errors.items():
+        print(f"  {method:<12}{rotation_deg:16.4f}{1000 * translation_m:18.3f}")
+
+
+def run() -> int:
+    intrinsic_demo()
+    hand_eye_demo()
+    return 0

@@ -1,0 +1,76 @@
+#include <pybind11/iostream.h>
+
+#include "bindings/conversions.hpp"
+#include "bindings/register.hpp"
+#include "vemo/calibration/eye_in_hand_calibrator.hpp"
+#include "vemo/calibration/hand_eye_methods.hpp"
+
+namespace py = pybind11;
+
+namespace vemo::bindings {
+
+void registerHandEye(py::module_& module) {
+  using namespace vemo::calibration;
+
+  module.def("hand_eye_method_by_name_map", &handEyeMethodByNameMap,
+             "Map of hand-eye method names (\"TSAI\", \"PARK\", \"HORAUD\", \"ANDREFF\", \"DANIILIDIS\") to "
+             "cv::HandEyeCalibrationMethod values.");
+
+  py::classh<TargetConsistencyStats>(module, "TargetConsistencyStats",
+                                     "Per-frame consistency of the recovered world_T_target.")
+      .def_readonly("mean_translation_m", &TargetConsistencyStats::mean_translation_m)
+      .def_readonly("max_translation_m", &TargetConsistencyStats::max_translation_m)
+      .def_readonly("mean_rotation_deg", &TargetConsistencyStats::mean_rotation_deg)
+      .def_readonly("max_rotation_deg", &TargetConsistencyStats::max_rotation_deg)
+      .def_readonly("translation_deviations_m", &TargetConsistencyStats::translation_deviations_m)
+      .def_readonly("rotation_deviations_deg", &TargetConsistencyStats::rotation_deviations_deg)
+      .def_readonly("distances_m", &TargetConsistencyStats::distances_m)
+      .def_readonly("board_us", &TargetConsistencyStats::board_us)
+      .def_readonly("board_vs", &TargetConsistencyStats::board_vs);
+
+  py::classh<HandEyeResult>(module, "HandEyeResult", "Result of EyeInHandCalibrator.calibrate().")
+      .def_readonly("ok", &HandEyeResult::ok)
+      .def_readonly("tcp_T_camera", &HandEyeResult::tcp_T_camera)
+      .def_readonly("intrinsic_matrix", &HandEyeResult::intrinsic_matrix)
+      .def_readonly("distortion_coefficients", &HandEyeResult::distortion_coefficients)
+      .def_readonly("reprojection_error", &HandEyeResult::reprojection_error)
+      .def_readonly("valid_robot_T_tcp_list", &HandEyeResult::valid_robot_T_tcp_list)
+      .def_readonly("valid_image_list", &HandEyeResult::valid_image_list)
+      .def_readonly("camera_T_target_list", &HandEyeResult::camera_T_target_list)
+      .def_readonly("has_consistency", &HandEyeResult::has_consistency)
+      .def_readonly("consistency", &HandEyeResult::consistency);
+
+  using AlignedTargetPoses = EyeInHandCalibrator::AlignedTargetPoses;
+  py::classh<AlignedTargetPoses>(module, "AlignedTargetPoses")
+      .def_readonly("camera_T_target_list", &AlignedTargetPoses::camera_T_target_list)
+      .def_readonly("valid_image_list", &AlignedTargetPoses::valid_image_list)
+      .def_readonly("valid_robot_T_tcp_list", &AlignedTargetPoses::valid_robot_T_tcp_list);
+
+  // Reports go through Python's sys.stdout, so they interleave correctly with the caller's
+  // own output and can be captured like it.
+  using RedirectStdout = py::call_guard<py::scoped_ostream_redirect>;
+  py::classh<EyeInHandCalibrator>(module, "EyeInHandCalibrator", "Eye-in-hand (camera-on-flange) hand-eye calibrator.")
+      .def(py::init<Target, IntrinsicOptions>(), py::arg("target"),
+           py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"))
+      .def(
+          "calibrate",
+          [](EyeInHandCalibrator& calibrator, const std::vector<cv::Mat>& robot_T_tcp_list,
+             const std::vector<cv::Mat>& image_list, const std::string& method,
+             const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
+             const cv::Mat& distortion_coefficients, const std::optional<std::filesystem::path>& output_path) {
+            return calibrator.calibrate(robot_T_tcp_list, image_list, method, camera_T_target_list, intrinsic_matrix,
+                                        distortion_coefficients, output_path.value_or(std::filesystem::path()));
+          },
+          py::arg("robot_T_tcp_list"), py::arg("image_list"), py::arg("method") = "TSAI",
+          py::arg("camera_T_target_list") = std::vector<cv::Mat>(), py::arg("intrinsic_matrix") = cv::Mat(),
+          py::arg("distortion_coefficients") = cv::Mat(), py::arg("output_path") = py::none(), RedirectStdout())
+      .def("compute_camera_T_target_list", &EyeInHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
+           py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
+      .def("corner_images", &EyeInHandCalibrator::cornerImages)
+      .def("target", &EyeInHandCalibrator::target)
+      .def("format_results", &EyeInHandCalibrator::formatResults)
+      .def("print_results", &EyeInHandCalibrator::printResults, RedirectStdout())
+      .def("last_result", &EyeInHandCalibrator::lastResult);
+}
+
+}  // namespace vemo::bindings

@@ -1,0 +1,206 @@
+#include "vemo/calibration/eye_in_hand_calibrator.hpp"
+
+#include <opencv2/calib3d.hpp>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "vemo/calibration/hand_eye_methods.hpp"
+#include "vemo/core/logging.hpp"
+#include "vemo/io/result_records.hpp"
+
+namespace vemo::calibration {
+
+namespace {
+
+constexpr std::size_t kMinimumCaptures = 4;
+
+using logging::Level;
+
+template <class T>
+std::vector<T> pick(const std::vector<T>& items, const std::vector<int>& indices) {
+  std::vector<T> picked;
+  picked.reserve(indices.size());
+  for (int index : indices) picked.push_back(items.at(static_cast<std::size_t>(index)));
+  return picked;
+}
+
+// The rotation blocks of all target poses lie within 0.001 (max abs element) of the first.
+bool allOrientationsEqual(const std::vector<cv::Mat>& target_rotations) {
+  for (std::size_t j = 1; j < target_rotations.size(); ++j) {
+    if (cv::norm(target_rotations[j] - target_rotations[0], cv::NORM_INF) >= 0.001) return false;
+  }
+  return true;
+}
+
+cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
+                        int method) {
+  std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
+  for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
+    r_target2cam.push_back(camera_T_target_list[i](cv::Rect(0, 0, 3, 3)).clone());
+    t_target2cam.push_back(camera_T_target_list[i](cv::Rect(3, 0, 1, 3)).clone());
+    r_gripper2base.push_back(robot_T_tcp_list[i](cv::Rect(0, 0, 3, 3)).clone());
+    t_gripper2base.push_back(robot_T_tcp_list[i](cv::Rect(3, 0, 1, 3)).clone());
+  }
+  if (r_target2cam.size() >= 2 && allOrientationsEqual(r_target2cam)) {
+    logging::log(Level::Warning,
+                 "[EyeInHandCalibrator] All camera poses have identical orientation! Hand-eye calibration requires "
+                 "varied rotations to solve uniquely.");
+  }
+
+  cv::Mat r_cam2gripper, t_cam2gripper;
+  cv::calibrateHandEye(r_gripper2base, t_gripper2base, r_target2cam, t_target2cam, r_cam2gripper, t_cam2gripper,
+                       static_cast<cv::HandEyeCalibrationMethod>(method));
+
+  cv::Mat tcp_T_camera = cv::Mat::eye(4, 4, CV_64F);
+  r_cam2gripper.convertTo(tcp_T_camera(cv::Rect(0, 0, 3, 3)), CV_64F);
+  cv::Mat translation;
+  t_cam2gripper.convertTo(translation, CV_64F);
+  for (int r = 0; r < 3; ++r) tcp_T_camera.at<double>(r, 3) = translation.at<double>(r);
+  return tcp_T_camera;
+}
+
+// A 4x4 single-channel matrix with finite entries: what the solver and the statistics need
+// of every pose. Anything else is rejected up front instead of failing deep inside OpenCV.
+void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name) {
+  for (std::size_t i = 0; i < poses.size(); ++i) {
+    const cv::Mat& pose = poses[i];
+    if (pose.rows != 4 || pose.cols != 4 || pose.channels() != 1 || !cv::checkRange(pose)) {
+      throw std::invalid_argument("EyeInHandCalibrator: " + list_name + "[" + std::to_string(i) +
+                                  "] must be a finite 4x4 matrix");
+    }
+  }
+}
+
+// The solver and the statistics multiply poses together, which needs one depth; CV_64F
+// poses are kept as header copies of the caller's.
+std::vector<cv::Mat> asDouble(const std::vector<cv::Mat>& poses) {
+  std::vector<cv::Mat> converted(poses.size());
+  for (std::size_t i = 0; i < poses.size(); ++i) {
+    if (poses[i].depth() == CV_64F) {
+      converted[i] = poses[i];
+    } else {
+      poses[i].convertTo(converted[i], CV_64F);
+    }
+  }
+  return converted;
+}
+
+}  // namespace
+
+EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options)
+    : target_(std::move(target)), intrinsic_calibrator_(target_, std::move(options)) {}
+
+HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                             const std::vector<cv::Mat>& image_list, const std::string& method,
+                                             const std::vector<cv::Mat>& camera_T_target_list,
+                                             const cv::Mat& intrinsic_matrix,
+                                             const cv::Mat& distortion_coefficients,
+                                             const std::filesystem::path& output_path) {
+  const auto& methods = handEyeMethodByNameMap();
+  const auto method_entry = methods.find(method);
+  if (method_entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+  checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
+  checkPoses(camera_T_target_list, "camera_T_target_list");
+
+  const bool poses_given = !camera_T_target_list.empty();
+  const bool redetect = !poses_given && !intrinsic_matrix.empty();
+  // On the intrinsic path robot poses are picked by image index, so the lists must pair up.
+  if (!poses_given && !redetect && robot_T_tcp_list.size() != image_list.size()) {
+    throw std::invalid_argument("EyeInHandCalibrator: robot_T_tcp_list and image_list must have the same length. Got " +
+                                std::to_string(robot_T_tcp_list.size()) + " (robot) vs " +
+                                std::to_string(image_list.size()) + " (images).");
+  }
+
+  logging::log(Level::Info, "Collected images " + std::to_string(image_list.size()));
+  logging::log(Level::Info, "Collected poses " + std::to_string(robot_T_tcp_list.size()));
+
+  HandEyeResult result;
+  result.intrinsic_matrix = intrinsic_matrix;
+  result.distortion_coefficients = distortion_coefficients;
+  std::vector<cv::Mat> poses = asDouble(camera_T_target_list);
+  std::vector<cv::Mat> images = image_list;
+  std::vector<cv::Mat> robot_poses = asDouble(robot_T_tcp_list);
+
+  if (redetect) {
+    AlignedTargetPoses aligned =
+        computeCameraTTargetList(image_list, robot_poses, intrinsic_matrix, distortion_coefficients);
+    poses = std::move(aligned.camera_T_target_list);
+    images = std::move(aligned.valid_image_list);
+    robot_poses = std::move(aligned.valid_robot_T_tcp_list);
+    if (poses.size() < kMinimumCaptures) {
+      logging::log(Level::Error,
+                   "Only " + std::to_string(poses.size()) + " valid frames after solvePnP  -  need at least 4.");
+      result.valid_robot_T_tcp_list = std::move(robot_poses);
+      result.valid_image_list = std::move(images);
+      return result;
+    }
+  }
+
+  if (poses.empty()) {
+    const IntrinsicResult intrinsics = intrinsic_calibrator_.calibrate(image_list);
+    result.intrinsic_matrix = intrinsics.intrinsic_matrix;
+    result.distortion_coefficients = intrinsics.distortion_coefficients;
+    result.reprojection_error = intrinsics.reprojection_error;
+
+    // Views within the per-view threshold when there are any, else every detected view.
+    std::vector<int> kept_views;
+    if (intrinsics.low_view_error_indices.empty()) {
+      for (std::size_t v = 0; v < intrinsics.successful_indices.size(); ++v) kept_views.push_back(static_cast<int>(v));
+    } else {
+      kept_views = intrinsics.low_view_error_indices;
+    }
+    const std::vector<int> kept_images = pick(intrinsics.successful_indices, kept_views);
+    images = pick(image_list, kept_images);
+    robot_poses = pick(robot_poses, kept_images);
+    const std::vector<cv::Mat> corners = pick(intrinsics.image_points, kept_views);
+
+    if (result.intrinsic_matrix.empty() || images.size() < kMinimumCaptures) {
+      logging::log(Level::Error, "Not enough valid images for extrinsic calibration. Need at least 4!");
+      result.valid_robot_T_tcp_list = std::move(robot_poses);
+      result.valid_image_list = std::move(images);
+      return result;
+    }
+    logging::log(Level::Info, "Calculating extrinsic (hand-eye) transform...");
+    TargetPoses target_poses =
+        computeTargetPoses(images, corners, result.intrinsic_matrix, result.distortion_coefficients);
+    poses = std::move(target_poses.camera_T_target_list);
+    images = pick(images, target_poses.image_indices);
+    robot_poses = pick(robot_poses, target_poses.image_indices);
+  } else if (poses.size() != robot_poses.size()) {
+    throw std::invalid_argument(
+        "EyeInHandCalibrator: robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
+        std::to_string(robot_poses.size()) + " (robot) vs " + std::to_string(poses.size()) +
+        " (camera). Filter robot_T_tcp_list by the backend's successful indices before passing it in.");
+  }
+
+  result.valid_robot_T_tcp_list = robot_poses;
+  result.valid_image_list = images;
+  result.camera_T_target_list = poses;
+  if (robot_poses.size() < kMinimumCaptures) {
+    logging::log(Level::Error, "Not enough valid poses for hand-eye calibration after filtering. Got " +
+                                   std::to_string(robot_poses.size()) + ", need at least 4.");
+    return result;
+  }
+
+  result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second);
+  result.ok = true;
+  computeConsistency(result);
+  last_result_ = result;
+  logging::log(Level::Info, "Extrinsic calibration complete.");
+  printResults();
+
+  if (!output_path.empty()) {
+    io::HandEyeResultRecord record;
+    record.reference_index = 0;
+    record.num_cameras = 1;
+    record.method = method;
+    record.num_frames_used = static_cast<int>(result.valid_image_list.size());
+    record.num_frames_total = static_cast<int>(image_list.size());
+    record.tcp_T_camera_list = {result.tcp_T_camera};
+    io::saveHandEyeResult(output_path, record);
+  }
+  return result;
+}
+
+}  // namespace vemo::calibration

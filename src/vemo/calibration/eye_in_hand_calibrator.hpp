@@ -1,0 +1,107 @@
+#pragma once
+
+// Eye-in-hand calibration: the pose of a camera mounted on a robot flange (tcp_T_camera)
+// from robot flange poses (robot_T_tcp) and images of a fixed target taken at them, by
+// solving AX = XB with cv::calibrateHandEye.
+//
+// Frames: a_T_b maps coordinates of frame b into frame a. robot_T_tcp is the flange pose
+// in the robot base frame, camera_T_target the target pose in the camera frame, both 4x4
+// homogeneous. Robot translations and target lengths must share one unit (metres by
+// convention); tcp_T_camera comes out in that unit.
+
+#include <opencv2/core.hpp>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "vemo/calibration/hand_eye_result.hpp"
+#include "vemo/calibration/intrinsic_calibrator.hpp"
+#include "vemo/calibration/intrinsic_options.hpp"
+#include "vemo/core/targets.hpp"
+
+namespace vemo::calibration {
+
+class EyeInHandCalibrator {
+ public:
+  // One target pose per image whose pose was found, with the image's position in the
+  // list that was iterated (strictly increasing). Both lists have the same length.
+  struct TargetPoses {
+    std::vector<cv::Mat> camera_T_target_list;  // 4x4 CV_64F
+    std::vector<int> image_indices;
+  };
+
+  // The frames whose target pose was found, with their image and robot pose (header
+  // copies sharing the caller's data). Entry i of each list belongs to one capture.
+  struct AlignedTargetPoses {
+    std::vector<cv::Mat> camera_T_target_list;  // 4x4 CV_64F
+    std::vector<cv::Mat> valid_image_list;
+    std::vector<cv::Mat> valid_robot_T_tcp_list;
+  };
+
+  // Stores the target and builds the inner intrinsic calibrator from it and the options.
+  EyeInHandCalibrator(Target target, IntrinsicOptions options);
+
+  // Solves tcp_T_camera. robot_T_tcp_list and image_list are parallel (one capture each).
+  // Target poses come, in this order of preference, from:
+  //  - camera_T_target_list, when not empty: one pose per robot pose, already aligned
+  //    (image_list is then only carried into the result);
+  //  - a ChArUco re-detection with the given intrinsic_matrix (3x3) and distortion;
+  //  - an intrinsic calibration of image_list and one solvePnP per kept view.
+  // method: a key of handEyeMethodByNameMap. A non-empty output_path saves the result as
+  // "hand_eye.json" (see vemo/io/result_records.hpp). Prints the report to standard output.
+  // Fewer than 4 usable captures is not an exception: an Error line is logged and the
+  // result's ok is false. Throws std::invalid_argument for an unknown method, a
+  // camera_T_target_list whose length differs from robot_T_tcp_list, lists of different
+  // lengths on the intrinsic path, or a re-detection with a non-ChArUco target. The last
+  // result changes only when the solve ran.
+  HandEyeResult calibrate(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+                          const std::string& method = "TSAI", const std::vector<cv::Mat>& camera_T_target_list = {},
+                          const cv::Mat& intrinsic_matrix = cv::Mat(),
+                          const cv::Mat& distortion_coefficients = cv::Mat(),
+                          const std::filesystem::path& output_path = {});
+
+  // Target poses by solvePnP (iterative) per view. Chessboard: from corner_list (per view
+  // N x 1 CV_32FC2 inner corners, as IntrinsicResult::image_points), image_list unread.
+  // ChArUco and ArUco: re-detected in image_list (BGR), corner_list unread; views with
+  // fewer than 4 ChArUco corners or markers are skipped with a warning.
+  TargetPoses computeTargetPoses(const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& corner_list,
+                                 const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const;
+
+  // ChArUco only (std::invalid_argument otherwise): detects the board in each image,
+  // solves its pose, and keeps the image and robot pose of every frame that passed.
+  // Frames are examined while both lists last.
+  AlignedTargetPoses computeCameraTTargetList(const std::vector<cv::Mat>& image_list,
+                                              const std::vector<cv::Mat>& robot_T_tcp_list,
+                                              const cv::Mat& intrinsic_matrix,
+                                              const cv::Mat& distortion_coefficients) const;
+
+  // Fills result.consistency from its lists, tcp_T_camera and camera matrix, and sets
+  // has_consistency. Needs at least one capture and aligned lists. Without a camera
+  // matrix the projected board centres are NaN.
+  void computeConsistency(HandEyeResult& result) const;
+
+  // The report of the last result ("Calibration failed." before the first successful run).
+  std::string formatResults() const;
+  // Writes formatResults() to standard output and flushes it.
+  void printResults() const;
+
+  // Board points of the target: N x 3 CV_32F, metres (chessboard inner corners; ChArUco
+  // corners in id order; the four corners of every ArUco marker in board order).
+  cv::Mat boardObjectPoints() const;
+
+  const Target& target() const { return target_; }
+  const HandEyeResult& lastResult() const { return last_result_; }
+  // Annotated images of the inner intrinsic calibrator's last corner detection.
+  const std::vector<cv::Mat>& cornerImages() const { return intrinsic_calibrator_.cornerImages(); }
+
+ private:
+  Target target_;
+  IntrinsicCalibrator intrinsic_calibrator_;
+  HandEyeResult last_result_;
+};
+
+// 4x4 CV_64F camera_T_target from a solvePnP rotation vector and translation vector.
+cv::Mat rvecTvecToTransformationMatrix(const cv::Mat& rvec, const cv::Mat& tvec);
+
+}  // namespace vemo::calibration

@@ -1,0 +1,131 @@
+#include <opencv2/calib3d.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <numeric>
+#include <sstream>
+
+#include "vemo/calibration/eye_in_hand_calibrator.hpp"
+#include "vemo/core/tf.hpp"
+#include "vemo/quality/rotation_variety.hpp"
+
+namespace vemo::calibration {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+double mean(const std::vector<double>& values) {
+  return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+}
+
+double maximum(const std::vector<double>& values) { return *std::max_element(values.begin(), values.end()); }
+
+// Angle of the rotation between two rotation blocks, degrees.
+double rotationAngleDeg(const cv::Mat& rotation_a, const cv::Mat& rotation_b) {
+  const cv::Mat relative = rotation_a.t() * rotation_b;
+  const double cosine = std::clamp((cv::trace(relative)[0] - 1.0) * 0.5, -1.0, 1.0);
+  return std::acos(cosine) * 180.0 / kPi;
+}
+
+cv::Point3f centroidOf(const cv::Mat& object_points) {
+  cv::Mat centre;
+  cv::reduce(object_points, centre, 0, cv::REDUCE_AVG, CV_64F);
+  return {static_cast<float>(centre.at<double>(0)), static_cast<float>(centre.at<double>(1)),
+          static_cast<float>(centre.at<double>(2))};
+}
+
+}  // namespace
+
+void EyeInHandCalibrator::computeConsistency(HandEyeResult& result) const {
+  TargetConsistencyStats stats;
+  const std::size_t n = result.valid_robot_T_tcp_list.size();
+  std::vector<cv::Mat> world_T_target(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    world_T_target[i] = result.valid_robot_T_tcp_list[i] * result.tcp_T_camera * result.camera_T_target_list[i];
+  }
+  const cv::Mat mean_pose = tf::averagePose(world_T_target);
+  const cv::Mat mean_translation = mean_pose(cv::Rect(3, 0, 1, 3));
+  const cv::Mat mean_rotation = mean_pose(cv::Rect(0, 0, 3, 3));
+  for (const cv::Mat& pose : world_T_target) {
+    stats.translation_deviations_m.push_back(cv::norm(pose(cv::Rect(3, 0, 1, 3)), mean_translation, cv::NORM_L2));
+    stats.rotation_deviations_deg.push_back(rotationAngleDeg(pose(cv::Rect(0, 0, 3, 3)), mean_rotation));
+  }
+  stats.mean_translation_m = mean(stats.translation_deviations_m);
+  stats.max_translation_m = maximum(stats.translation_deviations_m);
+  stats.mean_rotation_deg = mean(stats.rotation_deviations_deg);
+  stats.max_rotation_deg = maximum(stats.rotation_deviations_deg);
+
+  // Where the board centre falls in each image: only meaningful with a camera matrix.
+  const std::vector<cv::Point3f> centre{centroidOf(boardObjectPoints())};
+  const cv::Mat distortion = result.distortion_coefficients.empty() ? cv::Mat::zeros(1, 5, CV_64F)
+                                                                    : result.distortion_coefficients;
+  const double no_projection = std::numeric_limits<double>::quiet_NaN();
+  for (const cv::Mat& camera_T_target : result.camera_T_target_list) {
+    cv::Mat rvec;
+    cv::Rodrigues(camera_T_target(cv::Rect(0, 0, 3, 3)), rvec);
+    const cv::Mat tvec = camera_T_target(cv::Rect(3, 0, 1, 3)).clone();
+    stats.distances_m.push_back(cv::norm(tvec, cv::NORM_L2));
+    if (result.intrinsic_matrix.empty()) {
+      stats.board_us.push_back(no_projection);
+      stats.board_vs.push_back(no_projection);
+      continue;
+    }
+    std::vector<cv::Point2f> projected;
+    cv::projectPoints(centre, rvec, tvec, result.intrinsic_matrix, distortion, projected);
+    stats.board_us.push_back(projected[0].x);
+    stats.board_vs.push_back(projected[0].y);
+  }
+  result.consistency = std::move(stats);
+  result.has_consistency = true;
+}
+
+std::string EyeInHandCalibrator::formatResults() const {
+  const HandEyeResult& result = last_result_;
+  const std::string rule(60, '=');
+  std::ostringstream out;
+  out << "\n" << rule << "\nHAND-EYE RESULTS\n" << rule << "\n";
+  if (result.tcp_T_camera.empty()) {
+    out << "Calibration failed.\n";
+    return out.str();
+  }
+  out << "\nHand-Eye Transform (TCP -> Camera):\n" << result.tcp_T_camera << "\n";
+  const std::vector<double> pose = tf::transformationMatrixToPose(result.tcp_T_camera);
+  out << "\nPose [x, y, z, rx, ry, rz] (deg):\n  [";
+  for (std::size_t i = 0; i < pose.size(); ++i) out << (i ? ", " : "") << pose[i];
+  out << "]\n";
+  out << "\nIntrinsic Matrix:\n" << result.intrinsic_matrix << "\n";
+  out << "\nDistortion Coefficients:\n" << result.distortion_coefficients << "\n";
+  out << "\nReprojection Error: ";
+  if (std::isnan(result.reprojection_error)) {
+    out << "n/a\n";
+  } else {
+    // Fixed notation from here on: every later number of the report prints with 4 decimals.
+    out << std::fixed;
+    out.precision(4);
+    out << result.reprojection_error << " px\n";
+  }
+
+  if (result.has_consistency) {
+    const TargetConsistencyStats& c = result.consistency;
+    out << "\nTarget Consistency Residual:\n";
+    out << "  Translation - mean: " << 1000.0 * c.mean_translation_m << " mm   max: " << 1000.0 * c.max_translation_m
+        << " mm\n";
+    out << "  Rotation    - mean: " << c.mean_rotation_deg << " deg   max: " << c.max_rotation_deg << " deg\n";
+    for (std::size_t j = 0; j < c.translation_deviations_m.size(); ++j) {
+      out << "  Frame " << j << ": trans=" << 1000.0 * c.translation_deviations_m[j]
+          << "mm rot=" << c.rotation_deviations_deg[j] << "deg dist=" << 1000.0 * c.distances_m[j]
+          << "mm center=(" << c.board_us[j] << ", " << c.board_vs[j] << ")\n";
+    }
+  }
+  if (!result.camera_T_target_list.empty()) {
+    out << "\n" << quality::formatRotationVariety(quality::analyzeRotationVariety(result.camera_T_target_list, 0.5));
+  }
+  return out.str();
+}
+
+void EyeInHandCalibrator::printResults() const { std::cout << formatResults() << std::flush; }
+
+}  // namespace vemo::calibration

@@ -1,0 +1,120 @@
+#include "vemo/io/multi_camera_dataset.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <stdexcept>
+#include <string>
+
+#include "vemo/core/logging.hpp"
+#include "vemo/io/image_files.hpp"
+#include "vemo/io/pose_lists.hpp"
+
+namespace vemo::io {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kPoseArchive = "calibration_data.npz";
+
+bool isFrameFile(const fs::path& name) {
+  const std::string stem = name.stem().string();
+  const std::string annotated = "_annotated";
+  return name.extension() == ".png" && stem.rfind("image_", 0) == 0 &&
+         !(stem.size() >= annotated.size() && stem.compare(stem.size() - annotated.size(), annotated.size(), annotated) == 0);
+}
+
+bool isDirectory(const fs::path& path) { return fs::status(path).type() == fs::file_type::directory; }
+
+}  // namespace
+
+std::vector<fs::path> cameraDirectories(const fs::path& data_dir, int count) {
+  if (count < 0) throw std::length_error("cameraDirectories: negative camera count");
+  std::vector<fs::path> directories;
+  directories.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) directories.push_back(data_dir / ("cam_" + zeroPaddedIndex(i)));
+  return directories;
+}
+
+int nextMultiCameraCaptureIndex(const fs::path& data_dir, int num_cameras) {
+  int largest = -1;
+  for (const fs::path& directory : cameraDirectories(data_dir, num_cameras)) {
+    if (!isDirectory(directory)) continue;
+    for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
+      if (!isFrameFile(entry.path().filename())) continue;
+      const std::string stem = entry.path().stem().string();
+      const std::string tail = stem.substr(stem.rfind('_') + 1);
+      if (tail.empty() || tail.find_first_not_of("0123456789") != std::string::npos) continue;
+      largest = std::max(largest, std::stoi(tail));
+    }
+  }
+  if (largest == INT_MAX) throw std::out_of_range("nextMultiCameraCaptureIndex: no capture number after INT_MAX");
+  return largest + 1;
+}
+
+void saveMultiCameraCapture(const fs::path& data_dir, const std::vector<cv::Mat>& frames, int capture_index,
+                            const std::vector<cv::Mat>& annotated_images) {
+  if (capture_index < 0) throw std::invalid_argument("saveMultiCameraCapture: capture_index must not be negative");
+  requireOneAnnotationPerImage("saveMultiCameraCapture", annotated_images.size(), frames.size(), "frame");
+  const std::vector<fs::path> directories = cameraDirectories(data_dir, static_cast<int>(frames.size()));
+  for (const fs::path& directory : directories) fs::create_directories(directory);
+  const std::string index = zeroPaddedIndex(capture_index);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    writeImage((directories[i] / ("image_" + index + ".png")).string(), frames[i]);
+    if (!annotated_images.empty()) {
+      writeImage((directories[i] / ("image_" + index + "_annotated.png")).string(), annotated_images[i]);
+    }
+  }
+  logging::log(logging::Level::Success, "Saved capture #" + std::to_string(capture_index) + " (" +
+                                            std::to_string(frames.size()) + " cameras)");
+}
+
+void saveMultiCameraRobotPoses(const fs::path& data_dir, const std::vector<cv::Mat>& robot_T_tcp_list,
+                               int num_cameras) {
+  const std::vector<double> flattened = flattenPoseList(robot_T_tcp_list);
+  for (const fs::path& directory : cameraDirectories(data_dir, num_cameras)) {
+    fs::create_directories(directory);
+    writePoseArchive(directory / kPoseArchive, flattened);
+  }
+}
+
+std::vector<cv::Mat> loadMultiCameraRobotPoses(const fs::path& data_dir) {
+  if (!isDirectory(data_dir)) return {};
+  std::vector<fs::path> camera_directories;
+  for (const fs::directory_entry& entry : fs::directory_iterator(data_dir)) {
+    if (entry.is_directory() && entry.path().filename().string().rfind("cam_", 0) == 0) {
+      camera_directories.push_back(entry.path());
+    }
+  }
+  std::sort(camera_directories.begin(), camera_directories.end());
+  for (const fs::path& directory : camera_directories) {
+    if (fs::exists(directory / kPoseArchive)) return readPoseArchive(directory / kPoseArchive);
+  }
+  return {};
+}
+
+std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const fs::path& data_dir, int num_cameras) {
+  std::vector<std::vector<cv::Mat>> cameras;
+  if (num_cameras <= 0) return cameras;
+  for (const fs::path& directory : cameraDirectories(data_dir, num_cameras)) {
+    if (!isDirectory(directory)) throw std::runtime_error("io: missing camera folder: " + directory.string());
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
+      if (isFrameFile(entry.path().filename())) names.push_back(entry.path().filename().string());
+    }
+    if (names.empty()) throw std::runtime_error("io: no image_*.png files in " + directory.string());
+    std::sort(names.begin(), names.end());
+    std::vector<cv::Mat> frames;
+    frames.reserve(names.size());
+    for (const std::string& name : names) frames.push_back(readImage((directory / name).string()));
+    logging::log(logging::Level::Success,
+                 "Loaded " + std::to_string(frames.size()) + " frames from " + directory.native());
+    cameras.push_back(std::move(frames));
+    if (cameras.size() > 1 && cameras.back().size() != cameras[cameras.size() - 2].size()) {
+      throw std::runtime_error("io: all cameras must have the same frame count; captures must be synchronized");
+    }
+  }
+  return cameras;
+}
+
+}  // namespace vemo::io

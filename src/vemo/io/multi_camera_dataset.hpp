@@ -1,0 +1,51 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <filesystem>
+#include <vector>
+
+// A multi-camera capture directory: one folder per camera, one image per capture.
+//   cam_00/image_00.png, cam_00/image_01.png, ...   frame of camera 0 at capture 0, 1, ...
+//   cam_01/image_00.png, ...                        (indices zero-filled to two digits at least)
+//   cam_CC/image_KK_annotated.png                   optional annotated copies, never read back
+//   cam_CC/calibration_data.npz                     optional robot poses, the same in every folder
+// A frame file is a name with extension ".png" (exactly), a stem beginning with
+// "image_" and not ending with "_annotated".
+namespace vemo::io {
+
+// data_dir / "cam_00" ... data_dir / "cam_<count-1>". Throws std::length_error for a
+// negative count.
+std::vector<std::filesystem::path> cameraDirectories(const std::filesystem::path& data_dir, int count);
+
+// One more than the largest capture number (the all-digit text after the last "_" of a
+// frame file name) in the first num_cameras camera folders; 0 when there is none or the
+// folders are missing. Gaps are not filled. Throws std::out_of_range("stoi") for a
+// number beyond the int range.
+int nextMultiCameraCaptureIndex(const std::filesystem::path& data_dir, int num_cameras);
+
+// Writes frames[i] as cam_<i>/image_<capture_index>.png, creating all camera folders
+// first, each annotated image right after the frame of the same camera. Throws
+// std::invalid_argument "saveMultiCameraCapture: ..." before writing anything for a
+// negative capture_index or when annotated_images is neither empty nor as long as frames.
+void saveMultiCameraCapture(const std::filesystem::path& data_dir, const std::vector<cv::Mat>& frames,
+                            int capture_index, const std::vector<cv::Mat>& annotated_images);
+
+// Writes the pose archive into each of the first num_cameras camera folders (none for
+// 0), creating them. Throws std::invalid_argument "io: expected 4x4 pose matrices"
+// before creating anything.
+void saveMultiCameraRobotPoses(const std::filesystem::path& data_dir, const std::vector<cv::Mat>& robot_T_tcp_list,
+                               int num_cameras);
+
+// The poses (4x4 CV_64F) of the first folder named "cam_..." (in byte-wise name order)
+// that holds a pose archive; empty when data_dir is not a directory or no folder has one.
+std::vector<cv::Mat> loadMultiCameraRobotPoses(const std::filesystem::path& data_dir);
+
+// result[i][k]: frame k of camera i, the frame files of each camera folder read in
+// byte-wise name order (image_100.png sorts between image_10.png and image_11.png) as
+// 3-channel 8-bit BGR. Empty for num_cameras <= 0. Throws std::runtime_error for a
+// missing camera folder, a folder without frame files, and when the cameras hold
+// different numbers of frames.
+std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const std::filesystem::path& data_dir, int num_cameras);
+
+}  // namespace vemo::io

@@ -1,0 +1,104 @@
+#include "vemo/io/whole_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace vemo::io {
+
+namespace {
+
+std::string failure(std::string_view prefix, const char* what, const std::filesystem::path& path) {
+  return std::string(prefix) + ": " + what + " " + path.string();
+}
+
+std::string withReason(std::string message, int error_number) {
+  return message + ": " + std::strerror(error_number);
+}
+
+// Closes the descriptor on scope exit unless the owner closed it (and checked the result).
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// A name no other writer in this or another process picks: the process id and a
+// per-process counter, retried with the next counter value when the file exists anyway.
+std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt) {
+  static std::atomic<unsigned long> counter{0};
+  const std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
+                           std::to_string(counter++) + "-" + std::to_string(attempt);
+  return target.parent_path() / name;
+}
+
+}  // namespace
+
+std::string readWholeFile(const std::filesystem::path& path, std::string_view prefix) {
+  Descriptor file;
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    throw std::runtime_error(failure(prefix, "cannot open", path) + " for reading");
+  }
+  std::string content;
+  if (S_ISREG(info.st_mode)) content.reserve(static_cast<std::size_t>(info.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error(withReason(failure(prefix, "cannot read", path), errno));
+    }
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+  return content;
+}
+
+void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
+                              std::string_view prefix) {
+  Descriptor file;
+  std::filesystem::path temporary;
+  for (unsigned attempt = 0; file.fd < 0 && attempt < 100; ++attempt) {
+    temporary = temporarySibling(target, attempt);
+    file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file.fd < 0 && errno != EEXIST) break;
+  }
+  if (file.fd < 0) throw std::runtime_error(failure(prefix, "cannot open", target) + " for writing");
+
+  auto fail = [&](int error_number) {
+    if (file.fd >= 0) ::close(file.fd);
+    file.fd = -1;
+    ::unlink(temporary.c_str());
+    throw std::runtime_error(withReason(failure(prefix, "cannot write", target), error_number));
+  };
+  const char* next = content.data();
+  std::size_t left = content.size();
+  while (left > 0) {
+    const ssize_t written = ::write(file.fd, next, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      fail(errno);
+    }
+    if (written == 0) fail(EIO);
+    next += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  // Without the flush a crash soon after the rename can leave an empty file in place of
+  // both the old and the new content.
+  if (::fsync(file.fd) != 0) fail(errno);
+  const int closed = ::close(file.fd);
+  file.fd = -1;
+  if (closed != 0) fail(errno);
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) fail(errno);
+}
+
+}  // namespace vemo::io

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <opencv2/core.hpp>
+
+#include "io_test_support.hpp"
+#include "vemo/io/image_files.hpp"
+#include "vemo/io/npz.hpp"
+#include "vemo/io/result_records.hpp"
+#include "vemo/io/whole_file.hpp"
+
+using vemo::testing::fileBytes;
+using vemo::testing::writeBytes;
+
+namespace {
+
+// Makes every write past `bytes` bytes fail (EFBIG) for as long as it lives, which even a
+// root user cannot get around: a stand-in for a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_handler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previous_handler_)(int) = nullptr;
+};
+
+std::vector<std::string> directoryNames(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class WholeFile : public vemo::testing::ScratchDirectory {};
+
+}  // namespace
+
+TEST_F(WholeFile, ReadsEveryByteAndNamesThePathItCannotOpen) {
+  std::string content(200000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+  writeBytes(dir_ / "f", content);
+  EXPECT_EQ(vemo::io::readWholeFile(dir_ / "f", "io"), content);
+  EXPECT_EQ(VEMO_THROWN_MESSAGE(std::runtime_error, vemo::io::readWholeFile(dir_ / "g", "io")),
+            "io: cannot open " + (dir_ / "g").string() + " for reading");
+  EXPECT_EQ(VEMO_THROWN_MESSAGE(std::runtime_error, vemo::io::readWholeFile(dir_, "npz")),
+            "npz: cannot open " + dir_.string() + " for reading");
+}
+
+TEST_F(WholeFile, ReplacesTheTargetAndLeavesNoTemporaryFile) {
+  vemo::io::writeWholeFileAtomically(dir_ / "f", "old content", "io");
+  vemo::io::writeWholeFileAtomically(dir_ / "f", "new", "io");
+  EXPECT_EQ(fileBytes(dir_ / "f"), "new");
+  EXPECT_EQ(directoryNames(dir_), std::vector<std::string>{"f"});
+  EXPECT_EQ((std::filesystem::status(dir_ / "f").permissions() & std::filesystem::perms::owner_read),
+            std::filesystem::perms::owner_read);
+  // Renaming onto a directory fails after the data were written.
+  std::filesystem::create_directory(dir_ / "d");
+  EXPECT_EQ(VEMO_THROWN_MESSAGE(std::runtime_error, vemo::io::writeWholeFileAtomically(dir_ / "d", "x", "io"))
+                .rfind("io: cannot write " + (dir_ / "d").string() + ": ", 0),
+            0u);
+  EXPECT_EQ(directoryNames(dir_), (std::vector<std::string>{"d", "f"}));
+}
+
+TEST_F(WholeFile, EveryWriterKeepsTheExistingFileWhenTheDiskFills) {
+  const std::string previous(100, 'p');
+  cv::Mat image(64, 64, CV_8UC3);
+  cv::RNG(7).fill(image, cv::RNG::UNIFORM, 0, 256);  // noise: the PNG stays larger than the limit
+  vemo::io::HandEyeResultRecord hand_eye;
+  hand_eye.tcp_T_camera_list.assign(20, cv::Mat::eye(4, 4, CV_64F));
+  vemo::io::MultiCameraCalibrationRecord rig;
+  rig.intrinsic_matrices.assign(20, cv::Mat::eye(3, 3, CV_64F));
+
+  struct Writer {
+    std::string file, prefix;
+    std::function<void(const std::filesystem::path&)> write;
+  };
+  const std::vector<Writer> writers{
+      {"a.npz", "npz", [](const auto& p) { vemo::detail::saveNpz(p.string(), "k", {400}, std::vector<double>(400)); }},
+      {"hand_eye.json", "io", [&](const auto& p) { vemo::io::saveHandEyeResult(p, hand_eye); }},
+      {"multi_camera_calibration.json", "io", [&](const auto& p) { vemo::io::saveMultiCameraCalibration(p, rig); }},
+      {"image.png", "io", [&](const auto& p) { vemo::io::writeImage(p.string(), image); }},
+  };
+  for (const Writer& writer : writers) {
+    const std::filesystem::path target = dir_ / writer.file;
+    writeBytes(target, previous);
+    std::string message;
+    {
+      FileSizeLimit limit(1000);
+      message = VEMO_THROWN_MESSAGE(std::runtime_error, writer.write(target));
+    }
+    EXPECT_EQ(message.rfind(writer.prefix + ": cannot write " + target.string() + ": ", 0), 0u) << message;
+    EXPECT_EQ(fileBytes(target), previous) << writer.file;
+    EXPECT_EQ(directoryNames(dir_), std::vector<std::string>{writer.file});
+    std::filesystem::remove(target);
+  }
+}
