@@ -13,17 +13,41 @@ def test_module_and_submodule_docstrings():
     assert _vemo.tf.__doc__ == "SE(3) pose <-> 4x4 transformation matrix conversions."
 
 
+def public_names(module):
+    return [name for name in module.__dict__ if not name.startswith("__")]
+
+
+def test_names_are_registered_in_the_published_order():
+    assert public_names(_vemo) == [
+        "tf",
+        "aruco_dictionary_id_map", "aruco_dictionary_id_from_name", "ChessboardTarget", "CharucoTarget", "ArucoTarget",
+        "TERM_CRITERIA_COUNT", "TERM_CRITERIA_MAX_ITER", "TERM_CRITERIA_EPS", "TermCriteria", "IntrinsicOptions",
+        "TargetDetections", "IntrinsicResult", "IntrinsicCalibrator",
+        "hand_eye_method_by_name_map", "TargetConsistencyStats", "HandEyeResult", "AlignedTargetPoses",
+        "EyeInHandCalibrator",
+        "diagnostics", "io", "synthetic"]
+    assert public_names(_vemo.tf) == [
+        "pose_to_transformation_matrix", "transformation_matrix_to_pose", "average_pose"]
+    assert public_names(_vemo.diagnostics) == [
+        "RotationVarietyStats", "analyze_rotation_variety", "format_rotation_variety"]
+    assert public_names(_vemo.io) == [
+        "save_hand_eye_dataset", "load_hand_eye_dataset", "next_multi_camera_capture_index",
+        "save_multi_camera_capture", "save_multi_camera_robot_poses", "load_multi_camera_robot_poses",
+        "load_multi_camera_dataset", "MultiCameraCalibrationRecord", "save_multi_camera_calibration",
+        "load_multi_camera_calibration", "HandEyeResultRecord", "save_hand_eye_result", "load_hand_eye_result"]
+    assert _vemo.diagnostics.__doc__ == "Diagnostics for hand-eye calibration data and solvers."
+    assert _vemo.io.__doc__ == "On-disk persistence for calibration datasets and results."
+
+
 def test_submodules_are_named_children_sharing_the_parent_file():
-    for name in ("tf",):
+    for name in ("tf", "diagnostics", "io", "synthetic"):
         child = getattr(_vemo, name)
         assert child.__name__ == "_vemo." + name
         assert child.__file__ == _vemo.__file__
         assert sys.modules["_vemo." + name] is child
 
 
-def test_tf_functions_and_their_docstrings():
-    assert [n for n in dir(_vemo.tf) if not n.startswith("_")] == [
-        "average_pose", "pose_to_transformation_matrix", "transformation_matrix_to_pose"]
+def test_tf_docstrings():
     assert _vemo.tf.pose_to_transformation_matrix.__doc__.rstrip().endswith(
         "Convert [x, y, z, rx, ry, rz] (degrees, extrinsic xyz Euler) to a 4x4 matrix.")
     assert _vemo.tf.average_pose.__doc__.rstrip().endswith(
