@@ -7,6 +7,7 @@
 
 #include "vemo/calibration/hand_eye_methods.hpp"
 #include "vemo/core/logging.hpp"
+#include "vemo/core/tf.hpp"
 #include "vemo/io/result_records.hpp"
 
 namespace vemo::calibration {
@@ -52,12 +53,7 @@ cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std:
   cv::calibrateHandEye(r_gripper2base, t_gripper2base, r_target2cam, t_target2cam, r_cam2gripper, t_cam2gripper,
                        static_cast<cv::HandEyeCalibrationMethod>(method));
 
-  cv::Mat tcp_T_camera = cv::Mat::eye(4, 4, CV_64F);
-  r_cam2gripper.convertTo(tcp_T_camera(cv::Rect(0, 0, 3, 3)), CV_64F);
-  cv::Mat translation;
-  t_cam2gripper.convertTo(translation, CV_64F);
-  for (int r = 0; r < 3; ++r) tcp_T_camera.at<double>(r, 3) = translation.at<double>(r);
-  return tcp_T_camera;
+  return tf::composeTransformationMatrix(r_cam2gripper, t_cam2gripper);
 }
 
 // A 4x4 single-channel matrix with finite entries: what the solver and the statistics need

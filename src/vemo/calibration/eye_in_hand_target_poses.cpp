@@ -8,6 +8,7 @@
 #include "vemo/calibration/eye_in_hand_calibrator.hpp"
 #include "vemo/core/aruco.hpp"
 #include "vemo/core/logging.hpp"
+#include "vemo/core/tf.hpp"
 
 namespace vemo::calibration {
 
@@ -54,12 +55,7 @@ CharucoView detectCharucoView(const aruco::CharucoDetector& detector, const std:
 cv::Mat rvecTvecToTransformationMatrix(const cv::Mat& rvec, const cv::Mat& tvec) {
   cv::Mat rotation;
   cv::Rodrigues(rvec, rotation);
-  cv::Mat camera_T_target = cv::Mat::eye(4, 4, CV_64F);
-  rotation.convertTo(camera_T_target(cv::Rect(0, 0, 3, 3)), CV_64F);
-  cv::Mat translation;
-  tvec.convertTo(translation, CV_64F);
-  for (int r = 0; r < 3; ++r) camera_T_target.at<double>(r, 3) = translation.at<double>(r);
-  return camera_T_target;
+  return tf::composeTransformationMatrix(rotation, tvec);
 }
 
 cv::Mat EyeInHandCalibrator::boardObjectPoints() const {

@@ -67,6 +67,15 @@ std::vector<double> transformationMatrixToPose(const cv::Mat& transformation) {
   return {M(0, 3), M(1, 3), M(2, 3), toDegrees(rx), toDegrees(ry), toDegrees(rz)};
 }
 
+cv::Mat composeTransformationMatrix(const cv::Mat& rotation, const cv::Mat& translation) {
+  cv::Mat transform = cv::Mat::eye(4, 4, CV_64F);
+  rotation.convertTo(transform(cv::Rect(0, 0, 3, 3)), CV_64F);
+  cv::Mat translation_64f;
+  translation.convertTo(translation_64f, CV_64F);
+  for (int r = 0; r < 3; ++r) transform.at<double>(r, 3) = translation_64f.at<double>(r);
+  return transform;
+}
+
 cv::Mat averagePose(const std::vector<cv::Mat>& poses) {
   if (poses.empty()) throw std::invalid_argument("averagePose: poses must be non-empty");
 

@@ -20,6 +20,10 @@ cv::Mat poseToTransformationMatrix(const std::vector<double>& pose_xyzrpy_deg);
 // Throws std::invalid_argument unless the matrix is 4x4.
 std::vector<double> transformationMatrixToPose(const cv::Mat& transformation);
 
+// 4x4 CV_64F transform of a 3x3 rotation block and a 3-element translation (any
+// floating-point depth), as the OpenCV solvers return them.
+cv::Mat composeTransformationMatrix(const cv::Mat& rotation, const cv::Mat& translation);
+
 // Mean of rigid transforms: the arithmetic mean of the translations and the rotation
 // sum projected onto SO(3) by SVD (equal weights). Throws std::invalid_argument for an
 // empty list or a matrix smaller than 3x4 (only the top 3x4 block of each is read).
