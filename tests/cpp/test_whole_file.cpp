@@ -62,12 +62,15 @@ TEST_F(WholeFile, ReadsEveryByteAndNamesThePathItCannotOpen) {
 }
 
 TEST_F(WholeFile, ReplacesTheTargetAndLeavesNoTemporaryFile) {
+  namespace fs = std::filesystem;
   vemo::io::writeWholeFileAtomically(dir_ / "f", "old content", "io");
+  EXPECT_EQ(fs::status(dir_ / "f").permissions() & fs::perms::owner_read, fs::perms::owner_read);
+  const fs::perms kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(dir_ / "f", kept);
   vemo::io::writeWholeFileAtomically(dir_ / "f", "new", "io");
   EXPECT_EQ(fileBytes(dir_ / "f"), "new");
   EXPECT_EQ(directoryNames(dir_), std::vector<std::string>{"f"});
-  EXPECT_EQ((std::filesystem::status(dir_ / "f").permissions() & std::filesystem::perms::owner_read),
-            std::filesystem::perms::owner_read);
+  EXPECT_EQ(fs::status(dir_ / "f").permissions(), kept);
   // Renaming onto a directory fails after the data were written.
   std::filesystem::create_directory(dir_ / "d");
   EXPECT_EQ(VEMO_THROWN_MESSAGE(std::runtime_error, vemo::io::writeWholeFileAtomically(dir_ / "d", "x", "io"))

@@ -20,8 +20,9 @@ const char* const kPoseArchive = "calibration_data.npz";
 bool isFrameFile(const fs::path& name) {
   const std::string stem = name.stem().string();
   const std::string annotated = "_annotated";
-  return name.extension() == ".png" && stem.rfind("image_", 0) == 0 &&
-         !(stem.size() >= annotated.size() && stem.compare(stem.size() - annotated.size(), annotated.size(), annotated) == 0);
+  const bool is_annotated =
+      stem.size() >= annotated.size() && stem.compare(stem.size() - annotated.size(), annotated.size(), annotated) == 0;
+  return name.extension() == ".png" && stem.rfind("image_", 0) == 0 && !is_annotated;
 }
 
 bool isDirectory(const fs::path& path) { return fs::status(path).type() == fs::file_type::directory; }

@@ -50,11 +50,7 @@ json flatToJson(const cv::Mat& matrix) {
   return flat;
 }
 
-json matricesOrNullToJson(const std::vector<cv::Mat>& matrices) {
-  json list = json::array();
-  for (const cv::Mat& matrix : matrices) list.push_back(matrix.empty() ? json(nullptr) : matToJson(matrix));
-  return list;
-}
+json matOrNullToJson(const cv::Mat& matrix) { return matrix.empty() ? json(nullptr) : matToJson(matrix); }
 
 json matricesToJson(const std::vector<cv::Mat>& matrices, json (*one)(const cv::Mat&)) {
   json list = json::array();
@@ -117,6 +113,8 @@ int intFromJson(const json& value, const char* key) {
   return value.get<int>();
 }
 
+int requiredIntFromJson(const json& object, const char* key) { return intFromJson(object.at(key), key); }
+
 int optionalIntFromJson(const json& object, const char* key) {
   return object.contains(key) && !object[key].is_null() ? intFromJson(object[key], key) : -1;
 }
@@ -171,7 +169,7 @@ std::string multiCameraCalibrationToJson(const MultiCameraCalibrationRecord& rec
   root["num_cameras"] = record.num_cameras;
   root["intrinsic_matrices"] = matricesToJson(record.intrinsic_matrices, matToJson);
   root["distortion_coefficients"] = matricesToJson(record.distortion_coefficients, flatToJson);
-  root["reference_T_camera_list"] = matricesOrNullToJson(record.reference_T_camera_list);
+  root["reference_T_camera_list"] = matricesToJson(record.reference_T_camera_list, matOrNullToJson);
   root["intrinsic_reprojection_errors"] = numbersToJson(record.intrinsic_reprojection_errors);
   root["pair_reprojection_errors"] = numbersToJson(record.pair_reprojection_errors);
   return root.dump(2);
@@ -180,8 +178,8 @@ std::string multiCameraCalibrationToJson(const MultiCameraCalibrationRecord& rec
 MultiCameraCalibrationRecord multiCameraCalibrationFromJson(const std::string& text) {
   const json root = parseFirstValue(text);
   MultiCameraCalibrationRecord record;
-  record.reference_index = intFromJson(root.at("reference_index"), "reference_index");
-  record.num_cameras = intFromJson(root.at("num_cameras"), "num_cameras");
+  record.reference_index = requiredIntFromJson(root, "reference_index");
+  record.num_cameras = requiredIntFromJson(root, "num_cameras");
   record.intrinsic_matrices = matricesFromJson(root.at("intrinsic_matrices"), matFromJson);
   record.distortion_coefficients = matricesFromJson(root.at("distortion_coefficients"), flatFromJson);
   record.reference_T_camera_list = matricesFromJson(root.at("reference_T_camera_list"), matFromJson);
@@ -197,15 +195,15 @@ std::string handEyeResultToJson(const HandEyeResultRecord& record) {
   root["method"] = record.method.empty() ? json(nullptr) : json(record.method);
   root["num_frames_used"] = intOrNull(record.num_frames_used);
   root["num_frames_total"] = intOrNull(record.num_frames_total);
-  root["tcp_T_camera_list"] = matricesOrNullToJson(record.tcp_T_camera_list);
+  root["tcp_T_camera_list"] = matricesToJson(record.tcp_T_camera_list, matOrNullToJson);
   return root.dump(2);
 }
 
 HandEyeResultRecord handEyeResultFromJson(const std::string& text) {
   const json root = parseFirstValue(text);
   HandEyeResultRecord record;
-  record.reference_index = intFromJson(root.at("reference_index"), "reference_index");
-  record.num_cameras = intFromJson(root.at("num_cameras"), "num_cameras");
+  record.reference_index = requiredIntFromJson(root, "reference_index");
+  record.num_cameras = requiredIntFromJson(root, "num_cameras");
   if (root.contains("method") && !root["method"].is_null()) record.method = root["method"].get<std::string>();
   record.num_frames_used = optionalIntFromJson(root, "num_frames_used");
   record.num_frames_total = optionalIntFromJson(root, "num_frames_total");

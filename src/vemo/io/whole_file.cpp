@@ -80,6 +80,12 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
     ::unlink(temporary.c_str());
     throw std::runtime_error(withReason(failure(prefix, "cannot write", target), error_number));
   };
+  // A replaced file keeps its permissions, as it would if it were overwritten in place.
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+      ::fchmod(file.fd, existing.st_mode & 07777) != 0) {
+    fail(errno);
+  }
   const char* next = content.data();
   std::size_t left = content.size();
   while (left > 0) {

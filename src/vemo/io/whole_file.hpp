@@ -20,8 +20,8 @@ std::string readWholeFile(const std::filesystem::path& path, std::string_view pr
 // temporary file is removed, an existing target is left as it was, and a
 // std::runtime_error is thrown: "<prefix>: cannot open <target> for writing" when the
 // temporary file cannot be created, "<prefix>: cannot write <target>: <reason>" after
-// that. The directory must exist. The new file gets the permissions of a newly created
-// file (0666 less the umask).
+// that. The directory must exist. A replaced file keeps its permissions; a new one gets
+// 0666 less the umask.
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
                               std::string_view prefix);
 
