@@ -77,6 +77,11 @@ TEST_F(WholeFile, ReplacesTheTargetAndLeavesNoTemporaryFile) {
                 .rfind("io: cannot write " + (dir_ / "d").string() + ": ", 0),
             0u);
   EXPECT_EQ(directoryNames(dir_), (std::vector<std::string>{"d", "f"}));
+  // The longest name the file system allows is writable, whatever the temporary file is called.
+  const std::string longest(255, 'n');
+  vemo::io::writeWholeFileAtomically(dir_ / longest, "long", "io");
+  EXPECT_EQ(fileBytes(dir_ / longest), "long");
+  EXPECT_EQ(directoryNames(dir_), (std::vector<std::string>{"d", "f", longest}));
 }
 
 TEST_F(WholeFile, EveryWriterKeepsTheExistingFileWhenTheDiskFills) {

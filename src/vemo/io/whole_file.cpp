@@ -32,10 +32,14 @@ struct Descriptor {
 
 // A name no other writer in this or another process picks: the process id and a
 // per-process counter, retried with the next counter value when the file exists anyway.
+// Only the start of the target's name is kept, so that a target name as long as the file
+// system allows (255 bytes) still leaves room for the suffix.
 std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt) {
   static std::atomic<unsigned long> counter{0};
-  const std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                           std::to_string(counter++) + "-" + std::to_string(attempt);
+  constexpr std::size_t kKeptNameBytes = 200;
+  const std::string name = "." + target.filename().string().substr(0, kKeptNameBytes) + ".tmp-" +
+                           std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+                           std::to_string(attempt);
   return target.parent_path() / name;
 }
 
