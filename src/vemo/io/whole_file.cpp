@@ -43,6 +43,22 @@ std::filesystem::path temporarySibling(const std::filesystem::path& target, unsi
   return target.parent_path() / name;
 }
 
+// The file a write to `target` lands in: symbolic links are followed, as opening the
+// target for writing would follow them. Renaming over the link itself would replace the
+// link and leave the file it names with its old content.
+std::filesystem::path followLinks(const std::filesystem::path& target) {
+  constexpr int kMaxLinks = 40;  // the kernel's own limit on nested links
+  std::filesystem::path file = target;
+  std::error_code error;
+  for (int hop = 0; hop < kMaxLinks && std::filesystem::is_symlink(std::filesystem::symlink_status(file, error));
+       ++hop) {
+    const std::filesystem::path link = std::filesystem::read_symlink(file, error);
+    if (error) break;
+    file = link.is_absolute() ? link : file.parent_path() / link;
+  }
+  return file;
+}
+
 }  // namespace
 
 std::string readWholeFile(const std::filesystem::path& path, std::string_view prefix) {
@@ -69,10 +85,11 @@ std::string readWholeFile(const std::filesystem::path& path, std::string_view pr
 
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
                               std::string_view prefix) {
+  const std::filesystem::path destination = followLinks(target);
   Descriptor file;
   std::filesystem::path temporary;
   for (unsigned attempt = 0; file.fd < 0 && attempt < 100; ++attempt) {
-    temporary = temporarySibling(target, attempt);
+    temporary = temporarySibling(destination, attempt);
     file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file.fd < 0 && errno != EEXIST) break;
   }
@@ -86,7 +103,7 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
   };
   // A replaced file keeps its permissions, as it would if it were overwritten in place.
   struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+  if (::stat(destination.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
       ::fchmod(file.fd, existing.st_mode & 07777) != 0) {
     fail(errno);
   }
@@ -108,7 +125,7 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
   const int closed = ::close(file.fd);
   file.fd = -1;
   if (closed != 0) fail(errno);
-  if (std::rename(temporary.c_str(), target.c_str()) != 0) fail(errno);
+  if (std::rename(temporary.c_str(), destination.c_str()) != 0) fail(errno);
 }
 
 }  // namespace vemo::io
