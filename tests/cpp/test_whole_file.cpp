@@ -77,6 +77,22 @@ TEST_F(WholeFile, ReplacesTheTargetAndLeavesNoTemporaryFile) {
                 .rfind("io: cannot write " + (dir_ / "d").string() + ": ", 0),
             0u);
   EXPECT_EQ(directoryNames(dir_), (std::vector<std::string>{"d", "f"}));
+  // A symbolic link is written through, as opening it would: the file it names gets the
+  // content and the link stays.
+  std::filesystem::create_directory(dir_ / "real");
+  writeBytes(dir_ / "real" / "r", "old");
+  std::filesystem::create_symlink("real/r", dir_ / "link");
+  vemo::io::writeWholeFileAtomically(dir_ / "link", "through", "io");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link"));
+  EXPECT_EQ(fileBytes(dir_ / "real" / "r"), "through");
+  EXPECT_EQ(directoryNames(dir_ / "real"), std::vector<std::string>{"r"});
+  std::filesystem::remove_all(dir_ / "real");
+  std::filesystem::remove(dir_ / "link");
+  // The longest name the file system allows is writable, whatever the temporary file is called.
+  const std::string longest(255, 'n');
+  vemo::io::writeWholeFileAtomically(dir_ / longest, "long", "io");
+  EXPECT_EQ(fileBytes(dir_ / longest), "long");
+  EXPECT_EQ(directoryNames(dir_), (std::vector<std::string>{"d", "f", longest}));
 }
 
 TEST_F(WholeFile, EveryWriterKeepsTheExistingFileWhenTheDiskFills) {

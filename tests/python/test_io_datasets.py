@@ -99,6 +99,8 @@ def test_hand_eye_dataset_rejects_bad_input_before_writing(tmp_path):
 def test_next_capture_index(tmp_path):
     assert io.next_multi_camera_capture_index(tmp_path / "nowhere", 2) == 0
     assert io.next_multi_camera_capture_index(tmp_path, 0) == 0
+    with pytest.raises(ValueError, match="^nextMultiCameraCaptureIndex: negative camera count$"):
+        io.next_multi_camera_capture_index(tmp_path, -1)
     cam0, cam1 = tmp_path / "cam_00", tmp_path / "cam_01"
     cam0.mkdir()
     for name in ("image_00.png", "image_01.png", "image_01_annotated.png", "image_09.PNG", "image_left.png",
@@ -149,6 +151,9 @@ def test_multi_camera_capture_errors(tmp_path, capfd):
     with pytest.raises(RuntimeError, match=f"^io: missing camera folder: {tmp_path / 'cam_01'}$"):
         io.load_multi_camera_dataset(tmp_path, 2)
     assert capfd.readouterr().err == f"[vemo][SUCCESS] Loaded 1 frames from {tmp_path / 'cam_00'}\n"
+    # A wild camera count fails at the first missing folder, without memory for every folder it names.
+    with pytest.raises(RuntimeError, match=f"^io: missing camera folder: {tmp_path / 'none' / 'cam_00'}$"):
+        io.load_multi_camera_dataset(tmp_path / "none", 2**31 - 1)
 
     (tmp_path / "cam_01").mkdir()
     (tmp_path / "cam_01" / "image_00_annotated.png").touch()

@@ -29,17 +29,19 @@ bool isDirectory(const fs::path& path) { return fs::status(path).type() == fs::f
 
 }  // namespace
 
-std::vector<fs::path> cameraDirectories(const fs::path& data_dir, int count) {
-  if (count < 0) throw std::length_error("cameraDirectories: negative camera count");
-  std::vector<fs::path> directories;
-  directories.reserve(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) directories.push_back(data_dir / ("cam_" + zeroPaddedIndex(i)));
-  return directories;
+fs::path cameraDirectory(const fs::path& data_dir, int camera) {
+  return data_dir / ("cam_" + zeroPaddedIndex(camera));
+}
+
+void requireCameraCount(const std::string& operation, int count) {
+  if (count < 0) throw std::length_error(operation + ": negative camera count");
 }
 
 int nextMultiCameraCaptureIndex(const fs::path& data_dir, int num_cameras) {
+  requireCameraCount("nextMultiCameraCaptureIndex", num_cameras);
   int largest = -1;
-  for (const fs::path& directory : cameraDirectories(data_dir, num_cameras)) {
+  for (int camera = 0; camera < num_cameras; ++camera) {
+    const fs::path directory = cameraDirectory(data_dir, camera);
     if (!isDirectory(directory)) continue;
     for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
       if (!isFrameFile(entry.path().filename())) continue;
@@ -57,13 +59,14 @@ void saveMultiCameraCapture(const fs::path& data_dir, const std::vector<cv::Mat>
                             const std::vector<cv::Mat>& annotated_images) {
   if (capture_index < 0) throw std::invalid_argument("saveMultiCameraCapture: capture_index must not be negative");
   requireOneAnnotationPerImage("saveMultiCameraCapture", annotated_images.size(), frames.size(), "frame");
-  const std::vector<fs::path> directories = cameraDirectories(data_dir, static_cast<int>(frames.size()));
-  for (const fs::path& directory : directories) fs::create_directories(directory);
+  const int cameras = static_cast<int>(frames.size());
+  for (int camera = 0; camera < cameras; ++camera) fs::create_directories(cameraDirectory(data_dir, camera));
   const std::string index = zeroPaddedIndex(capture_index);
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    writeImage((directories[i] / ("image_" + index + ".png")).string(), frames[i]);
+  for (int camera = 0; camera < cameras; ++camera) {
+    const fs::path directory = cameraDirectory(data_dir, camera);
+    writeImage((directory / ("image_" + index + ".png")).string(), frames[camera]);
     if (!annotated_images.empty()) {
-      writeImage((directories[i] / ("image_" + index + "_annotated.png")).string(), annotated_images[i]);
+      writeImage((directory / ("image_" + index + "_annotated.png")).string(), annotated_images[camera]);
     }
   }
   logging::log(logging::Level::Success, "Saved capture #" + std::to_string(capture_index) + " (" +
@@ -73,7 +76,9 @@ void saveMultiCameraCapture(const fs::path& data_dir, const std::vector<cv::Mat>
 void saveMultiCameraRobotPoses(const fs::path& data_dir, const std::vector<cv::Mat>& robot_T_tcp_list,
                                int num_cameras) {
   const std::vector<double> flattened = flattenPoseList(robot_T_tcp_list);
-  for (const fs::path& directory : cameraDirectories(data_dir, num_cameras)) {
+  requireCameraCount("saveMultiCameraRobotPoses", num_cameras);
+  for (int camera = 0; camera < num_cameras; ++camera) {
+    const fs::path directory = cameraDirectory(data_dir, camera);
     fs::create_directories(directory);
     writePoseArchive(directory / kPoseArchive, flattened);
   }
@@ -97,7 +102,8 @@ std::vector<cv::Mat> loadMultiCameraRobotPoses(const fs::path& data_dir) {
 std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const fs::path& data_dir, int num_cameras) {
   std::vector<std::vector<cv::Mat>> cameras;
   if (num_cameras <= 0) return cameras;
-  for (const fs::path& directory : cameraDirectories(data_dir, num_cameras)) {
+  for (int camera = 0; camera < num_cameras; ++camera) {
+    const fs::path directory = cameraDirectory(data_dir, camera);
     if (!isDirectory(directory)) throw std::runtime_error("io: missing camera folder: " + directory.string());
     std::vector<std::string> names;
     for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {

@@ -3,6 +3,7 @@
 #include <opencv2/core.hpp>
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 // A multi-camera capture directory: one folder per camera, one image per capture.
@@ -14,9 +15,12 @@
 // "image_" and not ending with "_annotated".
 namespace vemo::io {
 
-// data_dir / "cam_00" ... data_dir / "cam_<count-1>". Throws std::length_error for a
-// negative count.
-std::vector<std::filesystem::path> cameraDirectories(const std::filesystem::path& data_dir, int count);
+// data_dir / ("cam_" + the camera number zero-filled to two digits): cam_00, cam_07, cam_100.
+// Callers name each folder as they reach it, so a huge camera count costs no memory.
+std::filesystem::path cameraDirectory(const std::filesystem::path& data_dir, int camera);
+
+// Throws std::length_error "<operation>: negative camera count" for a negative count.
+void requireCameraCount(const std::string& operation, int count);
 
 // One more than the largest capture number (the all-digit text after the last "_" of a
 // frame file name) in the first num_cameras camera folders; 0 when there is none or the

@@ -32,11 +32,31 @@ struct Descriptor {
 
 // A name no other writer in this or another process picks: the process id and a
 // per-process counter, retried with the next counter value when the file exists anyway.
+// Only the start of the target's name is kept, so that a target name as long as the file
+// system allows (255 bytes) still leaves room for the suffix.
 std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt) {
   static std::atomic<unsigned long> counter{0};
-  const std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                           std::to_string(counter++) + "-" + std::to_string(attempt);
+  constexpr std::size_t kKeptNameBytes = 200;
+  const std::string name = "." + target.filename().string().substr(0, kKeptNameBytes) + ".tmp-" +
+                           std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+                           std::to_string(attempt);
   return target.parent_path() / name;
+}
+
+// The file a write to `target` lands in: symbolic links are followed, as opening the
+// target for writing would follow them. Renaming over the link itself would replace the
+// link and leave the file it names with its old content.
+std::filesystem::path followLinks(const std::filesystem::path& target) {
+  constexpr int kMaxLinks = 40;  // the kernel's own limit on nested links
+  std::filesystem::path file = target;
+  std::error_code error;
+  for (int hop = 0; hop < kMaxLinks && std::filesystem::is_symlink(std::filesystem::symlink_status(file, error));
+       ++hop) {
+    const std::filesystem::path link = std::filesystem::read_symlink(file, error);
+    if (error) break;
+    file = link.is_absolute() ? link : file.parent_path() / link;
+  }
+  return file;
 }
 
 }  // namespace
@@ -65,10 +85,11 @@ std::string readWholeFile(const std::filesystem::path& path, std::string_view pr
 
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
                               std::string_view prefix) {
+  const std::filesystem::path destination = followLinks(target);
   Descriptor file;
   std::filesystem::path temporary;
   for (unsigned attempt = 0; file.fd < 0 && attempt < 100; ++attempt) {
-    temporary = temporarySibling(target, attempt);
+    temporary = temporarySibling(destination, attempt);
     file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file.fd < 0 && errno != EEXIST) break;
   }
@@ -82,7 +103,7 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
   };
   // A replaced file keeps its permissions, as it would if it were overwritten in place.
   struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+  if (::stat(destination.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
       ::fchmod(file.fd, existing.st_mode & 07777) != 0) {
     fail(errno);
   }
@@ -104,7 +125,7 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
   const int closed = ::close(file.fd);
   file.fd = -1;
   if (closed != 0) fail(errno);
-  if (std::rename(temporary.c_str(), target.c_str()) != 0) fail(errno);
+  if (std::rename(temporary.c_str(), destination.c_str()) != 0) fail(errno);
 }
 
 }  // namespace vemo::io

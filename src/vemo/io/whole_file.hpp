@@ -21,7 +21,8 @@ std::string readWholeFile(const std::filesystem::path& path, std::string_view pr
 // std::runtime_error is thrown: "<prefix>: cannot open <target> for writing" when the
 // temporary file cannot be created, "<prefix>: cannot write <target>: <reason>" after
 // that. The directory must exist. A replaced file keeps its permissions; a new one gets
-// 0666 less the umask.
+// 0666 less the umask. A symbolic link is written through: the file it names is replaced
+// and the link stays.
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
                               std::string_view prefix);
 
