@@ -65,7 +65,8 @@ class EyeInHandCalibrator {
   // Target poses by solvePnP (iterative) per view. Chessboard: from corner_list (per view
   // N x 1 CV_32FC2 inner corners, as IntrinsicResult::image_points), image_list unread.
   // ChArUco and ArUco: re-detected in image_list (BGR), corner_list unread; views with
-  // fewer than 4 ChArUco corners or markers are skipped with a warning.
+  // fewer than 4 ChArUco corners or markers are skipped with a warning. A non-finite PnP
+  // solution (degenerate camera matrix) counts as a failed solve.
   TargetPoses computeTargetPoses(const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& corner_list,
                                  const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const;
 
