@@ -52,18 +52,13 @@ void registerHandEye(py::module_& module) {
   py::classh<EyeInHandCalibrator>(module, "EyeInHandCalibrator", "Eye-in-hand (camera-on-flange) hand-eye calibrator.")
       .def(py::init<Target, IntrinsicOptions>(), py::arg("target"),
            py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"))
-      .def(
-          "calibrate",
-          [](EyeInHandCalibrator& calibrator, const std::vector<cv::Mat>& robot_T_tcp_list,
-             const std::vector<cv::Mat>& image_list, const std::string& method,
-             const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
-             const cv::Mat& distortion_coefficients, const std::optional<std::filesystem::path>& output_path) {
-            return calibrator.calibrate(robot_T_tcp_list, image_list, method, camera_T_target_list, intrinsic_matrix,
-                                        distortion_coefficients, output_path.value_or(std::filesystem::path()));
-          },
-          py::arg("robot_T_tcp_list"), py::arg("image_list"), py::arg("method") = "TSAI",
-          py::arg("camera_T_target_list") = std::vector<cv::Mat>(), py::arg("intrinsic_matrix") = cv::Mat(),
-          py::arg("distortion_coefficients") = cv::Mat(), py::arg("output_path") = py::none(), RedirectStdout())
+      // output_path defaults to the Python string "", which converts to the empty path (save
+      // nothing); a default std::filesystem::path() would reach Python as Path(".") and come
+      // back as the current directory.
+      .def("calibrate", &EyeInHandCalibrator::calibrate, py::arg("robot_T_tcp_list"), py::arg("image_list"),
+           py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
+           py::arg("intrinsic_matrix") = cv::Mat(), py::arg("distortion_coefficients") = cv::Mat(),
+           py::arg("output_path") = py::str(""), RedirectStdout())
       .def("compute_camera_T_target_list", &EyeInHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
            py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
       .def("corner_images", &EyeInHandCalibrator::cornerImages)

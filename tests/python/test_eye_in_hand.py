@@ -247,3 +247,35 @@ def test_default_records_and_read_only_surface(scene):
             cls()
     with pytest.raises(AttributeError):
         result.ok = True
+
+
+def test_unusable_camera_data_never_replaces_the_last_result(scene, capfd):
+    calibrator = v.EyeInHandCalibrator(scene.target)
+    calibrator.calibrate(scene.robot_T_tcp_list, [], "TSAI", scene.camera_T_target_list, scene.camera_matrix)
+    report = calibrator.format_results()
+    capfd.readouterr()
+
+    # solvePnP "succeeds" with these camera matrices but returns NaN poses: not a pose at all.
+    for camera_matrix in (np.full((3, 3), np.nan), np.diag([1e-30, 1e-30, 1.0])):
+        result = calibrator.calibrate(scene.robot_T_tcp_list[:5], scene.images[:5], "TSAI", [], camera_matrix,
+                                      scene.dist_coeffs)
+        err = capfd.readouterr().err
+        assert not result.ok and result.camera_T_target_list == []
+        assert "[vemo][WARNING] frame 0: solvePnP failed  -  skipping\n" in err
+        assert "[vemo][ERROR] Only 0 valid frames after solvePnP  -  need at least 4.\n" in err
+
+    # Matrices that are not homogeneous transforms (a forgotten 1 in the corner, a zero
+    # rotation block) are caller errors, not something to solve, report and store.
+    no_corner = [pose.copy() for pose in scene.camera_T_target_list]
+    no_corner[2][3, 3] = 0.0
+    no_rotation = [pose.copy() for pose in scene.robot_T_tcp_list]
+    no_rotation[1][:3, :3] = 0.0
+    for robot, poses, name in [(scene.robot_T_tcp_list, no_corner, r"camera_T_target_list\[2\]"),
+                               (no_rotation, scene.camera_T_target_list, r"robot_T_tcp_list\[1\]")]:
+        with pytest.raises(ValueError, match=rf"^EyeInHandCalibrator: {name} must be a finite 4x4 matrix"):
+            calibrator.calibrate(robot, [], "TSAI", poses, scene.camera_matrix)
+    assert calibrator.format_results() == report
+
+
+def test_output_path_defaults_to_the_empty_path():
+    assert "output_path: os.PathLike | str | bytes = ''" in v.EyeInHandCalibrator.calibrate.__doc__

@@ -3,6 +3,7 @@
 #include <opencv2/calib3d.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "vemo/calibration/hand_eye_methods.hpp"
@@ -56,14 +57,24 @@ cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std:
   return tf::composeTransformationMatrix(r_cam2gripper, t_cam2gripper);
 }
 
-// A 4x4 single-channel matrix with finite entries: what the solver and the statistics need
-// of every pose. Anything else is rejected up front instead of failing deep inside OpenCV.
+// A rigid transform: single-channel 4x4, finite, last row (0, 0, 0, 1), invertible rotation
+// block. Anything else is rejected up front: it would fail deep inside OpenCV, or solve and
+// be stored as the last result whose report (which inverts the target poses) then throws.
+bool isHomogeneousTransform(const cv::Mat& pose) {
+  if (pose.rows != 4 || pose.cols != 4 || pose.channels() != 1 || !cv::checkRange(pose)) return false;
+  cv::Mat pose_64f;
+  pose.convertTo(pose_64f, CV_64F);
+  const cv::Mat expected_last_row = (cv::Mat_<double>(1, 4) << 0, 0, 0, 1);
+  return cv::norm(pose_64f.row(3), expected_last_row, cv::NORM_INF) < 1e-6 &&
+         std::abs(cv::determinant(pose_64f(cv::Rect(0, 0, 3, 3)))) > 1e-6;
+}
+
 void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name) {
   for (std::size_t i = 0; i < poses.size(); ++i) {
-    const cv::Mat& pose = poses[i];
-    if (pose.rows != 4 || pose.cols != 4 || pose.channels() != 1 || !cv::checkRange(pose)) {
+    if (!isHomogeneousTransform(poses[i])) {
       throw std::invalid_argument("EyeInHandCalibrator: " + list_name + "[" + std::to_string(i) +
-                                  "] must be a finite 4x4 matrix");
+                                  "] must be a finite 4x4 matrix with last row (0, 0, 0, 1) and an invertible "
+                                  "rotation block");
     }
   }
 }

@@ -51,7 +51,8 @@ class EyeInHandCalibrator {
   // method: a key of handEyeMethodByNameMap. A non-empty output_path saves the result as
   // "hand_eye.json" (see vemo/io/result_records.hpp). Prints the report to standard output.
   // Fewer than 4 usable captures is not an exception: an Error line is logged and the
-  // result's ok is false. Throws std::invalid_argument for an unknown method, a
+  // result's ok is false. Throws std::invalid_argument for an unknown method, a pose that
+  // is not a finite 4x4 rigid transform (last row 0 0 0 1, invertible rotation block), a
   // camera_T_target_list whose length differs from robot_T_tcp_list, lists of different
   // lengths on the intrinsic path, or a re-detection with a non-ChArUco target. The last
   // result changes only when the solve ran.
@@ -64,7 +65,8 @@ class EyeInHandCalibrator {
   // Target poses by solvePnP (iterative) per view. Chessboard: from corner_list (per view
   // N x 1 CV_32FC2 inner corners, as IntrinsicResult::image_points), image_list unread.
   // ChArUco and ArUco: re-detected in image_list (BGR), corner_list unread; views with
-  // fewer than 4 ChArUco corners or markers are skipped with a warning.
+  // fewer than 4 ChArUco corners or markers are skipped with a warning. A non-finite PnP
+  // solution (degenerate camera matrix) counts as a failed solve.
   TargetPoses computeTargetPoses(const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& corner_list,
                                  const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const;
 

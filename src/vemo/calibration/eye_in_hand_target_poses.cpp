@@ -16,12 +16,15 @@ namespace {
 
 constexpr std::size_t kMinimumPoints = 4;
 
-// camera_T_target by iterative PnP, or nothing when the solver gives up.
+// camera_T_target by iterative PnP, or nothing when the solver gives up. A degenerate camera
+// matrix (NaN, or focal lengths near 0) makes solvePnP report success with a NaN pose; that
+// is no pose either.
 std::optional<cv::Mat> solveTargetPose(cv::InputArray object_points, cv::InputArray image_points,
                                        const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) {
   cv::Mat rvec, tvec;
   if (!cv::solvePnP(object_points, image_points, intrinsic_matrix, distortion_coefficients, rvec, tvec, false,
-                    cv::SOLVEPNP_ITERATIVE)) {
+                    cv::SOLVEPNP_ITERATIVE) ||
+      !cv::checkRange(rvec) || !cv::checkRange(tvec)) {
     return std::nullopt;
   }
   return rvecTvecToTransformationMatrix(rvec, tvec);
