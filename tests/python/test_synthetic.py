@@ -131,6 +131,20 @@ def test_bad_arguments_raise_value_errors():
         renderer.render(np.eye(4), noise_sigma=-1.0)
     with pytest.raises(ValueError, match="^boardImage: pixels_per_metre"):
         synthetic.board_image(target, 0.0)
+    # Sizes that would overflow or exhaust memory, and separations OpenCV refuses.
+    with pytest.raises(ValueError, match="^Renderer: image_size must not exceed 2\\^28 pixels"):
+        synthetic.Renderer(target, CAMERA, np.zeros(5), (2**31 - 1, 1))
+    with pytest.raises(ValueError, match="^Renderer::render: blur_sigma"):
+        renderer.render(np.eye(4), blur_sigma=1e9)
+    with pytest.raises(ValueError, match="^boardImage: an ArUco grid needs"):
+        synthetic.board_image(_vemo.ArucoTarget((3, 2), 0.04, 0.0), 1000.0)
+    with pytest.raises(ValueError, match="^GridBoard: a 51 x 1 grid takes 51 markers, dictionary 0 has 50$"):
+        synthetic.board_image(_vemo.ArucoTarget((51, 1), 0.04, 0.01, 0), 1000.0)
+    with pytest.raises(ValueError, match="^boardImage: markers would be smaller than"):
+        synthetic.board_image(_vemo.CharucoTarget(5, 7, 0.04, 1e-9), 1000.0)
+    for position, roll in (((math.nan, 0, -1), 0.0), ((0, 0, -1), math.nan)):
+        with pytest.raises(ValueError, match="^cameraTTargetLookingAt: .* must be finite"):
+            synthetic.camera_T_target_looking_at(target, position, roll)
 
 
 def test_board_image_of_a_chessboard():

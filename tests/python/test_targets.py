@@ -103,6 +103,9 @@ def test_object_points_run_along_the_first_row_first():
     np.testing.assert_array_equal(points[9], np.float32([0, 0.025, 0]))
     np.testing.assert_allclose(points[-1], [0.2, 0.125, 0], rtol=1e-6)
     assert _vemo.ChessboardTarget((0, 6), 0.025).object_points().size == 0
+    # More corners than a matrix can hold (the count overflows 32 bits): an error, not a crash.
+    with pytest.raises(ValueError, match="^ChessboardTarget::objectPoints: "):
+        _vemo.ChessboardTarget((65536, 65537), 0.025).object_points()
 
 
 def _charuco_view(target):
@@ -149,3 +152,10 @@ def test_detection_errors_reach_python():
         _vemo.CharucoTarget(5, 7, 0.04, 0.03, 22).detect_and_annotate(image)
     with pytest.raises(RuntimeError):
         _vemo.CharucoTarget(5, 7, 0.04, 0.03).detect_and_annotate(image[..., 0])
+    # A board needs one marker per white square (half of them, rounded down) from its
+    # dictionary: DICT_4X4_50 has 50, enough for 10 x 10 squares but not for 11 x 10, and
+    # a huge board is refused at once instead of being built.
+    assert _vemo.CharucoTarget(10, 10, 0.04, 0.03, 0).detect_and_annotate(image)[1] == 0
+    for squares in ((11, 10), (100000, 100000)):
+        with pytest.raises(ValueError, match="^CharucoBoard: .* squares take .* markers, dictionary 0 has 50$"):
+            _vemo.CharucoTarget(*squares, 0.04, 0.03, 0).detect_and_annotate(image)

@@ -4,6 +4,8 @@
 #include <opencv2/aruco/charuco.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -93,6 +95,25 @@ void drawOnColourPlanes(cv::InputOutputArray image, Draw draw) {
   cv::mixChannels(&bgr, 1, &bgra, 1, from_to, 3);
 }
 
+std::string sizeText(cv::Size size) { return std::to_string(size.width) + " x " + std::to_string(size.height); }
+
+// Markers of a ChArUco board: one in every white square, and the top-left square is black.
+std::int64_t markersOnCharucoBoard(cv::Size squares) {
+  return static_cast<std::int64_t>(std::max(squares.width, 0)) * std::max(squares.height, 0) / 2;
+}
+
+// The boards number their markers 0, 1, 2, ...: more than the dictionary holds cannot be
+// drawn or told apart, and OpenCV 4.6 would build a huge board square by square before
+// failing (or never). Sizes OpenCV itself rejects are left to its own checks.
+// `what` names the board's size, as in "5 x 7 squares take".
+const Dictionary& checkedMarkerCount(const std::string& what, std::int64_t markers, const Dictionary& dictionary) {
+  if (markers > dictionary.markerCount()) {
+    throw std::invalid_argument(what + " " + std::to_string(markers) + " markers, dictionary " + std::to_string(dictionary.predefinedId()) + " has " +
+                                std::to_string(dictionary.markerCount()));
+  }
+  return dictionary;
+}
+
 }  // namespace
 
 bool charucoCornersShifted() { return true; }
@@ -152,8 +173,11 @@ cv::Mat Board::generateImage(cv::Size outSize, int marginSize, int borderBits) c
 }
 
 CharucoBoard::CharucoBoard(cv::Size size, float squareLength, float markerLength, const Dictionary& dictionary)
-    : Board(cv::aruco::CharucoBoard::create(size.width, size.height, squareLength, markerLength,
-                                            dictionary.dictionary_),
+    : Board(cv::aruco::CharucoBoard::create(
+                size.width, size.height, squareLength, markerLength,
+                checkedMarkerCount("CharucoBoard: " + sizeText(size) + " squares take", markersOnCharucoBoard(size),
+                                   dictionary)
+                    .dictionary_),
             dictionary) {}
 
 cv::Size CharucoBoard::getChessboardSize() const { return native<cv::aruco::CharucoBoard>(board_).getChessboardSize(); }
@@ -195,8 +219,12 @@ cv::Mat CharucoBoard::generateImage(cv::Size outSize, int marginSize, int border
 }
 
 GridBoard::GridBoard(cv::Size size, float markerLength, float markerSeparation, const Dictionary& dictionary)
-    : Board(cv::aruco::GridBoard::create(size.width, size.height, markerLength, markerSeparation,
-                                         dictionary.dictionary_),
+    : Board(cv::aruco::GridBoard::create(
+                size.width, size.height, markerLength, markerSeparation,
+                checkedMarkerCount("GridBoard: a " + sizeText(size) + " grid takes",
+                                   static_cast<std::int64_t>(std::max(size.width, 0)) * std::max(size.height, 0),
+                                   dictionary)
+                    .dictionary_),
             dictionary) {}
 
 cv::Size GridBoard::getGridSize() const { return native<cv::aruco::GridBoard>(board_).getGridSize(); }

@@ -95,7 +95,9 @@ class Board {
 // Its board frame has the origin at the outer top-left corner of the squares.
 class CharucoBoard : public Board {
  public:
-  // OpenCV asserts squareLength > markerLength > 0 and at least 2 x 2 squares.
+  // OpenCV asserts squareLength > markerLength > 0 and at least 2 x 2 squares. Throws
+  // std::invalid_argument "CharucoBoard: ..." when the board has more markers (one per
+  // white square) than the dictionary.
   CharucoBoard(cv::Size size, float squareLength, float markerLength, const Dictionary& dictionary);
 
   cv::Size getChessboardSize() const;
@@ -116,6 +118,8 @@ class CharucoBoard : public Board {
 // Its board frame has the origin at the top-left corner of the first marker.
 class GridBoard : public Board {
  public:
+  // OpenCV asserts positive sizes, length and separation. Throws std::invalid_argument
+  // "GridBoard: ..." when the grid has more markers than the dictionary.
   GridBoard(cv::Size size, float markerLength, float markerSeparation, const Dictionary& dictionary);
 
   cv::Size getGridSize() const;

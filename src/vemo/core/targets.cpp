@@ -2,7 +2,10 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <cstdint>
+#include <limits>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace vemo {
@@ -30,6 +33,11 @@ int arucoDictionaryIdFromName(const std::string& name) {
 
 cv::Mat ChessboardTarget::objectPoints() const {
   if (size.width <= 0 || size.height <= 0) return cv::Mat::zeros(0, 3, CV_32F);
+  // The row index is an int: a count past its range would write beyond the matrix.
+  if (static_cast<std::int64_t>(size.width) * size.height > std::numeric_limits<int>::max()) {
+    throw std::invalid_argument("ChessboardTarget::objectPoints: " + std::to_string(size.width) + " x " +
+                                std::to_string(size.height) + " inner corners are more than a matrix can hold");
+  }
   cv::Mat points = cv::Mat::zeros(size.width * size.height, 3, CV_32F);
   for (int j = 0; j < size.height; ++j) {
     for (int i = 0; i < size.width; ++i) {

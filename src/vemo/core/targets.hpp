@@ -31,7 +31,8 @@ struct ChessboardTarget {
 
   // (width * height) x 3 CV_32F board-frame inner corners, row j * width + i =
   // (i * square_size, j * square_size, 0): along the first row first. Origin at the
-  // top-left inner corner. Empty (0 x 3) when a dimension is 0 or negative.
+  // top-left inner corner. Empty (0 x 3) when a dimension is 0 or negative. Throws
+  // std::invalid_argument when width * height exceeds INT_MAX.
   cv::Mat objectPoints() const;
 };
 

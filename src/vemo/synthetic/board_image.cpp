@@ -36,8 +36,8 @@ void checkGeometry(const Target& target, const char* operation) {
   } else {
     const auto& aruco = std::get<ArucoTarget>(target);
     if (aruco.board_size.width < 1 || aruco.board_size.height < 1 || !(aruco.marker_length > 0) ||
-        !(aruco.marker_separation >= 0)) {
-      reject("an ArUco grid needs at least 1 x 1 markers, a positive marker length and a non-negative separation");
+        !(aruco.marker_separation > 0)) {
+      reject("an ArUco grid needs at least 1 x 1 markers, a positive marker length and a positive separation");
     }
   }
 }
@@ -88,8 +88,12 @@ BoardImage chessboardImage(const ChessboardTarget& target, double ppm) {
 }
 
 // The pattern of width x height metres drawn by OpenCV inside a white margin.
-BoardImage openCvSheet(const aruco::Board& board, double width, double height, double margin, double ppm) {
+BoardImage openCvSheet(const aruco::Board& board, double width, double height, double margin, double marker_length,
+                       double ppm) {
   checkSheetSize((width + 2 * margin) * ppm, (height + 2 * margin) * ppm);
+  // OpenCV asserts that a marker gets at least a pixel per cell (its bits and border).
+  const int cells = board.getDictionary().markerSize() + 2;
+  if (!(marker_length * ppm >= cells)) fail("markers would be smaller than " + std::to_string(cells) + " pixels");
   const int margin_px = pixels(margin, ppm);
   const cv::Size size(pixels(width, ppm) + 2 * margin_px, pixels(height, ppm) + 2 * margin_px);
   return {toBgr(board.generateImage(size, margin_px)), scaleAndShift(ppm, margin_px)};
@@ -97,7 +101,7 @@ BoardImage openCvSheet(const aruco::Board& board, double width, double height, d
 
 BoardImage charucoImage(const CharucoTarget& target, double ppm) {
   return openCvSheet(target.buildBoard(), target.squares_x * target.square_length,
-                     target.squares_y * target.square_length, target.square_length / 2, ppm);
+                     target.squares_y * target.square_length, target.square_length / 2, target.marker_length, ppm);
 }
 
 double gridExtent(int markers, double marker_length, double separation) {
@@ -108,7 +112,7 @@ BoardImage arucoImage(const ArucoTarget& target, double ppm) {
   return openCvSheet(target.buildBoard(),
                      gridExtent(target.board_size.width, target.marker_length, target.marker_separation),
                      gridExtent(target.board_size.height, target.marker_length, target.marker_separation),
-                     target.marker_length / 2, ppm);
+                     target.marker_length / 2, target.marker_length, ppm);
 }
 
 // The smallest even number of pixels per unit length that satisfies `exact`, searched up

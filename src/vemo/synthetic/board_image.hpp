@@ -23,7 +23,9 @@ struct BoardImage {
 // grid). Chessboards are drawn here, ChArUco and ArUco boards by OpenCV. Pattern edges
 // fall on pixel boundaries wherever their lengths times pixels_per_metre are integers.
 // Throws std::invalid_argument "boardImage: ..." for a non-positive resolution, a
-// target with a non-positive size, or an image that would exceed 2^28 pixels;
+// target with a non-positive size, an image that would exceed 2^28 pixels or markers
+// narrower than one pixel per cell; "CharucoBoard: ..."/"GridBoard: ..." for more
+// markers than the dictionary has;
 // std::runtime_error for a dictionary this OpenCV does not have.
 BoardImage boardImage(const Target& target, double pixels_per_metre);
 

@@ -25,6 +25,10 @@ cv::Point3d targetCentre(const Target& target) {
 cv::Mat cameraTTargetLookingAt(const Target& target, const cv::Point3d& camera_position, double roll_deg) {
   const cv::Vec3d position(camera_position.x, camera_position.y, camera_position.z);
   const cv::Point3d centre = targetCentre(target);
+  if (!cv::checkRange(position) || !std::isfinite(roll_deg) || !cv::checkRange(cv::Vec3d(centre))) {
+    throw std::invalid_argument(
+        "cameraTTargetLookingAt: camera_position, roll_deg and the target's geometry must be finite");
+  }
   const cv::Vec3d towards = cv::Vec3d(centre.x, centre.y, centre.z) - position;
   if (!(cv::norm(towards) > 1e-9)) {
     throw std::invalid_argument("cameraTTargetLookingAt: the camera sits on the target's centre");

@@ -15,8 +15,8 @@ cv::Point3d targetCentre(const Target& target);
 // is in front of the printed side) looking at the target's centre, upright (image y axis
 // along the board's y axis as far as the viewing direction allows), then rolled by
 // roll_deg about its viewing axis. Throws std::invalid_argument
-// "cameraTTargetLookingAt: ..." when the camera sits on the centre or looks along the
-// board's y axis.
+// "cameraTTargetLookingAt: ..." for non-finite values, when the camera sits on the centre
+// or looks along the board's y axis.
 cv::Mat cameraTTargetLookingAt(const Target& target, const cv::Point3d& camera_position, double roll_deg = 0.0);
 
 }  // namespace vemo::synthetic

@@ -14,6 +14,8 @@ namespace vemo::synthetic {
 namespace {
 
 constexpr int kBackground = -1;  // sample code of a ray that does not meet the sheet
+// Keeps the ray field (8 bytes a pixel) to 2 GB and pixel counts within int.
+constexpr double kMaxImagePixels = 268435456.0;  // 2^28
 
 // The sheet as the sampling loops read it.
 struct SheetTexels {
@@ -129,11 +131,15 @@ class ViewSampler {
   double background_;
 };
 
-void checkOptions(const RenderOptions& options) {
+void checkOptions(const RenderOptions& options, cv::Size image_size) {
   const auto reject = [](const char* message) { throw std::invalid_argument(std::string("Renderer::render: ") + message); };
   if (options.supersampling < 1 || options.supersampling > 16) reject("supersampling must be 1 to 16");
   if (!std::isfinite(options.background)) reject("background must be finite");
-  if (!(options.blur_sigma >= 0) || !std::isfinite(options.blur_sigma)) reject("blur_sigma must be >= 0");
+  // A wider blur only averages the whole view, and its kernel would grow past what OpenCV
+  // can size (or take minutes to apply).
+  if (!(options.blur_sigma >= 0) || !(options.blur_sigma <= std::max(image_size.width, image_size.height))) {
+    reject("blur_sigma must be 0 to the image's longer side");
+  }
   if (!(options.noise_sigma >= 0) || !std::isfinite(options.noise_sigma)) reject("noise_sigma must be >= 0");
 }
 
@@ -181,6 +187,9 @@ Renderer::Renderer(const Target& target, const cv::Mat& camera_matrix, const cv:
         if (image_size.width < 1 || image_size.height < 1) {
           throw std::invalid_argument("Renderer: image_size must not be empty");
         }
+        if (static_cast<double>(image_size.width) * image_size.height > kMaxImagePixels) {
+          throw std::invalid_argument("Renderer: image_size must not exceed 2^28 pixels");
+        }
         cv::Matx33d camera;
         camera_matrix.convertTo(cv::Mat(camera, false), CV_64F);
         return RayField(lens, camera, image_size);
@@ -205,7 +214,7 @@ Renderer::Renderer(const Target& target, const cv::Mat& camera_matrix, const cv:
 }
 
 cv::Mat Renderer::render(const cv::Mat& camera_T_target, const RenderOptions& options) const {
-  checkOptions(options);
+  checkOptions(options, image_size_);
   const cv::Matx33d rays_from_board = boardToRays(camera_T_target);
   const int width = image_size_.width, height = image_size_.height;
   // det H = t . r3: positive when the camera is on the printed side of the board plane.

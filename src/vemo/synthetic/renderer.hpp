@@ -19,7 +19,7 @@ namespace vemo::synthetic {
 struct RenderOptions {
   int supersampling = 4;      // s x s samples in a pixel that covers more than one shade of the sheet (1 to 16)
   double background = 128.0;  // grey level around the sheet and where the board is seen from behind
-  double blur_sigma = 0.0;    // Gaussian blur of the view, pixels; 0 for none. Applied before the noise
+  double blur_sigma = 0.0;    // Gaussian blur of the view, pixels (up to the image's longer side); 0 for none. Before the noise
   double noise_sigma = 0.0;   // standard deviation of additive Gaussian noise, grey levels; 0 for none
   std::uint64_t seed = 0;     // seed of the noise: equal seeds give equal views
 };
@@ -32,7 +32,8 @@ class Renderer {
   // camera_matrix: 3x3 (fx, fy, cx, cy used; skew ignored, as cv::projectPoints does).
   // dist_coeffs: empty or 4, 5, 8, 12 or 14 elements in OpenCV's order (k1 k2 p1 p2 [k3
   // [k4 k5 k6 [s1 s2 s3 s4 [tau_x tau_y]]]]). Throws std::invalid_argument "Renderer: ..."
-  // for other shapes, non-finite values, non-positive focal lengths or an empty size, and
+  // for other shapes, non-finite values, non-positive focal lengths, an empty size or one
+  // of more than 2^28 pixels, and
   // "exactPixelsPerMetre: ..." for a target whose sheet cannot be drawn.
   Renderer(const Target& target, const cv::Mat& camera_matrix, const cv::Mat& dist_coeffs, cv::Size image_size);
 
