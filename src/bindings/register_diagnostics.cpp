@@ -15,7 +15,7 @@ void registerDiagnostics(py::module_& diagnostics) {
       .def_readonly("angle_mean_deg", &RotationVarietyStats::angle_mean_deg)
       .def_readonly("angle_max_deg", &RotationVarietyStats::angle_max_deg);
   diagnostics.def("analyze_rotation_variety", &vemo::quality::analyzeRotationVariety,
-                  py::arg("camera_T_target_list"), py::arg("min_rotation_deg") = 0.5);
+                  py::arg("camera_T_target_list"), py::arg("min_rotation_deg") = vemo::quality::kDefaultMinRotationDeg);
   diagnostics.def("format_rotation_variety", &vemo::quality::formatRotationVariety, py::arg("stats"));
 }
 

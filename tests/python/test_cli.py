@@ -6,7 +6,7 @@ import _vemo as v
 import numpy as np
 import pytest
 from quorvantine.vemo.cli import main
-from quorvantine.vemo.hand_eye_scene import make_hand_eye_scene, pose_error
+from quorvantine.vemo.scenes import make_hand_eye_scene, pose_error
 
 
 def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):

@@ -6,7 +6,7 @@ import math
 import _vemo as v
 import numpy as np
 import pytest
-from quorvantine.vemo.hand_eye_scene import make_hand_eye_scene, pose_error
+from quorvantine.vemo.scenes import make_hand_eye_scene, pose_error
 
 RULE = "=" * 60
 ACCURATE_METHODS = ["TSAI", "PARK", "HORAUD", "DANIILIDIS"]

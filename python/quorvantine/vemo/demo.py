@@ -7,8 +7,7 @@ import tempfile
 import numpy as np
 
 import _vemo
-from quorvantine.vemo.hand_eye_scene import make_hand_eye_scene, pose_error
-from quorvantine.vemo.views import render_orbit
+from quorvantine.vemo.scenes import make_hand_eye_scene, pose_error, render_orbit
 
 CALIB_FIX_K3 = 128  # OpenCV's calibration flag
 

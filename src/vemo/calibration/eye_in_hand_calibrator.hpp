@@ -22,6 +22,10 @@
 
 namespace vemo::calibration {
 
+// Defined in three files: eye_in_hand_run.cpp (construction and calibrate),
+// eye_in_hand_target_poses.cpp (target poses per image) and
+// eye_in_hand_consistency_report.cpp (consistency statistics and the report). The run's
+// thresholds are in eye_in_hand_limits.hpp.
 class EyeInHandCalibrator {
  public:
   // One target pose per image whose pose was found, with the image's position in the
@@ -102,8 +106,5 @@ class EyeInHandCalibrator {
   IntrinsicCalibrator intrinsic_calibrator_;
   HandEyeResult last_result_;
 };
-
-// 4x4 CV_64F camera_T_target from a solvePnP rotation vector and translation vector.
-cv::Mat rvecTvecToTransformationMatrix(const cv::Mat& rvec, const cv::Mat& tvec);
 
 }  // namespace vemo::calibration

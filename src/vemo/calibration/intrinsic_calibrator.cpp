@@ -20,9 +20,7 @@ IntrinsicCalibrator::IntrinsicCalibrator(Target target, IntrinsicOptions options
     : target_(std::move(target)), options_(std::move(options)) {}
 
 TargetDetections IntrinsicCalibrator::findCorners(const std::vector<cv::Mat>& images) const {
-  if (const auto* charuco = std::get_if<CharucoTarget>(&target_)) return findCharucoTargetCorners(*charuco, images);
-  if (const auto* aruco = std::get_if<ArucoTarget>(&target_)) return findArucoTargetCorners(*aruco, images);
-  return findChessboardTargetCorners(std::get<ChessboardTarget>(target_), options_, images);
+  return findTargetCorners(target_, options_, images);
 }
 
 IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& images) {

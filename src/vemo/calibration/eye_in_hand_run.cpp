@@ -6,6 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "vemo/calibration/eye_in_hand_limits.hpp"
 #include "vemo/calibration/hand_eye_methods.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/core/tf.hpp"
@@ -15,8 +16,7 @@ namespace vemo::calibration {
 
 namespace {
 
-constexpr std::size_t kMinimumCaptures = 4;
-
+using eye_in_hand::kMinimumCaptures;
 using logging::Level;
 
 template <class T>
@@ -27,10 +27,12 @@ std::vector<T> pick(const std::vector<T>& items, const std::vector<int>& indices
   return picked;
 }
 
-// The rotation blocks of all target poses lie within 0.001 (max abs element) of the first.
+// The rotation blocks of all target poses lie within the tolerance (max abs element) of the first.
 bool allOrientationsEqual(const std::vector<cv::Mat>& target_rotations) {
   for (std::size_t j = 1; j < target_rotations.size(); ++j) {
-    if (cv::norm(target_rotations[j] - target_rotations[0], cv::NORM_INF) >= 0.001) return false;
+    if (cv::norm(target_rotations[j] - target_rotations[0], cv::NORM_INF) >= eye_in_hand::kSameOrientationTolerance) {
+      return false;
+    }
   }
   return true;
 }
@@ -39,10 +41,10 @@ cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std:
                         int method) {
   std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
   for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
-    r_target2cam.push_back(camera_T_target_list[i](cv::Rect(0, 0, 3, 3)).clone());
-    t_target2cam.push_back(camera_T_target_list[i](cv::Rect(3, 0, 1, 3)).clone());
-    r_gripper2base.push_back(robot_T_tcp_list[i](cv::Rect(0, 0, 3, 3)).clone());
-    t_gripper2base.push_back(robot_T_tcp_list[i](cv::Rect(3, 0, 1, 3)).clone());
+    r_target2cam.push_back(tf::rotationOf(camera_T_target_list[i]).clone());
+    t_target2cam.push_back(tf::translationOf(camera_T_target_list[i]).clone());
+    r_gripper2base.push_back(tf::rotationOf(robot_T_tcp_list[i]).clone());
+    t_gripper2base.push_back(tf::translationOf(robot_T_tcp_list[i]).clone());
   }
   if (r_target2cam.size() >= 2 && allOrientationsEqual(r_target2cam)) {
     logging::log(Level::Warning,
@@ -57,21 +59,12 @@ cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std:
   return tf::composeTransformationMatrix(r_cam2gripper, t_cam2gripper);
 }
 
-// A rigid transform: single-channel 4x4, finite, last row (0, 0, 0, 1), invertible rotation
-// block. Anything else is rejected up front: it would fail deep inside OpenCV, or solve and
-// be stored as the last result whose report (which inverts the target poses) then throws.
-bool isHomogeneousTransform(const cv::Mat& pose) {
-  if (pose.rows != 4 || pose.cols != 4 || pose.channels() != 1 || !cv::checkRange(pose)) return false;
-  cv::Mat pose_64f;
-  pose.convertTo(pose_64f, CV_64F);
-  const cv::Mat expected_last_row = (cv::Mat_<double>(1, 4) << 0, 0, 0, 1);
-  return cv::norm(pose_64f.row(3), expected_last_row, cv::NORM_INF) < 1e-6 &&
-         std::abs(cv::determinant(pose_64f(cv::Rect(0, 0, 3, 3)))) > 1e-6;
-}
-
+// A pose that is not a finite rigid transform is rejected up front: it would fail deep
+// inside OpenCV, or solve and be stored as the last result whose report (which inverts
+// the target poses) then throws.
 void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name) {
   for (std::size_t i = 0; i < poses.size(); ++i) {
-    if (!isHomogeneousTransform(poses[i])) {
+    if (tf::findPoseDefect(poses[i]) != tf::PoseDefect::None) {
       throw std::invalid_argument("EyeInHandCalibrator: " + list_name + "[" + std::to_string(i) +
                                   "] must be a finite 4x4 matrix with last row (0, 0, 0, 1) and an invertible "
                                   "rotation block");
