@@ -75,6 +75,9 @@ void registerIntrinsic(py::module_& module) {
       .def(
           "detections", [](const IntrinsicCalibrator& calibrator) { return calibrator.detections(); },
           "TargetDetections of the last calibrate().")
+      .def("reprojection_residuals", &IntrinsicCalibrator::reprojectionResiduals, py::arg("intrinsic_matrix"),
+           py::arg("distortion_coefficients"),
+           "Per view of the last calibrate(), detected minus projected corners (N, 2) in pixels.")
       .def(
           "target", [](const IntrinsicCalibrator& calibrator) { return calibrator.target(); }, "The target.")
       .def(

@@ -41,3 +41,14 @@ TEST(Logging, OutOfRangeLevelPrintsInfoAndMessagesAreNotAltered) {
   EXPECT_EQ(capture(Level::Info, "").err, "[vemo][INFO] \n");
   EXPECT_EQ(capture(Level::Error, "two\nlines").err, "[vemo][ERROR] two\nlines\n");
 }
+
+TEST(Logging, AReplacedSinkGetsTheSameLineAndAnEmptyOneRestoresStandardError) {
+  using vemo::logging::Level;
+  std::string received;
+  vemo::logging::setSink([&received](const std::string& line) { received += line; });
+  const CapturedStreams redirected = capture(Level::Warning, "abc");
+  vemo::logging::setSink({});
+  EXPECT_EQ(received, "[vemo][WARNING] abc\n");
+  EXPECT_EQ(redirected.err, "");
+  EXPECT_EQ(capture(Level::Warning, "abc").err, "[vemo][WARNING] abc\n");
+}

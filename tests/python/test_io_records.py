@@ -20,7 +20,8 @@ def test_io_submodule_layout():
                       "save_multi_camera_capture", "save_multi_camera_robot_poses", "load_multi_camera_robot_poses",
                       "load_multi_camera_dataset", "MultiCameraCalibrationRecord", "save_multi_camera_calibration",
                       "load_multi_camera_calibration", "HandEyeResultRecord", "save_hand_eye_result",
-                      "load_hand_eye_result"]
+                      "load_hand_eye_result", "EyeToHandResultRecord", "save_eye_to_hand_result",
+                      "load_eye_to_hand_result", "load_images"]
     assert list(vars(_vemo)).index("io") > list(vars(_vemo)).index("tf")
 
 

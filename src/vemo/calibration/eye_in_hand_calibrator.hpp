@@ -66,6 +66,14 @@ class EyeInHandCalibrator {
                           const cv::Mat& distortion_coefficients = cv::Mat(),
                           const std::filesystem::path& output_path = {});
 
+  // calibrate short of keeping, printing and saving the result (same inputs, checks,
+  // log lines and outcome), for callers that run the solve on their own terms: the
+  // eye-to-hand calibrator runs it on inverted robot poses. On the intrinsic path it
+  // replaces cornerImages().
+  HandEyeResult solve(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+                      const std::string& method, const std::vector<cv::Mat>& camera_T_target_list,
+                      const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients);
+
   // Target poses by solvePnP (iterative) per view. Chessboard: from corner_list (per view
   // N x 1 CV_32FC2 inner corners, as IntrinsicResult::image_points), image_list unread.
   // ChArUco and ArUco: re-detected in image_list (BGR), corner_list unread; views with

@@ -91,12 +91,10 @@ std::vector<cv::Mat> asDouble(const std::vector<cv::Mat>& poses) {
 EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options)
     : target_(std::move(target)), intrinsic_calibrator_(target_, std::move(options)) {}
 
-HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                             const std::vector<cv::Mat>& image_list, const std::string& method,
-                                             const std::vector<cv::Mat>& camera_T_target_list,
-                                             const cv::Mat& intrinsic_matrix,
-                                             const cv::Mat& distortion_coefficients,
-                                             const std::filesystem::path& output_path) {
+HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                         const std::vector<cv::Mat>& image_list, const std::string& method,
+                                         const std::vector<cv::Mat>& camera_T_target_list,
+                                         const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) {
   const auto& methods = handEyeMethodByNameMap();
   const auto method_entry = methods.find(method);
   if (method_entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
@@ -186,6 +184,18 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
   result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second);
   result.ok = true;
   computeConsistency(result);
+  return result;
+}
+
+HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                             const std::vector<cv::Mat>& image_list, const std::string& method,
+                                             const std::vector<cv::Mat>& camera_T_target_list,
+                                             const cv::Mat& intrinsic_matrix,
+                                             const cv::Mat& distortion_coefficients,
+                                             const std::filesystem::path& output_path) {
+  HandEyeResult result =
+      solve(robot_T_tcp_list, image_list, method, camera_T_target_list, intrinsic_matrix, distortion_coefficients);
+  if (!result.ok) return result;
   last_result_ = result;
   logging::log(Level::Info, "Extrinsic calibration complete.");
   printResults();

@@ -16,11 +16,23 @@ const char* tagOf(Level level) {
   }
 }
 
+Sink& currentSink() {
+  static Sink sink;
+  return sink;
+}
+
 }  // namespace
 
 void log(Level level, const std::string& message) {
-  // Standard error is unbuffered, so each piece reaches the terminal as it is written.
-  std::cerr << "[vemo][" << tagOf(level) << "] " << message << "\n";
+  const std::string line = std::string("[vemo][") + tagOf(level) + "] " + message + "\n";
+  if (const Sink& sink = currentSink()) {
+    sink(line);
+  } else {
+    // Standard error is unbuffered: the line reaches the terminal in one write.
+    std::cerr << line;
+  }
 }
+
+void setSink(Sink sink) { currentSink() = std::move(sink); }
 
 }  // namespace vemo::logging

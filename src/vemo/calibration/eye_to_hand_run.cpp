@@ -1,0 +1,105 @@
+#include <opencv2/core.hpp>
+
+#include <stdexcept>
+
+#include "vemo/calibration/eye_to_hand_calibrator.hpp"
+#include "vemo/core/logging.hpp"
+#include "vemo/core/tf.hpp"
+#include "vemo/io/eye_to_hand_record.hpp"
+
+namespace vemo::calibration {
+
+namespace {
+
+// Checked here, before the eye-in-hand run sees inverted copies, so that the messages
+// name this class and the caller's own lists.
+void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name) {
+  for (std::size_t i = 0; i < poses.size(); ++i) {
+    const tf::PoseDefect defect = tf::findPoseDefect(poses[i]);
+    if (defect != tf::PoseDefect::None) {
+      throw std::invalid_argument("EyeToHandCalibrator: " + list_name + "[" + std::to_string(i) + "] " +
+                                  tf::describePoseDefect(defect));
+    }
+  }
+}
+
+void checkLengths(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+                  const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix) {
+  const std::string counts = std::to_string(robot_T_tcp_list.size()) + " (robot) vs ";
+  if (!camera_T_target_list.empty() && camera_T_target_list.size() != robot_T_tcp_list.size()) {
+    throw std::invalid_argument("EyeToHandCalibrator: camera_T_target_list must hold one pose per robot pose. Got " +
+                                counts + std::to_string(camera_T_target_list.size()) + " (camera).");
+  }
+  // On the intrinsic path robot poses are picked by image index, so the lists must pair up.
+  if (camera_T_target_list.empty() && intrinsic_matrix.empty() && robot_T_tcp_list.size() != image_list.size()) {
+    throw std::invalid_argument("EyeToHandCalibrator: robot_T_tcp_list and image_list must have the same length. Got " +
+                                counts + std::to_string(image_list.size()) + " (images).");
+  }
+}
+
+std::vector<cv::Mat> inverted(const std::vector<cv::Mat>& poses) {
+  std::vector<cv::Mat> inverses;
+  inverses.reserve(poses.size());
+  for (const cv::Mat& pose : poses) {
+    cv::Mat as_double;
+    pose.convertTo(as_double, CV_64F);
+    inverses.push_back(as_double.inv(cv::DECOMP_LU));
+  }
+  return inverses;
+}
+
+}  // namespace
+
+EyeToHandCalibrator::EyeToHandCalibrator(Target target, IntrinsicOptions options)
+    : inverted_run_(std::move(target), std::move(options)) {}
+
+EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                               const std::vector<cv::Mat>& image_list, const std::string& method,
+                                               const std::vector<cv::Mat>& camera_T_target_list,
+                                               const cv::Mat& intrinsic_matrix,
+                                               const cv::Mat& distortion_coefficients,
+                                               const std::filesystem::path& output_path) {
+  checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
+  checkPoses(camera_T_target_list, "camera_T_target_list");
+  checkLengths(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix);
+
+  const HandEyeResult solved = inverted_run_.solve(inverted(robot_T_tcp_list), image_list, method,
+                                                   camera_T_target_list, intrinsic_matrix, distortion_coefficients);
+  EyeToHandResult result;
+  result.ok = solved.ok;
+  result.base_T_camera = solved.tcp_T_camera;
+  result.intrinsic_matrix = solved.intrinsic_matrix;
+  result.distortion_coefficients = solved.distortion_coefficients;
+  result.reprojection_error = solved.reprojection_error;
+  result.valid_robot_T_tcp_list = inverted(solved.valid_robot_T_tcp_list);
+  result.valid_image_list = solved.valid_image_list;
+  result.camera_T_target_list = solved.camera_T_target_list;
+  result.has_consistency = solved.has_consistency;
+  // The eye-in-hand statistics of the inverted chain measure each capture's tcp_T_target.
+  result.consistency = solved.consistency;
+  if (!solved.ok) return result;
+
+  std::vector<cv::Mat> tcp_T_target_list;
+  for (std::size_t i = 0; i < solved.camera_T_target_list.size(); ++i) {
+    tcp_T_target_list.push_back(solved.valid_robot_T_tcp_list[i] * solved.tcp_T_camera *
+                                solved.camera_T_target_list[i]);
+  }
+  result.tcp_T_target = tf::averagePose(tcp_T_target_list);
+
+  last_result_ = result;
+  logging::log(logging::Level::Info, "Eye-to-hand calibration complete.");
+  printResults();
+
+  if (!output_path.empty()) {
+    io::EyeToHandResultRecord record;
+    record.method = method;
+    record.num_frames_used = static_cast<int>(result.valid_image_list.size());
+    record.num_frames_total = static_cast<int>(image_list.size());
+    record.base_T_camera = result.base_T_camera;
+    record.tcp_T_target = result.tcp_T_target;
+    io::saveEyeToHandResult(output_path, record);
+  }
+  return result;
+}
+
+}  // namespace vemo::calibration

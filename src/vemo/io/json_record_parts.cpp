@@ -1,0 +1,108 @@
+#include "vemo/io/json_record_parts.hpp"
+
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+#include "vemo/io/whole_file.hpp"
+
+namespace vemo::io::json_parts {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+// The JSON library's own conversion, except that values outside the int range (which it
+// would convert with undefined behaviour) are rejected.
+int intFromJson(const json& value, const char* key) {
+  if (value.is_number()) {
+    const double number = value.get<double>();
+    if (!(number > std::numeric_limits<int>::min() - 1.0 && number < std::numeric_limits<int>::max() + 1.0)) {
+      throw std::runtime_error(std::string("io: '") + key + "' is out of the int range");
+    }
+  }
+  return value.get<int>();
+}
+
+fs::path resolveResultPath(const fs::path& path, const char* default_name) {
+  if (fs::status(path).type() == fs::file_type::directory) return path / default_name;
+  if (!path.extension().empty()) return path;
+  return path / default_name;
+}
+
+}  // namespace
+
+cv::Mat singleChannelDoubles(const cv::Mat& matrix) {
+  cv::Mat converted;
+  matrix.convertTo(converted, CV_64F, 1.0, 0.0);
+  return converted.reshape(1);
+}
+
+json matToJson(const cv::Mat& matrix) {
+  json rows = json::array();
+  if (matrix.empty()) return rows;
+  const cv::Mat values = singleChannelDoubles(matrix);
+  for (int r = 0; r < values.rows; ++r) {
+    const double* row = values.ptr<double>(r);
+    rows.push_back(json(std::vector<double>(row, row + values.cols)));
+  }
+  return rows;
+}
+
+json matOrNullToJson(const cv::Mat& matrix) { return matrix.empty() ? json(nullptr) : matToJson(matrix); }
+
+json intOrNull(int value) { return value < 0 ? json(nullptr) : json(value); }
+
+double numberFromJson(const json& value) {
+  return value.is_null() ? std::numeric_limits<double>::quiet_NaN() : value.get<double>();
+}
+
+cv::Mat matFromJson(const json& rows) {
+  if (rows.is_null() || rows.empty()) return {};
+  const std::size_t cols = rows[0].size();
+  if (cols == 0) return {};
+  const std::size_t row_count = rows.size();
+  if (row_count > static_cast<std::size_t>(std::numeric_limits<int>::max()) ||
+      cols > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    throw std::runtime_error("io: matrix too large");
+  }
+  cv::Mat matrix(static_cast<int>(row_count), static_cast<int>(cols), CV_64F);
+  for (std::size_t r = 0; r < row_count; ++r) {
+    const json& row = rows[r];
+    if (row.size() != cols) {
+      throw std::runtime_error("io: matrix rows differ in length (row " + std::to_string(r) + " has " +
+                               std::to_string(row.size()) + " values, row 0 has " + std::to_string(cols) + ")");
+    }
+    double* out = matrix.ptr<double>(static_cast<int>(r));
+    for (std::size_t c = 0; c < cols; ++c) out[c] = numberFromJson(row[c]);
+  }
+  return matrix;
+}
+
+int requiredIntFromJson(const json& object, const char* key) { return intFromJson(object.at(key), key); }
+
+int optionalIntFromJson(const json& object, const char* key) {
+  return object.contains(key) && !object[key].is_null() ? intFromJson(object[key], key) : -1;
+}
+
+json parseFirstValue(const std::string& text) {
+  std::istringstream stream(text);
+  json root;
+  stream >> root;
+  return root;
+}
+
+fs::path resolveRecordInputPath(const fs::path& path, const char* default_name) {
+  return fs::status(path).type() == fs::file_type::directory ? path / default_name : path;
+}
+
+fs::path saveRecordText(const fs::path& output_path, const char* default_name, const std::string& text) {
+  const fs::path target = resolveResultPath(output_path, default_name);
+  // A bare file name has no parent: it goes to the current directory.
+  if (!target.parent_path().empty()) fs::create_directories(target.parent_path());
+  writeWholeFileAtomically(target, text, "io");
+  return target;
+}
+
+}  // namespace vemo::io::json_parts
