@@ -118,7 +118,8 @@ def test_bad_input_and_too_few_captures(scene, capfd):
         calibrator.calibrate([np.eye(4), np.zeros((4, 4))], [], "TSAI", [np.eye(4), np.eye(4)])
     with pytest.raises(ValueError, match="^Unknown hand-eye method 'park'$"):
         calibrator.calibrate(scene.robot_T_tcp_list, [], "park", scene.camera_T_target_list)
-    with pytest.raises(ValueError, match="only supports CharucoTarget"):
+    with pytest.raises(ValueError, match="^EyeToHandCalibrator: re-detecting target poses with a given "
+                                         "intrinsic_matrix needs a CharucoTarget$"):
         v.EyeToHandCalibrator(v.ChessboardTarget((9, 6), 0.03)).calibrate(
             scene.robot_T_tcp_list, scene.images, "TSAI", [], scene.camera_matrix, scene.dist_coeffs)
 
@@ -126,3 +127,8 @@ def test_bad_input_and_too_few_captures(scene, capfd):
     assert not few.ok and few.base_T_camera.shape == (0, 0) and len(few.valid_robot_T_tcp_list) == 3
     assert "[vemo][ERROR] Not enough valid poses for hand-eye calibration after filtering. Got 3" in capfd.readouterr().err
     np.testing.assert_array_equal(calibrator.last_result().base_T_camera, good.base_T_camera)
+
+    shifted = [scene.camera_T_target_list[0] + np.pad(np.array([[0.01 * k], [0.0], [0.0]]), ((0, 1), (3, 0)))
+               for k in range(5)]
+    calibrator.calibrate([np.eye(4)] * 5, [], "TSAI", shifted)
+    assert "[vemo][WARNING] [EyeToHandCalibrator] All camera poses have identical orientation!" in capfd.readouterr().err

@@ -22,6 +22,8 @@
 
 namespace vemo::calibration {
 
+class EyeToHandCalibrator;
+
 // Defined in three files: eye_in_hand_run.cpp (construction and calibrate),
 // eye_in_hand_target_poses.cpp (target poses per image) and
 // eye_in_hand_consistency_report.cpp (consistency statistics and the report). The run's
@@ -110,9 +112,14 @@ class EyeInHandCalibrator {
   const std::vector<cv::Mat>& cornerImages() const { return intrinsic_calibrator_.cornerImages(); }
 
  private:
+  friend class EyeToHandCalibrator;
+  // For a calibrator that runs this one inside: its warnings then name that class.
+  EyeInHandCalibrator(Target target, IntrinsicOptions options, std::string log_name);
+
   Target target_;
   IntrinsicCalibrator intrinsic_calibrator_;
   HandEyeResult last_result_;
+  std::string log_name_ = "EyeInHandCalibrator";  // in brackets at the start of warnings
 };
 
 }  // namespace vemo::calibration

@@ -38,7 +38,7 @@ bool allOrientationsEqual(const std::vector<cv::Mat>& target_rotations) {
 }
 
 cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
-                        int method) {
+                        int method, const std::string& log_name) {
   std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
   for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
     r_target2cam.push_back(tf::rotationOf(camera_T_target_list[i]).clone());
@@ -48,7 +48,7 @@ cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std:
   }
   if (r_target2cam.size() >= 2 && allOrientationsEqual(r_target2cam)) {
     logging::log(Level::Warning,
-                 "[EyeInHandCalibrator] All camera poses have identical orientation! Hand-eye calibration requires "
+                 "[" + log_name + "] All camera poses have identical orientation! Hand-eye calibration requires "
                  "varied rotations to solve uniquely.");
   }
 
@@ -90,6 +90,11 @@ std::vector<cv::Mat> asDouble(const std::vector<cv::Mat>& poses) {
 
 EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options)
     : target_(std::move(target)), intrinsic_calibrator_(target_, std::move(options)) {}
+
+EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options, std::string log_name)
+    : EyeInHandCalibrator(std::move(target), std::move(options)) {
+  log_name_ = std::move(log_name);
+}
 
 HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp_list,
                                          const std::vector<cv::Mat>& image_list, const std::string& method,
@@ -181,7 +186,7 @@ HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp
     return result;
   }
 
-  result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second);
+  result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second, log_name_);
   result.ok = true;
   computeConsistency(result);
   return result;

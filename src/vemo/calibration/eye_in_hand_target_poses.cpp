@@ -74,7 +74,7 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
     const cv::Mat object_points = boardObjectPoints();
     for (std::size_t i = 0; i < corner_list.size(); ++i) {
       if (!keep(solveTargetPose(object_points, corner_list[i], intrinsic_matrix, distortion_coefficients), i)) {
-        logging::log(logging::Level::Warning, "[EyeInHandCalibrator] solvePnP failed for chessboard image " +
+        logging::log(logging::Level::Warning, "[" + log_name_ + "] solvePnP failed for chessboard image " +
                                                   std::to_string(i) + ", skipping.");
       }
     }
@@ -82,9 +82,9 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
   }
 
   const TargetDetector detector = redetectionDetector(target_);
-  const std::string failure = std::holds_alternative<CharucoTarget>(target_)
-                                  ? "[EyeInHandCalibrator] ChArUco re-detection failed for image "
-                                  : "[EyeInHandCalibrator] ArUco re-detection failed for image ";
+  const std::string failure = "[" + log_name_ + "] " +
+                              (std::holds_alternative<CharucoTarget>(target_) ? "ChArUco" : "ArUco") +
+                              " re-detection failed for image ";
   for (std::size_t i = 0; i < image_list.size(); ++i) {
     const std::optional<TargetView> view = detector.detect(image_list[i]);
     if (!view) {

@@ -23,12 +23,18 @@ void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name)
   }
 }
 
-void checkLengths(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
-                  const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix) {
+// What the eye-in-hand run would reject in its own name.
+void checkInputs(const Target& target, const std::vector<cv::Mat>& robot_T_tcp_list,
+                 const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& camera_T_target_list,
+                 const cv::Mat& intrinsic_matrix) {
   const std::string counts = std::to_string(robot_T_tcp_list.size()) + " (robot) vs ";
   if (!camera_T_target_list.empty() && camera_T_target_list.size() != robot_T_tcp_list.size()) {
     throw std::invalid_argument("EyeToHandCalibrator: camera_T_target_list must hold one pose per robot pose. Got " +
                                 counts + std::to_string(camera_T_target_list.size()) + " (camera).");
+  }
+  if (camera_T_target_list.empty() && !intrinsic_matrix.empty() && !std::holds_alternative<CharucoTarget>(target)) {
+    throw std::invalid_argument(
+        "EyeToHandCalibrator: re-detecting target poses with a given intrinsic_matrix needs a CharucoTarget");
   }
   // On the intrinsic path robot poses are picked by image index, so the lists must pair up.
   if (camera_T_target_list.empty() && intrinsic_matrix.empty() && robot_T_tcp_list.size() != image_list.size()) {
@@ -51,7 +57,7 @@ std::vector<cv::Mat> inverted(const std::vector<cv::Mat>& poses) {
 }  // namespace
 
 EyeToHandCalibrator::EyeToHandCalibrator(Target target, IntrinsicOptions options)
-    : inverted_run_(std::move(target), std::move(options)) {}
+    : inverted_run_(std::move(target), std::move(options), "EyeToHandCalibrator") {}
 
 EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
                                                const std::vector<cv::Mat>& image_list, const std::string& method,
@@ -61,7 +67,7 @@ EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot
                                                const std::filesystem::path& output_path) {
   checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
   checkPoses(camera_T_target_list, "camera_T_target_list");
-  checkLengths(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix);
+  checkInputs(target(), robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix);
 
   const HandEyeResult solved = inverted_run_.solve(inverted(robot_T_tcp_list), image_list, method,
                                                    camera_T_target_list, intrinsic_matrix, distortion_coefficients);
