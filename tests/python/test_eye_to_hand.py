@@ -125,10 +125,12 @@ def test_bad_input_and_too_few_captures(scene, capfd):
 
     few = calibrator.calibrate(scene.robot_T_tcp_list[:3], [], "TSAI", scene.camera_T_target_list[:3])
     assert not few.ok and few.base_T_camera.shape == (0, 0) and len(few.valid_robot_T_tcp_list) == 3
-    assert "[vemo][ERROR] Not enough valid poses for hand-eye calibration after filtering. Got 3" in capfd.readouterr().err
+    err = capfd.readouterr().err
+    assert "[vemo][ERROR] Not enough valid poses for hand-eye calibration after filtering. Got 3" in err
     np.testing.assert_array_equal(calibrator.last_result().base_T_camera, good.base_T_camera)
 
     shifted = [scene.camera_T_target_list[0] + np.pad(np.array([[0.01 * k], [0.0], [0.0]]), ((0, 1), (3, 0)))
                for k in range(5)]
     calibrator.calibrate([np.eye(4)] * 5, [], "TSAI", shifted)
-    assert "[vemo][WARNING] [EyeToHandCalibrator] All camera poses have identical orientation!" in capfd.readouterr().err
+    err = capfd.readouterr().err
+    assert "[vemo][WARNING] [EyeToHandCalibrator] All camera poses have identical orientation!" in err

@@ -54,8 +54,9 @@ def run(args: argparse.Namespace) -> int:
                  "used_images": [names[index] for index in result.successful_indices]})
     print(format_result(result, data, len(images)), end="", flush=True)
     K = result.intrinsic_matrix
-    args.outcome.summary = (f"intrinsic: ok, {len(result.successful_indices)} of {len(images)} images; fx {K[0, 0]:.2f} "
-                            f"fy {K[1, 1]:.2f} cx {K[0, 2]:.2f} cy {K[1, 2]:.2f}; RMS {data['rms_px']:.4f} px")
+    args.outcome.summary = (f"intrinsic: ok, {len(result.successful_indices)} of {len(images)} images; "
+                            f"fx {K[0, 0]:.2f} fy {K[1, 1]:.2f} cx {K[0, 2]:.2f} cy {K[1, 2]:.2f}; "
+                            f"RMS {data['rms_px']:.4f} px")
     if args.output:
         write_json(result_path(args.output), {
             "camera_matrix": K, "distortion_coefficients": data["distortion_coefficients"],
