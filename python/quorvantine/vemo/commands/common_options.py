@@ -49,6 +49,7 @@ def run(args: argparse.Namespace) -> int:
     except (ValueError, RuntimeError, ImportError) as error:
         print(f"error: {error}", file=sys.stderr)
         args.outcome.report["error"] = str(error)
+        code = 2
     if args.outcome.summary:
         print(args.outcome.summary, file=summary_output, flush=True)
     if args.report:
