@@ -1,10 +1,8 @@
 """The figures of quorvantine.vemo.plots that no command draws, and the outlier rule."""
 
-import numpy as np
+import _vemo as v
 from conftest import assert_is_a_picture
 from quorvantine.vemo import plots
-
-import _vemo as v
 
 
 def test_outliers_lie_three_scaled_deviations_above_the_median():

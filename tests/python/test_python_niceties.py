@@ -29,7 +29,8 @@ def test_log_lines_go_to_sys_stderr_with_the_same_bytes(capfd):
 
 
 def test_stubs_are_built_and_mypy_checks_a_user_script(tmp_path):
-    assert (BUILD_DIR / "_vemo" / "__init__.pyi").is_file() and (BUILD_DIR / "_vemo" / "io.pyi").is_file()
+    for stub in ("__init__.pyi", "io.pyi", "py.typed"):  # without py.typed, installed stubs are ignored
+        assert (BUILD_DIR / "_vemo" / stub).is_file()
     assert (PYTHON_DIR / "quorvantine" / "vemo" / "py.typed").is_file()
     script = tmp_path / "user_script.py"
     script.write_text(textwrap.dedent("""\

@@ -24,7 +24,7 @@ namespace vemo::calibration {
 
 class EyeToHandCalibrator;
 
-// Defined in three files: eye_in_hand_run.cpp (construction and calibrate),
+// Defined in three files: eye_in_hand_run.cpp (construction, solve and calibrate),
 // eye_in_hand_target_poses.cpp (target poses per image) and
 // eye_in_hand_consistency_report.cpp (consistency statistics and the report). The run's
 // thresholds are in eye_in_hand_limits.hpp.
