@@ -108,14 +108,18 @@ def test_bad_input_and_too_few_captures(scene, capfd):
     calibrator = v.EyeToHandCalibrator(scene.target)
     good = calibrator.calibrate(scene.robot_T_tcp_list, [], "TSAI", scene.camera_T_target_list)
     capfd.readouterr()
-    with pytest.raises(ValueError, match=r"^EyeToHandCalibrator: camera_T_target_list must hold one pose per robot "
-                                         r"pose. Got 6 \(robot\) vs 5 \(camera\).$"):
+    with pytest.raises(ValueError, match=r"^EyeToHandCalibrator: robot_T_tcp_list must be pre-aligned to "
+                                         r"camera_T_target_list. Got 6 \(robot\) vs 5 \(camera\). Filter "):
         calibrator.calibrate(scene.robot_T_tcp_list[:6], [], "TSAI", scene.camera_T_target_list[:5])
     with pytest.raises(ValueError, match=r"^EyeToHandCalibrator: robot_T_tcp_list and image_list must have the same "
                                          r"length. Got 5 \(robot\) vs 6 \(images\).$"):
         calibrator.calibrate(scene.robot_T_tcp_list[:5], scene.images[:6])
-    with pytest.raises(ValueError, match=r"^EyeToHandCalibrator: robot_T_tcp_list\[1\] "):
+    with pytest.raises(ValueError, match=r"^EyeToHandCalibrator: robot_T_tcp_list\[1\] must be a finite 4x4"):
         calibrator.calibrate([np.eye(4), np.zeros((4, 4))], [], "TSAI", [np.eye(4), np.eye(4)])
+    with pytest.raises(ValueError, match=r"^EyeToHandCalibrator: camera_T_target_list\[0\] "):
+        calibrator.calibrate([np.eye(4)], [], "TSAI", [np.diag([2.0, 2.0, 2.0, 1.0])])
+    with pytest.raises(ValueError, match=r"^EyeToHandCalibrator: intrinsic_matrix must be a finite 3x3"):
+        calibrator.calibrate(scene.robot_T_tcp_list, scene.images, "TSAI", [], np.eye(3)[:2], scene.dist_coeffs)
     with pytest.raises(ValueError, match="^Unknown hand-eye method 'park'$"):
         calibrator.calibrate(scene.robot_T_tcp_list, [], "park", scene.camera_T_target_list)
     with pytest.raises(ValueError, match="^EyeToHandCalibrator: re-detecting target poses with a given "

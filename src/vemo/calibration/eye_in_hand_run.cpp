@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "vemo/calibration/eye_in_hand_limits.hpp"
+#include "vemo/calibration/hand_eye_input_checks.hpp"
 #include "vemo/calibration/hand_eye_methods.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/core/tf.hpp"
@@ -28,9 +29,10 @@ std::vector<T> pick(const std::vector<T>& items, const std::vector<int>& indices
 }
 
 // The rotation blocks of all target poses lie within the tolerance (max abs element) of the first.
-bool allOrientationsEqual(const std::vector<cv::Mat>& target_rotations) {
-  for (std::size_t j = 1; j < target_rotations.size(); ++j) {
-    if (cv::norm(target_rotations[j] - target_rotations[0], cv::NORM_INF) >= eye_in_hand::kSameOrientationTolerance) {
+bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
+  for (std::size_t j = 1; j < camera_T_target_list.size(); ++j) {
+    if (cv::norm(tf::rotationOf(camera_T_target_list[j]) - tf::rotationOf(camera_T_target_list[0]), cv::NORM_INF) >=
+        eye_in_hand::kSameOrientationTolerance) {
       return false;
     }
   }
@@ -38,7 +40,7 @@ bool allOrientationsEqual(const std::vector<cv::Mat>& target_rotations) {
 }
 
 cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
-                        int method, const std::string& log_name) {
+                        int method) {
   std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
   for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
     r_target2cam.push_back(tf::rotationOf(camera_T_target_list[i]).clone());
@@ -46,12 +48,6 @@ cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std:
     r_gripper2base.push_back(tf::rotationOf(robot_T_tcp_list[i]).clone());
     t_gripper2base.push_back(tf::translationOf(robot_T_tcp_list[i]).clone());
   }
-  if (r_target2cam.size() >= 2 && allOrientationsEqual(r_target2cam)) {
-    logging::log(Level::Warning,
-                 "[" + log_name + "] All camera poses have identical orientation! Hand-eye calibration requires "
-                 "varied rotations to solve uniquely.");
-  }
-
   cv::Mat r_cam2gripper, t_cam2gripper;
   cv::calibrateHandEye(r_gripper2base, t_gripper2base, r_target2cam, t_target2cam, r_cam2gripper, t_cam2gripper,
                        static_cast<cv::HandEyeCalibrationMethod>(method));
@@ -59,17 +55,21 @@ cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std:
   return tf::composeTransformationMatrix(r_cam2gripper, t_cam2gripper);
 }
 
-// A pose that is not a finite rigid transform is rejected up front: it would fail deep
-// inside OpenCV, or solve and be stored as the last result whose report (which inverts
-// the target poses) then throws.
-void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name) {
-  for (std::size_t i = 0; i < poses.size(); ++i) {
-    if (tf::findPoseDefect(poses[i]) != tf::PoseDefect::None) {
-      throw std::invalid_argument("EyeInHandCalibrator: " + list_name + "[" + std::to_string(i) +
-                                  "] must be a finite 4x4 matrix with last row (0, 0, 0, 1) and an invertible "
-                                  "rotation block");
-    }
+// AX = XB pins the hand-eye rotation only with flange motions about two different axes;
+// with fewer the solvers still return a transform, metres to light years off.
+bool robotRotatesAboutTwoAxes(const std::vector<cv::Mat>& robot_T_tcp_list) {
+  std::vector<cv::Vec3d> motion_rvecs;
+  for (std::size_t i = 1; i < robot_T_tcp_list.size(); ++i) {
+    const cv::Mat motion = robot_T_tcp_list[i - 1].inv(cv::DECOMP_LU) * robot_T_tcp_list[i];
+    cv::Vec3d rvec;
+    cv::Rodrigues(tf::rotationOf(motion), rvec);
+    motion_rvecs.push_back(rvec);
   }
+  if (motion_rvecs.size() < 2) return false;
+  cv::Mat singular_values;
+  cv::SVD::compute(cv::Mat(motion_rvecs, false).reshape(1, static_cast<int>(motion_rvecs.size())), singular_values,
+                   cv::SVD::NO_UV);
+  return singular_values.at<double>(1) > tf::radiansFromDegrees(eye_in_hand::kMinimumSecondAxisRotationDeg);
 }
 
 // The solver and the statistics multiply poses together, which needs one depth; CV_64F
@@ -91,9 +91,9 @@ std::vector<cv::Mat> asDouble(const std::vector<cv::Mat>& poses) {
 EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options)
     : target_(std::move(target)), intrinsic_calibrator_(target_, std::move(options)) {}
 
-EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options, std::string log_name)
+EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options, Naming naming)
     : EyeInHandCalibrator(std::move(target), std::move(options)) {
-  log_name_ = std::move(log_name);
+  naming_ = std::move(naming);
 }
 
 HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp_list,
@@ -103,14 +103,17 @@ HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp
   const auto& methods = handEyeMethodByNameMap();
   const auto method_entry = methods.find(method);
   if (method_entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
-  checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
-  checkPoses(camera_T_target_list, "camera_T_target_list");
+  requireRigidPoses(robot_T_tcp_list, "robot_T_tcp_list", naming_.class_name);
+  requireRigidPoses(camera_T_target_list, "camera_T_target_list", naming_.class_name);
+  requireCameraMatrix(intrinsic_matrix, naming_.class_name);
 
   const bool poses_given = !camera_T_target_list.empty();
   const bool redetect = !poses_given && !intrinsic_matrix.empty();
-  // On the intrinsic path robot poses are picked by image index, so the lists must pair up.
-  if (!poses_given && !redetect && robot_T_tcp_list.size() != image_list.size()) {
-    throw std::invalid_argument("EyeInHandCalibrator: robot_T_tcp_list and image_list must have the same length. Got " +
+  // Images pair with robot poses by index on both detecting paths: a list left over would
+  // be silently dropped, or pair captures wrongly.
+  if (!poses_given && robot_T_tcp_list.size() != image_list.size()) {
+    throw std::invalid_argument(naming_.class_name +
+                                ": robot_T_tcp_list and image_list must have the same length. Got " +
                                 std::to_string(robot_T_tcp_list.size()) + " (robot) vs " +
                                 std::to_string(image_list.size()) + " (images).");
   }
@@ -172,7 +175,7 @@ HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp
     robot_poses = pick(robot_poses, target_poses.image_indices);
   } else if (poses.size() != robot_poses.size()) {
     throw std::invalid_argument(
-        "EyeInHandCalibrator: robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
+        naming_.class_name + ": robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
         std::to_string(robot_poses.size()) + " (robot) vs " + std::to_string(poses.size()) +
         " (camera). Filter robot_T_tcp_list by the backend's successful indices before passing it in.");
   }
@@ -186,7 +189,19 @@ HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp
     return result;
   }
 
-  result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second, log_name_);
+  if (poses.size() >= 2 && allOrientationsEqual(poses)) {
+    logging::log(Level::Warning,
+                 "[" + naming_.class_name + "] All camera poses have identical orientation! Hand-eye calibration "
+                 "requires varied rotations to solve uniquely.");
+  }
+  if (!robotRotatesAboutTwoAxes(robot_poses)) {
+    logging::log(Level::Error,
+                 "[" + naming_.class_name + "] The robot must rotate between captures, about at least two different "
+                 "axes: the flange motions of the robot poses given do not, so " + naming_.solved_transform +
+                 " cannot be solved.");
+    return result;
+  }
+  result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second);
   result.ok = true;
   computeConsistency(result);
   return result;

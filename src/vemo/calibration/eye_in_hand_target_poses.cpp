@@ -74,7 +74,7 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
     const cv::Mat object_points = boardObjectPoints();
     for (std::size_t i = 0; i < corner_list.size(); ++i) {
       if (!keep(solveTargetPose(object_points, corner_list[i], intrinsic_matrix, distortion_coefficients), i)) {
-        logging::log(logging::Level::Warning, "[" + log_name_ + "] solvePnP failed for chessboard image " +
+        logging::log(logging::Level::Warning, "[" + naming_.class_name + "] solvePnP failed for chessboard image " +
                                                   std::to_string(i) + ", skipping.");
       }
     }
@@ -82,10 +82,11 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
   }
 
   const TargetDetector detector = redetectionDetector(target_);
-  const std::string failure = "[" + log_name_ + "] " +
+  const std::string failure = "[" + naming_.class_name + "] " +
                               (std::holds_alternative<CharucoTarget>(target_) ? "ChArUco" : "ArUco") +
                               " re-detection failed for image ";
   for (std::size_t i = 0; i < image_list.size(); ++i) {
+    requireColourImage(image_list[i], naming_.class_name, i);
     const std::optional<TargetView> view = detector.detect(image_list[i]);
     if (!view) {
       logging::log(logging::Level::Warning, failure + std::to_string(i) + ", skipping.");
@@ -108,6 +109,7 @@ EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTarge
 
   AlignedTargetPoses aligned;
   for (std::size_t i = 0; i < image_list.size() && i < robot_T_tcp_list.size(); ++i) {
+    requireColourImage(image_list[i], naming_.class_name, i);
     const std::optional<TargetView> view = detector.detect(image_list[i]);
     if (!view) {
       logging::log(logging::Level::Warning, "frame " + std::to_string(i) + ": ChArUco detection failed  -  skipping");

@@ -35,11 +35,12 @@ class EyeToHandCalibrator {
   // ChArUco re-detection with intrinsic_matrix when given, else by an intrinsic
   // calibration of image_list. A non-empty output_path saves "eye_to_hand.json" (see
   // vemo/io/eye_to_hand_record.hpp). Prints the report to standard output. Fewer than 4
-  // usable captures: an Error line and ok false. Throws std::invalid_argument for an
-  // unknown method, a pose that is not a finite 4x4 rigid transform, a
-  // camera_T_target_list whose length differs from robot_T_tcp_list, lists of different
-  // lengths on the intrinsic path, or a re-detection with a non-ChArUco target. The last
-  // result changes only when the solve ran.
+  // usable captures, or a robot that does not rotate about two different axes: an Error
+  // line and ok false. Throws std::invalid_argument, as EyeInHandCalibrator::calibrate
+  // does and in this class's name, for an unknown method, a pose that is not a finite
+  // 4x4 rigid transform, a camera matrix that is not one, lists of different lengths, or
+  // a re-detection with a non-ChArUco target. The last result changes only when the
+  // solve ran.
   EyeToHandResult calibrate(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
                             const std::string& method = "TSAI",
                             const std::vector<cv::Mat>& camera_T_target_list = {},

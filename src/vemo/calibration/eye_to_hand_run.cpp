@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "vemo/calibration/eye_to_hand_calibrator.hpp"
+#include "vemo/calibration/hand_eye_input_checks.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/core/tf.hpp"
 #include "vemo/io/eye_to_hand_record.hpp"
@@ -11,35 +12,14 @@ namespace vemo::calibration {
 
 namespace {
 
-// Checked here, before the eye-in-hand run sees inverted copies, so that the messages
-// name this class and the caller's own lists.
-void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name) {
-  for (std::size_t i = 0; i < poses.size(); ++i) {
-    const tf::PoseDefect defect = tf::findPoseDefect(poses[i]);
-    if (defect != tf::PoseDefect::None) {
-      throw std::invalid_argument("EyeToHandCalibrator: " + list_name + "[" + std::to_string(i) + "] " +
-                                  tf::describePoseDefect(defect));
-    }
-  }
-}
-
-// What the eye-in-hand run would reject in its own name.
+// The eye-in-hand run checks the rest of the inputs, in this class's name; the robot poses
+// it sees are inverted copies, which must be checked before they are made.
 void checkInputs(const Target& target, const std::vector<cv::Mat>& robot_T_tcp_list,
-                 const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& camera_T_target_list,
-                 const cv::Mat& intrinsic_matrix) {
-  const std::string counts = std::to_string(robot_T_tcp_list.size()) + " (robot) vs ";
-  if (!camera_T_target_list.empty() && camera_T_target_list.size() != robot_T_tcp_list.size()) {
-    throw std::invalid_argument("EyeToHandCalibrator: camera_T_target_list must hold one pose per robot pose. Got " +
-                                counts + std::to_string(camera_T_target_list.size()) + " (camera).");
-  }
+                 const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix) {
+  requireRigidPoses(robot_T_tcp_list, "robot_T_tcp_list", "EyeToHandCalibrator");
   if (camera_T_target_list.empty() && !intrinsic_matrix.empty() && !std::holds_alternative<CharucoTarget>(target)) {
     throw std::invalid_argument(
         "EyeToHandCalibrator: re-detecting target poses with a given intrinsic_matrix needs a CharucoTarget");
-  }
-  // On the intrinsic path robot poses are picked by image index, so the lists must pair up.
-  if (camera_T_target_list.empty() && intrinsic_matrix.empty() && robot_T_tcp_list.size() != image_list.size()) {
-    throw std::invalid_argument("EyeToHandCalibrator: robot_T_tcp_list and image_list must have the same length. Got " +
-                                counts + std::to_string(image_list.size()) + " (images).");
   }
 }
 
@@ -57,7 +37,7 @@ std::vector<cv::Mat> inverted(const std::vector<cv::Mat>& poses) {
 }  // namespace
 
 EyeToHandCalibrator::EyeToHandCalibrator(Target target, IntrinsicOptions options)
-    : inverted_run_(std::move(target), std::move(options), "EyeToHandCalibrator") {}
+    : inverted_run_(std::move(target), std::move(options), {"EyeToHandCalibrator", "base_T_camera"}) {}
 
 EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
                                                const std::vector<cv::Mat>& image_list, const std::string& method,
@@ -65,9 +45,7 @@ EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot
                                                const cv::Mat& intrinsic_matrix,
                                                const cv::Mat& distortion_coefficients,
                                                const std::filesystem::path& output_path) {
-  checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
-  checkPoses(camera_T_target_list, "camera_T_target_list");
-  checkInputs(target(), robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix);
+  checkInputs(target(), robot_T_tcp_list, camera_T_target_list, intrinsic_matrix);
 
   const HandEyeResult solved = inverted_run_.solve(inverted(robot_T_tcp_list), image_list, method,
                                                    camera_T_target_list, intrinsic_matrix, distortion_coefficients);
