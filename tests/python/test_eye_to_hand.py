@@ -135,6 +135,8 @@ def test_bad_input_and_too_few_captures(scene, capfd):
 
     shifted = [scene.camera_T_target_list[0] + np.pad(np.array([[0.01 * k], [0.0], [0.0]]), ((0, 1), (3, 0)))
                for k in range(5)]
-    calibrator.calibrate([np.eye(4)] * 5, [], "TSAI", shifted)
+    assert not calibrator.calibrate([np.eye(4)] * 5, [], "TSAI", shifted).ok
     err = capfd.readouterr().err
     assert "[vemo][WARNING] [EyeToHandCalibrator] All camera poses have identical orientation!" in err
+    assert ("[vemo][ERROR] [EyeToHandCalibrator] The robot must rotate between captures, about at least two different "
+            "axes: the flange motions of the robot poses given do not, so base_T_camera cannot be solved.") in err
