@@ -16,7 +16,9 @@ using namespace vemo::geometry;
 
 namespace {
 
-cv::Mat cornerRows(std::initializer_list<double> xy) { return cv::Mat(std::vector<double>(xy), true).reshape(1, static_cast<int>(xy.size() / 2)); }
+cv::Mat cornerRows(std::initializer_list<double> xy) {
+  return cv::Mat(std::vector<double>(xy), true).reshape(1, static_cast<int>(xy.size() / 2));
+}
 cv::Mat idColumn(std::vector<int> ids) { return cv::Mat(ids, true); }
 
 // Two cameras of the test lens, the second 0.2 m to the right of and turned towards the first.

@@ -139,7 +139,9 @@ MultiCameraCalibrator::PairPoints MultiCameraCalibrator::gatherPairPoints(const 
       continue;
     }
     cv::Mat object_points(static_cast<int>(shared.size()), 3, CV_32F);
-    for (int k = 0; k < object_points.rows; ++k) board_corners.row(shared[static_cast<std::size_t>(k)]).copyTo(object_points.row(k));
+    for (int k = 0; k < object_points.rows; ++k) {
+      board_corners.row(shared[static_cast<std::size_t>(k)]).copyTo(object_points.row(k));
+    }
     pair.object_points.push_back(object_points);
     pair.reference_image_points.push_back(pointsOfIds(reference_points, shared, positionsOf(reference_ids)));
     pair.camera_image_points.push_back(pointsOfIds(camera_points, shared, positionsOf(camera_ids)));

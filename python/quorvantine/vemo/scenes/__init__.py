@@ -5,4 +5,5 @@ from quorvantine.vemo.scenes.hand_eye import HandEyeScene, make_hand_eye_scene, 
 from quorvantine.vemo.scenes.rig import RigScene, make_rig_scene
 from quorvantine.vemo.scenes.views import orbit_camera_T_targets, render_orbit
 
-__all__ = ["HandEyeScene", "make_hand_eye_scene", "pose_error", "RigScene", "make_rig_scene", "orbit_camera_T_targets", "render_orbit"]
+__all__ = ["HandEyeScene", "make_hand_eye_scene", "pose_error", "RigScene", "make_rig_scene", "orbit_camera_T_targets",
+           "render_orbit"]
