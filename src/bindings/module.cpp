@@ -1,4 +1,5 @@
 #include "bindings/register.hpp"
+#include "bindings/report_output.hpp"
 
 namespace py = pybind11;
 using namespace vemo::bindings;
@@ -10,11 +11,14 @@ PYBIND11_MODULE(_vemo, module) {
       "Compiled C++ core of quorvantine-vemo: targets, calibration, geometry, quality, io. "
       "Not meant to be imported directly  -  use the quorvantine.vemo Python package.";
 
+  routeReportsToSysStdout();
+
   py::module_ tf = module.def_submodule("tf", "SE(3) pose <-> 4x4 transformation matrix conversions.");
   registerTf(tf);
   registerTargets(module);
   registerIntrinsic(module);
   registerHandEye(module);
+  registerMultiCamera(module);
   py::module_ diagnostics = module.def_submodule("diagnostics", "Diagnostics for hand-eye calibration data and solvers.");
   registerDiagnostics(diagnostics);
   py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");

@@ -25,6 +25,8 @@ def test_names_are_registered_in_the_published_order():
         "TargetDetections", "IntrinsicResult", "IntrinsicCalibrator",
         "hand_eye_method_by_name_map", "TargetConsistencyStats", "HandEyeResult", "AlignedTargetPoses",
         "EyeInHandCalibrator",
+        "CALIB_FIX_INTRINSIC", "CALIB_USE_INTRINSIC_GUESS", "TriangulationReport", "MultiCameraResult", "SubsetResult",
+        "MultiCameraCalibrator",
         "diagnostics", "io", "synthetic"]
     assert public_names(_vemo.tf) == [
         "pose_to_transformation_matrix", "transformation_matrix_to_pose", "average_pose"]

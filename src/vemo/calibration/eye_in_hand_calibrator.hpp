@@ -92,7 +92,7 @@ class EyeInHandCalibrator {
 
   // The report of the last result ("Calibration failed." before the first successful run).
   std::string formatResults() const;
-  // Writes formatResults() to standard output and flushes it.
+  // Writes formatResults() to the report output (vemo/core/report_output.hpp).
   void printResults() const;
 
   // Board points of the target: N x 3 CV_32F, metres (chessboard inner corners; ChArUco
