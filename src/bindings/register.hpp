@@ -11,6 +11,7 @@ void registerTargets(pybind11::module_& module);
 void registerIntrinsic(pybind11::module_& module);
 void registerHandEye(pybind11::module_& module);
 void registerDiagnostics(pybind11::module_& diagnostics);
+void registerBenchmark(pybind11::module_& module);
 void registerIo(pybind11::module_& io);
 void registerSynthetic(pybind11::module_& synthetic);
 

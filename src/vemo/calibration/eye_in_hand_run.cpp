@@ -27,6 +27,13 @@ std::vector<T> pick(const std::vector<T>& items, const std::vector<int>& indices
   return picked;
 }
 
+int methodValue(const std::string& method) {
+  const auto& methods = handEyeMethodByNameMap();
+  const auto entry = methods.find(method);
+  if (entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+  return entry->second;
+}
+
 // The rotation blocks of all target poses lie within the tolerance (max abs element) of the first.
 bool allOrientationsEqual(const std::vector<cv::Mat>& target_rotations) {
   for (std::size_t j = 1; j < target_rotations.size(); ++j) {
@@ -97,9 +104,16 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                                              const cv::Mat& intrinsic_matrix,
                                              const cv::Mat& distortion_coefficients,
                                              const std::filesystem::path& output_path) {
-  const auto& methods = handEyeMethodByNameMap();
-  const auto method_entry = methods.find(method);
-  if (method_entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+  methodValue(method);  // an unknown method is refused before anything is logged
+  return solvePreparedCaptures(
+      prepareCaptures(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients),
+      method, output_path);
+}
+
+EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
+    const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+    const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
+    const cv::Mat& distortion_coefficients) {
   checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
   checkPoses(camera_T_target_list, "camera_T_target_list");
 
@@ -133,7 +147,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                    "Only " + std::to_string(poses.size()) + " valid frames after solvePnP  -  need at least 4.");
       result.valid_robot_T_tcp_list = std::move(robot_poses);
       result.valid_image_list = std::move(images);
-      return result;
+      return {std::move(result), false, image_list.size()};
     }
   }
 
@@ -159,7 +173,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
       logging::log(Level::Error, "Not enough valid images for extrinsic calibration. Need at least 4!");
       result.valid_robot_T_tcp_list = std::move(robot_poses);
       result.valid_image_list = std::move(images);
-      return result;
+      return {std::move(result), false, image_list.size()};
     }
     logging::log(Level::Info, "Calculating extrinsic (hand-eye) transform...");
     TargetPoses target_poses =
@@ -180,10 +194,18 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
   if (robot_poses.size() < kMinimumCaptures) {
     logging::log(Level::Error, "Not enough valid poses for hand-eye calibration after filtering. Got " +
                                    std::to_string(robot_poses.size()) + ", need at least 4.");
-    return result;
+    return {std::move(result), false, image_list.size()};
   }
+  return {std::move(result), true, image_list.size()};
+}
 
-  result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second);
+HandEyeResult EyeInHandCalibrator::solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
+                                                         const std::filesystem::path& output_path) {
+  const int method_value = methodValue(method);
+  HandEyeResult result = captures.result;
+  if (!captures.solvable) return result;
+
+  result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value);
   result.ok = true;
   computeConsistency(result);
   last_result_ = result;
@@ -196,7 +218,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     record.num_cameras = 1;
     record.method = method;
     record.num_frames_used = static_cast<int>(result.valid_image_list.size());
-    record.num_frames_total = static_cast<int>(image_list.size());
+    record.num_frames_total = static_cast<int>(captures.input_image_count);
     record.tcp_T_camera_list = {result.tcp_T_camera};
     io::saveHandEyeResult(output_path, record);
   }
