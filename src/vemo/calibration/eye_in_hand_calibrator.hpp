@@ -78,11 +78,14 @@ class EyeInHandCalibrator {
   };
   // Everything calibrate does before the solve, with its log lines and exceptions (but the
   // method check): validation, then target poses from camera_T_target_list, a ChArUco
-  // re-detection or an intrinsic calibration.
+  // re-detection or an intrinsic calibration. image_detections, when given, are the
+  // detections of image_list under options that detect alike (detectsAlike): the intrinsic
+  // calibration then starts from them (IntrinsicCalibrator::calibrateWithDetections).
   PreparedCaptures prepareCaptures(const std::vector<cv::Mat>& robot_T_tcp_list,
                                    const std::vector<cv::Mat>& image_list,
                                    const std::vector<cv::Mat>& camera_T_target_list,
-                                   const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients);
+                                   const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                   const TargetDetections* image_detections = nullptr);
   // The rest of calibrate: the solve with `method`, the statistics, the last result, the
   // report and the optional saving. Unsolvable captures come back as they are.
   HandEyeResult solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,

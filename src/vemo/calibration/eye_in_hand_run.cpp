@@ -113,7 +113,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
 EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
     const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
     const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
-    const cv::Mat& distortion_coefficients) {
+    const cv::Mat& distortion_coefficients, const TargetDetections* image_detections) {
   checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
   checkPoses(camera_T_target_list, "camera_T_target_list");
 
@@ -152,7 +152,9 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
   }
 
   if (poses.empty()) {
-    const IntrinsicResult intrinsics = intrinsic_calibrator_.calibrate(image_list);
+    const IntrinsicResult intrinsics = image_detections
+                                           ? intrinsic_calibrator_.calibrateWithDetections(image_list, *image_detections)
+                                           : intrinsic_calibrator_.calibrate(image_list);
     result.intrinsic_matrix = intrinsics.intrinsic_matrix;
     result.distortion_coefficients = intrinsics.distortion_coefficients;
     result.reprojection_error = intrinsics.reprojection_error;

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "vemo/calibration/intrinsic_calibrator.hpp"
+#include "vemo/calibration/target_corner_finders.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
 #include "vemo/evaluation/cross_validation_folds.hpp"
@@ -20,7 +21,8 @@ constexpr std::size_t kMinimumTrainingImages = 4;
 }  // namespace
 
 double crossValidate(EvaluationViews& views, const std::vector<cv::Mat>& images, const Target& target,
-                     const calibration::IntrinsicOptions& options, int n_splits, std::uint32_t seed) {
+                     const calibration::IntrinsicOptions& options, int n_splits, std::uint32_t seed,
+                     const calibration::TargetDetections* all_detections) {
   double sum = 0.0;
   std::size_t count = 0;
   for (const CrossValidationFold& fold : crossValidationFolds(images.size(), n_splits, seed)) {
@@ -28,7 +30,10 @@ double crossValidate(EvaluationViews& views, const std::vector<cv::Mat>& images,
     std::vector<cv::Mat> training;
     for (int index : fold.training) training.push_back(images[static_cast<std::size_t>(index)]);
     calibration::IntrinsicCalibrator calibrator(target, options);
-    const calibration::IntrinsicResult result = calibrator.calibrate(training);
+    const calibration::IntrinsicResult result =
+        all_detections ? calibrator.calibrateWithDetections(training,
+                                                            calibration::selectDetections(*all_detections, fold.training))
+                       : calibrator.calibrate(training);
     if (!result.ok) continue;
     for (int index : fold.held_out) {
       if (const std::optional<double> error = solvedViewError(views.at(static_cast<std::size_t>(index)),
@@ -52,7 +57,7 @@ double CalibrationBenchmark::crossValidate(const std::vector<cv::Mat>& images, c
                                            const calibration::IntrinsicOptions& options, int n_splits,
                                            std::uint32_t seed) const {
   benchmark::EvaluationViews views(images, target);
-  return benchmark::crossValidate(views, images, target, options, n_splits, seed);
+  return benchmark::crossValidate(views, images, target, options, n_splits, seed, nullptr);
 }
 
 }  // namespace vemo::quality

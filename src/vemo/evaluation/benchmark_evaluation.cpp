@@ -65,9 +65,10 @@ std::optional<double> solvedViewError(const std::optional<ReprojectionInputs>& v
 
 double handEyeRoundtrip(EvaluationViews& views, std::size_t image_count, const std::vector<cv::Mat>& robot_poses,
                         const cv::Mat& tcp_T_camera, const cv::Mat& intrinsic_matrix,
-                        const cv::Mat& distortion_coefficients, const std::vector<cv::Mat>& camera_T_target_list) {
+                        const cv::Mat& distortion_coefficients, const std::vector<cv::Mat>& board_robot_poses,
+                        const std::vector<cv::Mat>& camera_T_target_list) {
   const double none = std::numeric_limits<double>::infinity();
-  if (camera_T_target_list.empty() || camera_T_target_list.size() != robot_poses.size()) {
+  if (camera_T_target_list.empty() || camera_T_target_list.size() != board_robot_poses.size()) {
     logging::log(logging::Level::Warning,
                  "[Benchmark] hand_eye_roundtrip: camera_T_target_list missing  -  cannot recover base_T_board; "
                  "skipping.");
@@ -81,8 +82,8 @@ double handEyeRoundtrip(EvaluationViews& views, std::size_t image_count, const s
     return converted;
   };
   std::vector<cv::Mat> base_T_boards;
-  for (std::size_t i = 0; i < robot_poses.size(); ++i) {
-    base_T_boards.push_back(asDouble(robot_poses[i]) * tcp_T_camera_64 * asDouble(camera_T_target_list[i]));
+  for (std::size_t i = 0; i < board_robot_poses.size(); ++i) {
+    base_T_boards.push_back(asDouble(board_robot_poses[i]) * tcp_T_camera_64 * asDouble(camera_T_target_list[i]));
   }
   const cv::Mat base_T_board = tf::averagePose(base_T_boards);
   const cv::Mat camera_T_tcp = tcp_T_camera_64.inv();
@@ -125,7 +126,7 @@ double CalibrationBenchmark::handEyeRoundtrip(const std::vector<cv::Mat>& images
                                               const std::vector<cv::Mat>& camera_T_target_list) const {
   benchmark::EvaluationViews views(images, target);
   return benchmark::handEyeRoundtrip(views, images.size(), robot_poses, tcp_T_camera, intrinsic_matrix,
-                                     distortion_coefficients, camera_T_target_list);
+                                     distortion_coefficients, robot_poses, camera_T_target_list);
 }
 
 }  // namespace vemo::quality

@@ -4,6 +4,7 @@
 
 #include "vemo/calibration/eye_in_hand_calibrator.hpp"
 #include "vemo/calibration/intrinsic_calibrator.hpp"
+#include "vemo/calibration/target_corner_finders.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
 #include "vemo/evaluation/evaluation_views.hpp"
@@ -21,20 +22,31 @@ BenchmarkResult CalibrationBenchmark::run(const std::vector<cv::Mat>& images, co
   const calibration::IntrinsicResult full = calibrator.calibrate(images);
   if (!full.ok) throw std::runtime_error("[Benchmark] " + backend_name + " calibration failed.");
 
-  // The cross-validation and the round trip evaluate the same images with the same detection.
+  // Each step detects an image as any other step with the same settings does, so each
+  // image is detected once per settings: the folds' training calibrations start from the
+  // full calibration's detections, and the cross-validation and the round trip share the
+  // evaluation detection.
+  const calibration::TargetDetections& detections = calibrator.detections();
   benchmark::EvaluationViews views(images, target);
-  const double held_out = benchmark::crossValidate(views, images, target, options, n_splits, seed);
+  const double held_out = benchmark::crossValidate(views, images, target, options, n_splits, seed, &detections);
 
-  // The eye-in-hand run calibrates its own intrinsics with its own options; the round trip
-  // projects with the full calibration's.
+  // The eye-in-hand run calibrates its own intrinsics with its own options (from the same
+  // detections only when those options detect alike); the round trip projects with the
+  // full calibration's intrinsics.
   double roundtrip = -1.0;
   if (!robot_poses.empty() && eye_in_hand_options) {
     calibration::EyeInHandCalibrator eye_in_hand(target, *eye_in_hand_options);
-    const calibration::HandEyeResult hand_eye = eye_in_hand.calibrate(robot_poses, images, "TSAI");
+    const calibration::HandEyeResult hand_eye = eye_in_hand.solvePreparedCaptures(
+        eye_in_hand.prepareCaptures(robot_poses, images, {}, cv::Mat(), cv::Mat(),
+                                    calibration::detectsAlike(options, *eye_in_hand_options) ? &detections : nullptr),
+        "TSAI");
     if (hand_eye.ok && !hand_eye.tcp_T_camera.empty()) {
+      // The board's base pose from the captures the hand-eye run kept, each robot pose with
+      // its own target pose: the whole robot list would pair them wrongly, or not at all, as
+      // soon as the run left out one image.
       roundtrip = benchmark::handEyeRoundtrip(views, images.size(), robot_poses, hand_eye.tcp_T_camera,
                                               full.intrinsic_matrix, full.distortion_coefficients,
-                                              hand_eye.camera_T_target_list);
+                                              hand_eye.valid_robot_T_tcp_list, hand_eye.camera_T_target_list);
     }
   }
 

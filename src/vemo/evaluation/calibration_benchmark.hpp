@@ -57,8 +57,9 @@ class CalibrationBenchmark {
 
   // Full calibration (std::runtime_error "[Benchmark] NAME calibration failed." when it is
   // not ok), cross-validation and, given robot poses and eye-in-hand options, an eye-in-hand
-  // run (TSAI) and its round trip with the full calibration's intrinsics. Each image is
-  // detected once for evaluation however many steps evaluate it.
+  // run (TSAI) and its round trip over all images with the full calibration's intrinsics,
+  // the board's base pose taken from the captures the eye-in-hand run kept. Each image is
+  // detected once per detection settings, however many steps use it.
   BenchmarkResult run(const std::vector<cv::Mat>& images, const Target& target,
                       const calibration::IntrinsicOptions& options, const std::vector<cv::Mat>& robot_poses,
                       const std::optional<calibration::IntrinsicOptions>& eye_in_hand_options,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "vemo/calibration/intrinsic_options.hpp"
+#include "vemo/calibration/target_detections.hpp"
 #include "vemo/core/target_detection.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
 
@@ -40,11 +41,17 @@ double viewError(const ReprojectionInputs& view, const cv::Mat& rvec, const cv::
 std::optional<double> solvedViewError(const std::optional<ReprojectionInputs>& view, const cv::Mat& intrinsic_matrix,
                                       const cv::Mat& distortion_coefficients);
 
+// all_detections, when given: the detections of `images` under `options`, from which each
+// fold's training calibration starts instead of detecting its images again.
 double crossValidate(EvaluationViews& views, const std::vector<cv::Mat>& images, const Target& target,
-                     const calibration::IntrinsicOptions& options, int n_splits, std::uint32_t seed);
+                     const calibration::IntrinsicOptions& options, int n_splits, std::uint32_t seed,
+                     const calibration::TargetDetections* all_detections);
 
+// The board's base pose comes from the captures (board_robot_poses[i], camera_T_target_list[i]),
+// the predictions run over the images and robot_poses.
 double handEyeRoundtrip(EvaluationViews& views, std::size_t image_count, const std::vector<cv::Mat>& robot_poses,
                         const cv::Mat& tcp_T_camera, const cv::Mat& intrinsic_matrix,
-                        const cv::Mat& distortion_coefficients, const std::vector<cv::Mat>& camera_T_target_list);
+                        const cv::Mat& distortion_coefficients, const std::vector<cv::Mat>& board_robot_poses,
+                        const std::vector<cv::Mat>& camera_T_target_list);
 
 }  // namespace vemo::quality::benchmark
