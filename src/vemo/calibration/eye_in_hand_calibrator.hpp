@@ -55,12 +55,15 @@ class EyeInHandCalibrator {
   //  - an intrinsic calibration of image_list and one solvePnP per kept view.
   // method: a key of handEyeMethodByNameMap. A non-empty output_path saves the result as
   // "hand_eye.json" (see vemo/io/result_records.hpp). Prints the report to standard output.
-  // Fewer than 4 usable captures is not an exception: an Error line is logged and the
-  // result's ok is false. Throws std::invalid_argument for an unknown method, a pose that
-  // is not a finite 4x4 rigid transform (last row 0 0 0 1, invertible rotation block), a
-  // camera_T_target_list whose length differs from robot_T_tcp_list, lists of different
-  // lengths on the intrinsic path, or a re-detection with a non-ChArUco target. The last
-  // result changes only when the solve ran.
+  // Fewer than 4 usable captures, or robot poses that do not rotate about two different
+  // axes, is not an exception: an Error line is logged and the result's ok is false.
+  // Throws std::invalid_argument for an unknown method, a pose that is not a finite 4x4
+  // rigid transform (last row 0 0 0 1, a proper rotation block within
+  // tf::kOrthonormalityTolerance), an intrinsic_matrix that is not a finite 3x3 camera
+  // matrix with positive focal lengths, a camera_T_target_list whose length differs from
+  // robot_T_tcp_list, image and robot lists of different lengths when the target is
+  // detected, or a re-detection with a non-ChArUco target. The last result changes only
+  // when the solve ran.
   HandEyeResult calibrate(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
                           const std::string& method = "TSAI", const std::vector<cv::Mat>& camera_T_target_list = {},
                           const cv::Mat& intrinsic_matrix = cv::Mat(),

@@ -50,6 +50,7 @@ TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions&
       settings.chessboard_detector = chessboardDetectorNamed(options.chessboard_corner_detector);
       detector = TargetDetector(target, settings);
     }
+    requireColourImage(images[i], "IntrinsicCalibrator", i);
     std::optional<TargetView> view = detector.detect(images[i]);
     if (!view) {
       logging::log(logging::Level::Warning, skip_warning + std::to_string(i));
