@@ -44,8 +44,8 @@ HandEyeMethodResults compareHandEyeMethods(const Target& target, const std::vect
 
   std::optional<SharedPreparation> shared;
   HandEyeMethodResults results;
-  for (const auto& [name, value] : calibration::handEyeMethodByNameMap()) {
-    (void)value;
+  for (const auto& method : calibration::handEyeMethodByNameMap()) {
+    const std::string& name = method.first;
     results[name] = std::nullopt;
     try {
       EyeInHandCalibrator calibrator(target, options);

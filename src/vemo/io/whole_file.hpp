@@ -26,8 +26,8 @@ struct CannotCreateFile : std::runtime_error {
 // checked, and the temporary file is then renamed over the target. On any failure the
 // temporary file is removed, an existing target is left as it was, and a
 // std::runtime_error is thrown: CannotCreateFile "<prefix>: cannot open <target> for
-// writing" when the temporary file cannot be created, "<prefix>: cannot write <target>: <reason>" after
-// that. The directory must exist. A replaced file keeps its permissions; a new one gets
+// writing" when the temporary file cannot be created, "<prefix>: cannot write <target>:
+// <reason>" after that. The directory must exist. A replaced file keeps its permissions; a new one gets
 // 0666 less the umask. A symbolic link is written through: the file it names is replaced
 // and the link stays.
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
