@@ -21,6 +21,7 @@ PYBIND11_MODULE(_vemo, module) {
   registerMultiCamera(module);
   py::module_ diagnostics = module.def_submodule("diagnostics", "Diagnostics for hand-eye calibration data and solvers.");
   registerDiagnostics(diagnostics);
+  registerBenchmark(module);
   py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
   registerIo(io);
   py::module_ synthetic = module.def_submodule("synthetic", "Rendered views of calibration targets with known geometry.");

@@ -11,6 +11,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -68,6 +69,30 @@ class EyeInHandCalibrator {
                           const cv::Mat& intrinsic_matrix = cv::Mat(),
                           const cv::Mat& distortion_coefficients = cv::Mat(),
                           const std::filesystem::path& output_path = {});
+
+  // calibrate in two halves, for callers that solve one set of captures with several
+  // methods (the cross-method comparison) and so prepare it once.
+  struct PreparedCaptures {
+    // The matrices and, when solvable, the aligned lists of the captures to solve.
+    HandEyeResult result;
+    // false: too few captures; the Error line is logged and result is final (ok false).
+    bool solvable = false;
+    std::size_t input_image_count = 0;  // image_list.size(), for the saved record
+  };
+  // Everything calibrate does before the solve, with its log lines and exceptions (but the
+  // method check): validation, then target poses from camera_T_target_list, a ChArUco
+  // re-detection or an intrinsic calibration. image_detections, when given, are the
+  // detections of image_list under options that detect alike (detectsAlike): the intrinsic
+  // calibration then starts from them (IntrinsicCalibrator::calibrateWithDetections).
+  PreparedCaptures prepareCaptures(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                   const std::vector<cv::Mat>& image_list,
+                                   const std::vector<cv::Mat>& camera_T_target_list,
+                                   const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                   const TargetDetections* image_detections = nullptr);
+  // The rest of calibrate: the solve with `method`, the statistics, the last result, the
+  // report and the optional saving. Unsolvable captures come back as they are.
+  HandEyeResult solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
+                                      const std::filesystem::path& output_path = {});
 
   // Target poses by solvePnP (iterative) per view. Chessboard: from corner_list (per view
   // N x 1 CV_32FC2 inner corners, as IntrinsicResult::image_points), image_list unread.

@@ -27,6 +27,13 @@ std::vector<T> pick(const std::vector<T>& items, const std::vector<int>& indices
   return picked;
 }
 
+int methodValue(const std::string& method) {
+  const auto& methods = handEyeMethodByNameMap();
+  const auto entry = methods.find(method);
+  if (entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+  return entry->second;
+}
+
 // The rotation blocks of all target poses lie within the tolerance (max abs element) of the first.
 bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
   for (std::size_t j = 1; j < camera_T_target_list.size(); ++j) {
@@ -126,9 +133,16 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                                              const cv::Mat& intrinsic_matrix,
                                              const cv::Mat& distortion_coefficients,
                                              const std::filesystem::path& output_path) {
-  const auto& methods = handEyeMethodByNameMap();
-  const auto method_entry = methods.find(method);
-  if (method_entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+  methodValue(method);  // an unknown method is refused before anything is logged
+  return solvePreparedCaptures(
+      prepareCaptures(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients),
+      method, output_path);
+}
+
+EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
+    const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+    const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
+    const cv::Mat& distortion_coefficients, const TargetDetections* image_detections) {
   checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
   checkPoses(camera_T_target_list, "camera_T_target_list");
   checkCameraMatrix(intrinsic_matrix);
@@ -164,12 +178,14 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                    "Only " + std::to_string(poses.size()) + " valid frames after solvePnP  -  need at least 4.");
       result.valid_robot_T_tcp_list = std::move(robot_poses);
       result.valid_image_list = std::move(images);
-      return result;
+      return {std::move(result), false, image_list.size()};
     }
   }
 
   if (poses.empty()) {
-    const IntrinsicResult intrinsics = intrinsic_calibrator_.calibrate(image_list);
+    const IntrinsicResult intrinsics = image_detections
+                                           ? intrinsic_calibrator_.calibrateWithDetections(image_list, *image_detections)
+                                           : intrinsic_calibrator_.calibrate(image_list);
     result.intrinsic_matrix = intrinsics.intrinsic_matrix;
     result.distortion_coefficients = intrinsics.distortion_coefficients;
     result.reprojection_error = intrinsics.reprojection_error;
@@ -190,7 +206,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
       logging::log(Level::Error, "Not enough valid images for extrinsic calibration. Need at least 4!");
       result.valid_robot_T_tcp_list = std::move(robot_poses);
       result.valid_image_list = std::move(images);
-      return result;
+      return {std::move(result), false, image_list.size()};
     }
     logging::log(Level::Info, "Calculating extrinsic (hand-eye) transform...");
     TargetPoses target_poses =
@@ -211,7 +227,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
   if (robot_poses.size() < kMinimumCaptures) {
     logging::log(Level::Error, "Not enough valid poses for hand-eye calibration after filtering. Got " +
                                    std::to_string(robot_poses.size()) + ", need at least 4.");
-    return result;
+    return {std::move(result), false, image_list.size()};
   }
 
   if (poses.size() >= 2 && allOrientationsEqual(poses)) {
@@ -223,9 +239,18 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     logging::log(Level::Error,
                  "[EyeInHandCalibrator] The robot must rotate between captures, about at least two different axes: "
                  "the flange motions of the robot poses given do not, so tcp_T_camera cannot be solved.");
-    return result;
+    return {std::move(result), false, image_list.size()};
   }
-  result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second);
+  return {std::move(result), true, image_list.size()};
+}
+
+HandEyeResult EyeInHandCalibrator::solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
+                                                         const std::filesystem::path& output_path) {
+  const int method_value = methodValue(method);
+  HandEyeResult result = captures.result;
+  if (!captures.solvable) return result;
+
+  result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value);
   result.ok = true;
   computeConsistency(result);
   last_result_ = result;
@@ -238,7 +263,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     record.num_cameras = 1;
     record.method = method;
     record.num_frames_used = static_cast<int>(result.valid_image_list.size());
-    record.num_frames_total = static_cast<int>(image_list.size());
+    record.num_frames_total = static_cast<int>(captures.input_image_count);
     record.tcp_T_camera_list = {result.tcp_T_camera};
     io::saveHandEyeResult(output_path, record);
   }
