@@ -1,5 +1,6 @@
 #include "bindings/log_sink.hpp"
 #include "bindings/register.hpp"
+#include "bindings/report_output.hpp"
 
 namespace py = pybind11;
 using namespace vemo::bindings;
@@ -12,6 +13,7 @@ PYBIND11_MODULE(_vemo, module) {
       "Not meant to be imported directly  -  use the quorvantine.vemo Python package.";
 
   sendLogLinesToPythonStderr();
+  routeReportsToSysStdout();
 
   py::module_ tf = module.def_submodule("tf", "SE(3) pose <-> 4x4 transformation matrix conversions.");
   registerTf(tf);
@@ -19,8 +21,10 @@ PYBIND11_MODULE(_vemo, module) {
   registerIntrinsic(module);
   registerHandEye(module);
   registerEyeToHand(module);
+  registerMultiCamera(module);
   py::module_ diagnostics = module.def_submodule("diagnostics", "Diagnostics for hand-eye calibration data and solvers.");
   registerDiagnostics(diagnostics);
+  registerBenchmark(module);
   py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
   registerIo(io);
   py::module_ synthetic = module.def_submodule("synthetic", "Rendered views of calibration targets with known geometry.");

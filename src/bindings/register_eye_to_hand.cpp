@@ -1,5 +1,3 @@
-#include <pybind11/iostream.h>
-
 #include "bindings/conversions.hpp"
 #include "bindings/register.hpp"
 #include "vemo/calibration/eye_to_hand_calibrator.hpp"
@@ -26,8 +24,6 @@ void registerEyeToHand(py::module_& module) {
       .def_readonly("has_consistency", &EyeToHandResult::has_consistency)
       .def_readonly("consistency", &EyeToHandResult::consistency);
 
-  // Reports go through Python's sys.stdout, as the eye-in-hand calibrator's do.
-  using RedirectStdout = py::call_guard<py::scoped_ostream_redirect>;
   py::classh<EyeToHandCalibrator>(module, "EyeToHandCalibrator",
                                   "Eye-to-hand (camera fixed in the cell, target on the flange) hand-eye calibrator.")
       .def(py::init<Target, IntrinsicOptions>(), py::arg("target"),
@@ -36,11 +32,11 @@ void registerEyeToHand(py::module_& module) {
       .def("calibrate", &EyeToHandCalibrator::calibrate, py::arg("robot_T_tcp_list"), py::arg("image_list"),
            py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
            py::arg("intrinsic_matrix") = cv::Mat(), py::arg("distortion_coefficients") = cv::Mat(),
-           py::arg("output_path") = py::str(""), RedirectStdout())
+           py::arg("output_path") = py::str(""))
       .def("corner_images", &EyeToHandCalibrator::cornerImages)
       .def("target", &EyeToHandCalibrator::target)
       .def("format_results", &EyeToHandCalibrator::formatResults)
-      .def("print_results", &EyeToHandCalibrator::printResults, RedirectStdout())
+      .def("print_results", &EyeToHandCalibrator::printResults)
       .def("last_result", &EyeToHandCalibrator::lastResult);
 }
 

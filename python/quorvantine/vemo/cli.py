@@ -3,10 +3,11 @@ module of quorvantine.vemo.commands."""
 
 import argparse
 
-from quorvantine.vemo.commands import common_options, demo, eye_to_hand, hand_eye, intrinsic
+from quorvantine.vemo.commands import (benchmark, common_options, compare, demo, eye_to_hand, hand_eye, intrinsic,
+                                        rig)
 from quorvantine.vemo.version import __version__
 
-COMMANDS = (demo, hand_eye, eye_to_hand, intrinsic)
+COMMANDS = (demo, hand_eye, rig, compare, benchmark, eye_to_hand, intrinsic)
 
 
 def main(argv: list[str] | None = None) -> int:

@@ -11,6 +11,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ namespace vemo::calibration {
 
 class EyeToHandCalibrator;
 
-// Defined in three files: eye_in_hand_run.cpp (construction, solve and calibrate),
+// Defined in three files: eye_in_hand_run.cpp (construction, preparation and solve),
 // eye_in_hand_target_poses.cpp (target poses per image) and
 // eye_in_hand_consistency_report.cpp (consistency statistics and the report). The run's
 // thresholds are in eye_in_hand_limits.hpp.
@@ -71,13 +72,33 @@ class EyeInHandCalibrator {
                           const cv::Mat& distortion_coefficients = cv::Mat(),
                           const std::filesystem::path& output_path = {});
 
-  // calibrate short of keeping, printing and saving the result (same inputs, checks,
-  // log lines and outcome), for callers that run the solve on their own terms: the
-  // eye-to-hand calibrator runs it on inverted robot poses. On the intrinsic path it
-  // replaces cornerImages().
-  HandEyeResult solve(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
-                      const std::string& method, const std::vector<cv::Mat>& camera_T_target_list,
-                      const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients);
+  // calibrate in two halves, for callers that solve one set of captures with several
+  // methods (the cross-method comparison) and so prepare it once.
+  struct PreparedCaptures {
+    // The matrices and, when solvable, the aligned lists of the captures to solve.
+    HandEyeResult result;
+    // false: too few captures; the Error line is logged and result is final (ok false).
+    bool solvable = false;
+    std::size_t input_image_count = 0;  // image_list.size(), for the saved record
+  };
+  // Everything calibrate does before the solve, with its log lines and exceptions (but the
+  // method check): validation, then target poses from camera_T_target_list, a ChArUco
+  // re-detection or an intrinsic calibration. image_detections, when given, are the
+  // detections of image_list under options that detect alike (detectsAlike): the intrinsic
+  // calibration then starts from them (IntrinsicCalibrator::calibrateWithDetections).
+  PreparedCaptures prepareCaptures(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                   const std::vector<cv::Mat>& image_list,
+                                   const std::vector<cv::Mat>& camera_T_target_list,
+                                   const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                   const TargetDetections* image_detections = nullptr);
+  // The rest of calibrate: the solve with `method`, the statistics, the last result, the
+  // report and the optional saving. Unsolvable captures come back as they are.
+  HandEyeResult solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
+                                      const std::filesystem::path& output_path = {});
+  // The solve with `method` and the statistics alone: nothing kept, printed or saved (the
+  // eye-to-hand calibrator runs it on inverted robot poses). Unsolvable captures come back
+  // as they are; an unknown method throws std::invalid_argument.
+  HandEyeResult solveCaptures(const PreparedCaptures& captures, const std::string& method) const;
 
   // Target poses by solvePnP (iterative) per view. Chessboard: from corner_list (per view
   // N x 1 CV_32FC2 inner corners, as IntrinsicResult::image_points), image_list unread.
@@ -102,7 +123,7 @@ class EyeInHandCalibrator {
 
   // The report of the last result ("Calibration failed." before the first successful run).
   std::string formatResults() const;
-  // Writes formatResults() to standard output and flushes it.
+  // Writes formatResults() to the report output (vemo/core/report_output.hpp).
   void printResults() const;
 
   // Board points of the target: N x 3 CV_32F, metres (chessboard inner corners; ChArUco

@@ -96,13 +96,22 @@ EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options
   naming_ = std::move(naming);
 }
 
-HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                         const std::vector<cv::Mat>& image_list, const std::string& method,
-                                         const std::vector<cv::Mat>& camera_T_target_list,
-                                         const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) {
-  const auto& methods = handEyeMethodByNameMap();
-  const auto method_entry = methods.find(method);
-  if (method_entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                             const std::vector<cv::Mat>& image_list, const std::string& method,
+                                             const std::vector<cv::Mat>& camera_T_target_list,
+                                             const cv::Mat& intrinsic_matrix,
+                                             const cv::Mat& distortion_coefficients,
+                                             const std::filesystem::path& output_path) {
+  handEyeMethodValue(method);  // an unknown method is refused before anything is logged
+  return solvePreparedCaptures(
+      prepareCaptures(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients),
+      method, output_path);
+}
+
+EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
+    const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+    const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
+    const cv::Mat& distortion_coefficients, const TargetDetections* image_detections) {
   requireRigidPoses(robot_T_tcp_list, "robot_T_tcp_list", naming_.class_name);
   requireRigidPoses(camera_T_target_list, "camera_T_target_list", naming_.class_name);
   requireCameraMatrix(intrinsic_matrix, naming_.class_name);
@@ -139,12 +148,14 @@ HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp
                    "Only " + std::to_string(poses.size()) + " valid frames after solvePnP  -  need at least 4.");
       result.valid_robot_T_tcp_list = std::move(robot_poses);
       result.valid_image_list = std::move(images);
-      return result;
+      return {std::move(result), false, image_list.size()};
     }
   }
 
   if (poses.empty()) {
-    const IntrinsicResult intrinsics = intrinsic_calibrator_.calibrate(image_list);
+    const IntrinsicResult intrinsics = image_detections
+                                           ? intrinsic_calibrator_.calibrateWithDetections(image_list, *image_detections)
+                                           : intrinsic_calibrator_.calibrate(image_list);
     result.intrinsic_matrix = intrinsics.intrinsic_matrix;
     result.distortion_coefficients = intrinsics.distortion_coefficients;
     result.reprojection_error = intrinsics.reprojection_error;
@@ -165,7 +176,7 @@ HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp
       logging::log(Level::Error, "Not enough valid images for extrinsic calibration. Need at least 4!");
       result.valid_robot_T_tcp_list = std::move(robot_poses);
       result.valid_image_list = std::move(images);
-      return result;
+      return {std::move(result), false, image_list.size()};
     }
     logging::log(Level::Info, "Calculating extrinsic (hand-eye) transform...");
     TargetPoses target_poses =
@@ -186,7 +197,7 @@ HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp
   if (robot_poses.size() < kMinimumCaptures) {
     logging::log(Level::Error, "Not enough valid poses for hand-eye calibration after filtering. Got " +
                                    std::to_string(robot_poses.size()) + ", need at least 4.");
-    return result;
+    return {std::move(result), false, image_list.size()};
   }
 
   if (poses.size() >= 2 && allOrientationsEqual(poses)) {
@@ -199,22 +210,25 @@ HandEyeResult EyeInHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp
                  "[" + naming_.class_name + "] The robot must rotate between captures, about at least two different "
                  "axes: the flange motions of the robot poses given do not, so " + naming_.solved_transform +
                  " cannot be solved.");
-    return result;
+    return {std::move(result), false, image_list.size()};
   }
-  result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second);
+  return {std::move(result), true, image_list.size()};
+}
+
+HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& captures, const std::string& method) const {
+  const int method_value = handEyeMethodValue(method);
+  HandEyeResult result = captures.result;
+  if (!captures.solvable) return result;
+
+  result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value);
   result.ok = true;
   computeConsistency(result);
   return result;
 }
 
-HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                             const std::vector<cv::Mat>& image_list, const std::string& method,
-                                             const std::vector<cv::Mat>& camera_T_target_list,
-                                             const cv::Mat& intrinsic_matrix,
-                                             const cv::Mat& distortion_coefficients,
-                                             const std::filesystem::path& output_path) {
-  HandEyeResult result =
-      solve(robot_T_tcp_list, image_list, method, camera_T_target_list, intrinsic_matrix, distortion_coefficients);
+HandEyeResult EyeInHandCalibrator::solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
+                                                         const std::filesystem::path& output_path) {
+  HandEyeResult result = solveCaptures(captures, method);
   if (!result.ok) return result;
   last_result_ = result;
   logging::log(Level::Info, "Extrinsic calibration complete.");
@@ -226,7 +240,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     record.num_cameras = 1;
     record.method = method;
     record.num_frames_used = static_cast<int>(result.valid_image_list.size());
-    record.num_frames_total = static_cast<int>(image_list.size());
+    record.num_frames_total = static_cast<int>(captures.input_image_count);
     record.tcp_T_camera_list = {result.tcp_T_camera};
     io::saveHandEyeResult(output_path, record);
   }

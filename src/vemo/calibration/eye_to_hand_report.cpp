@@ -1,10 +1,10 @@
 // EyeToHandCalibrator: the report, in the layout of the eye-in-hand report.
 
-#include <iostream>
 #include <sstream>
 
 #include "vemo/calibration/eye_to_hand_calibrator.hpp"
 #include "vemo/calibration/hand_eye_report.hpp"
+#include "vemo/core/report_output.hpp"
 
 namespace vemo::calibration {
 
@@ -27,6 +27,6 @@ std::string EyeToHandCalibrator::formatResults() const {
   return out.str();
 }
 
-void EyeToHandCalibrator::printResults() const { std::cout << formatResults() << std::flush; }
+void EyeToHandCalibrator::printResults() const { report::write(formatResults()); }
 
 }  // namespace vemo::calibration

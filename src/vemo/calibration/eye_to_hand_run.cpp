@@ -4,6 +4,7 @@
 
 #include "vemo/calibration/eye_to_hand_calibrator.hpp"
 #include "vemo/calibration/hand_eye_input_checks.hpp"
+#include "vemo/calibration/hand_eye_methods.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/core/tf.hpp"
 #include "vemo/io/eye_to_hand_record.hpp"
@@ -45,10 +46,13 @@ EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot
                                                const cv::Mat& intrinsic_matrix,
                                                const cv::Mat& distortion_coefficients,
                                                const std::filesystem::path& output_path) {
+  handEyeMethodValue(method);  // an unknown method is refused before anything is logged
   checkInputs(target(), robot_T_tcp_list, camera_T_target_list, intrinsic_matrix);
 
-  const HandEyeResult solved = inverted_run_.solve(inverted(robot_T_tcp_list), image_list, method,
-                                                   camera_T_target_list, intrinsic_matrix, distortion_coefficients);
+  const HandEyeResult solved = inverted_run_.solveCaptures(
+      inverted_run_.prepareCaptures(inverted(robot_T_tcp_list), image_list, camera_T_target_list, intrinsic_matrix,
+                                    distortion_coefficients),
+      method);
   EyeToHandResult result;
   result.ok = solved.ok;
   result.base_T_camera = solved.tcp_T_camera;

@@ -2,6 +2,8 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include <stdexcept>
+
 namespace vemo::calibration {
 
 const std::map<std::string, int>& handEyeMethodByNameMap() {
@@ -13,6 +15,13 @@ const std::map<std::string, int>& handEyeMethodByNameMap() {
       {"DANIILIDIS", cv::CALIB_HAND_EYE_DANIILIDIS},
   };
   return methods;
+}
+
+int handEyeMethodValue(const std::string& method) {
+  const auto& methods = handEyeMethodByNameMap();
+  const auto entry = methods.find(method);
+  if (entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+  return entry->second;
 }
 
 }  // namespace vemo::calibration

@@ -10,4 +10,8 @@ namespace vemo::calibration {
 // iteration runs in byte order of the names. Built on first use, never changed.
 const std::map<std::string, int>& handEyeMethodByNameMap();
 
+// The value of a method name; std::invalid_argument "Unknown hand-eye method '<name>'" for
+// a name not in the table.
+int handEyeMethodValue(const std::string& method);
+
 }  // namespace vemo::calibration

@@ -46,6 +46,23 @@ IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& image
   return solve(images);
 }
 
+IntrinsicResult IntrinsicCalibrator::calibrateWithDetections(const std::vector<cv::Mat>& images,
+                                                             TargetDetections detections) {
+  std::size_t next_view = 0;
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const auto& found = detections.successful_indices;
+    if (next_view < found.size() && found[next_view] == static_cast<int>(i)) {
+      ++next_view;
+    } else {
+      logSkippedImage(target_, i);
+    }
+  }
+  detections_ = std::move(detections);
+  rotation_vectors_.clear();
+  translation_vectors_.clear();
+  return solve(images);
+}
+
 IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
   IntrinsicResult result;
   result.successful_indices = detections_.successful_indices;

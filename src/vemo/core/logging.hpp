@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vemo::logging {
 
@@ -20,5 +21,32 @@ using Sink = std::function<void(const std::string& line)>;
 // host that owns its own error stream (the Python module sends lines to sys.stderr).
 // Not synchronised with log: set it before logging starts.
 void setSink(Sink sink);
+
+struct LogLine {
+  Level level;
+  std::string message;
+};
+
+// While alive, keeps a copy of every line logged (from any thread), which is still
+// written as usual: work done once can then be reported as often as independent runs
+// would have reported it. Transcripts nest (each keeps every line); destroy them in
+// reverse order of creation.
+class Transcript {
+ public:
+  Transcript();
+  ~Transcript();
+  Transcript(const Transcript&) = delete;
+  Transcript& operator=(const Transcript&) = delete;
+
+  std::vector<LogLine> lines() const;
+
+ private:
+  friend void log(Level level, const std::string& message);
+  Transcript* enclosing_;
+  std::vector<LogLine> lines_;
+};
+
+// Logs the lines again, in order.
+void replay(const std::vector<LogLine>& lines);
 
 }  // namespace vemo::logging

@@ -4,11 +4,12 @@ flange, from a saved dataset directory."""
 import argparse
 
 import _vemo
-from quorvantine.vemo.commands.hand_eye_dataset import add_dataset_arguments, calibrate_dataset
+from quorvantine.vemo.commands.hand_eye_dataset import add_hand_eye_arguments, calibrate_dataset
 
 
 def run(args: argparse.Namespace) -> int:
-    return calibrate_dataset(args, _vemo.EyeToHandCalibrator, ("base_T_camera", "tcp_T_target"))
+    return calibrate_dataset(args, "Eye-to-hand calibration", _vemo.EyeToHandCalibrator,
+                             ("base_T_camera", "tcp_T_target"))
 
 
 def add_command(commands) -> None:
@@ -19,5 +20,5 @@ def add_command(commands) -> None:
                     "and calibration_data.npz with the robot_T_tcp poses), prints the report and saves "
                     "eye_to_hand.json. The camera intrinsics are calibrated from the same images. Lengths are in "
                     "metres.")
-    add_dataset_arguments(eye_to_hand, "eye_to_hand.json")
+    add_hand_eye_arguments(eye_to_hand, "eye_to_hand.json")
     eye_to_hand.set_defaults(handler=run)

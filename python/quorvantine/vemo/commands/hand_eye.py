@@ -3,11 +3,11 @@
 import argparse
 
 import _vemo
-from quorvantine.vemo.commands.hand_eye_dataset import add_dataset_arguments, calibrate_dataset
+from quorvantine.vemo.commands.hand_eye_dataset import add_hand_eye_arguments, calibrate_dataset
 
 
 def run(args: argparse.Namespace) -> int:
-    return calibrate_dataset(args, _vemo.EyeInHandCalibrator, ("tcp_T_camera",))
+    return calibrate_dataset(args, "Hand-eye calibration", _vemo.EyeInHandCalibrator, ("tcp_T_camera",))
 
 
 def add_command(commands) -> None:
@@ -17,5 +17,5 @@ def add_command(commands) -> None:
                     "(image_00.png, image_01.png, ... and calibration_data.npz with the robot_T_tcp poses, as "
                     "io.save_hand_eye_dataset writes it), prints the report and saves hand_eye.json. The camera "
                     "intrinsics are calibrated from the same images. Lengths are in metres.")
-    add_dataset_arguments(hand_eye, "hand_eye.json")
+    add_hand_eye_arguments(hand_eye, "hand_eye.json")
     hand_eye.set_defaults(handler=run)

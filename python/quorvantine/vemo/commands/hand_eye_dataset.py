@@ -1,41 +1,34 @@
-"""What the commands on a hand-eye dataset directory (eye-in-hand and eye-to-hand) share:
-their arguments, the loading of the captures and the run."""
+"""What the hand-eye commands on a dataset directory (eye-in-hand and eye-to-hand) share:
+their options and the run."""
 
 import argparse
 
 import _vemo
 from quorvantine.vemo import plots
 from quorvantine.vemo.commands import report_data
+from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
 from quorvantine.vemo.commands.target_options import (add_target_arguments, build_target,
                                                       print_no_detection_hint)
 
 
-def add_dataset_arguments(parser: argparse.ArgumentParser, result_file_name: str) -> None:
-    parser.add_argument("data_dir", metavar="DATA_DIR", help="the dataset directory")
+def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: str) -> None:
+    add_dataset_arguments(parser)
     add_target_arguments(parser)
     parser.add_argument("--method", default="TSAI", choices=sorted(_vemo.hand_eye_method_by_name_map()),
                         help="hand-eye solver (default TSAI)")
-    parser.add_argument("--image-format", default="png", help="image file extension (default png)")
     parser.add_argument("--output", metavar="OUT",
                         help=f"where to save {result_file_name}: a directory, or a file path ending in .json "
                              "(default DATA_DIR)")
 
 
-def load_captures(args: argparse.Namespace) -> tuple[list, list]:
-    """(images, robot_T_tcp_list) of args.data_dir; ValueError unless they pair up."""
-    images, robot_T_tcp_list = _vemo.io.load_hand_eye_dataset(args.data_dir, args.image_format)
-    if len(images) != len(robot_T_tcp_list):
-        raise ValueError(f"{args.data_dir} holds {len(robot_T_tcp_list)} robot poses but {len(images)} images; "
-                         f"every pose needs its image_NN.{args.image_format}")
-    return images, robot_T_tcp_list
-
-
-def calibrate_dataset(args: argparse.Namespace, calibrator_class, transform_names: tuple) -> int:
+def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, transform_names: tuple) -> int:
     """Runs calibrator_class(target).calibrate on the dataset (intrinsics from the same
     images) and fills args.outcome; transform_names are the result's solved transforms."""
     target = build_target(args)
     images, robot_T_tcp_list = load_captures(args)
+    # The report itself names neither: say which solver ran on how much data.
+    print(f"{title}: method {args.method}, {len(images)} captures", flush=True)
     result = calibrator_class(target).calibrate(robot_T_tcp_list, images, args.method,
                                                 output_path=args.output or args.data_dir)
     if not result.ok and not result.valid_image_list:
@@ -57,4 +50,3 @@ def calibrate_dataset(args: argparse.Namespace, calibrator_class, transform_name
         names = [f"image_{index:02d}" for index in range(len(images))]
         add_intrinsic_outcome(args, target, images, _vemo.IntrinsicOptions(), names, "intrinsics")
     return 0 if result.ok else 1
-
