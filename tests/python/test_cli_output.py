@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 from conftest import assert_is_a_picture
 from quorvantine.vemo.cli import main
-from quorvantine.vemo.scenes import make_hand_eye_scene, render_orbit
+from quorvantine.vemo.scenes import make_hand_eye_scene, make_rig_scene, render_orbit
 from quorvantine.vemo.version import __version__
 
 CHARUCO = ["--target", "charuco", "--squares-x", "7", "--squares-y", "5", "--square-size", "0.04",
@@ -109,3 +109,28 @@ def test_hand_eye_report_file_and_plots(tmp_path, capsys):
     for name, size in (("coverage", (800, 680)), ("per_view_errors", (600, 400)), ("residuals", (1200, 1020)),
                        ("consistency", (600, 600)), ("rotation_axes", (600, 600))):
         assert_is_a_picture(tmp_path / "plots" / f"{name}.png", size)
+
+    # the five solvers on the same data: each one's pose in the report, the picture of their spread
+    assert main(["compare", str(tmp_path / "data"), *CHARUCO, "--quiet", "--plots", str(tmp_path / "compared"),
+                 "--report", str(tmp_path / "compared.json")]) == 0
+    assert capsys.readouterr().out == "compare: 5 of 5 methods solved on 10 captures\n"
+    methods = json.loads((tmp_path / "compared.json").read_text())["methods"]
+    assert sorted(methods) == ["ANDREFF", "DANIILIDIS", "HORAUD", "PARK", "TSAI"]
+    np.testing.assert_allclose(methods["PARK"]["tcp_T_camera"], report["tcp_T_camera"], atol=1e-9)
+    assert_is_a_picture(tmp_path / "compared" / "comparison.png", (800, 400))
+
+
+def test_rig_coverage_per_camera_and_report(tmp_path, capsys):
+    target = v.CharucoTarget(7, 5, 0.05, 0.037, "DICT_4X4_50")
+    scene = make_rig_scene(target, num_cameras=2, frames=8, image_size=(640, 480), occluded={}, supersampling=1)
+    for frame in range(8):
+        v.io.save_multi_camera_capture(tmp_path / "data", [images[frame] for images in scene.image_lists], frame)
+    code = main(["rig", str(tmp_path / "data"), "--squares-x", "7", "--squares-y", "5", "--square-size", "0.05",
+                 "--marker-size", "0.037", "--dictionary", "DICT_4X4_50", "--quiet", "--plots", str(tmp_path / "p"),
+                 "--report", str(tmp_path / "rig.json")])
+    assert code == 0 and capsys.readouterr().out == "rig: ok, 2 of 2 cameras placed\n"
+    report = json.loads((tmp_path / "rig.json").read_text())
+    saved = json.loads((tmp_path / "data" / "multi_camera_calibration.json").read_text())
+    assert report["reference_T_camera_list"] == saved["reference_T_camera_list"] and report["frames"] == 8
+    for camera in (0, 1):
+        assert_is_a_picture(tmp_path / "p" / f"cam_{camera:02d}_coverage.png", (800, 680))

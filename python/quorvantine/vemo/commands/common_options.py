@@ -1,7 +1,8 @@
 """The options every command has (--report, --quiet, --plots) and the run around a command
-that honours them. A command fills args.outcome: a one-line summary, the data of the
-report file and the figures to draw; commands that fill nothing still get a report file
-with the command, its exit code and the library version."""
+that honours them. A command fills args.outcome: a one-line summary (printed instead of
+the report under --quiet), the data of the report file and the figures to draw; a command
+that fills nothing still gets a report file with the command, its exit code and the
+library version."""
 
 import argparse
 import contextlib
@@ -29,7 +30,7 @@ def add_common_arguments(parser: argparse.ArgumentParser) -> None:
     common.add_argument("--report", metavar="FILE.json",
                         help="also write everything the run found as JSON: the printed report's figures and more")
     common.add_argument("--quiet", action="store_true",
-                        help="print no report on standard output, only the one-line summary and errors")
+                        help="print a one-line summary instead of the report on standard output (errors still show)")
     common.add_argument("--plots", metavar="DIR",
                         help="write PNG figures (coverage, residuals, consistency) into DIR; needs matplotlib "
                              "(pip install quorvantine-vemo[plots])")
@@ -50,7 +51,7 @@ def run(args: argparse.Namespace) -> int:
         print(f"error: {error}", file=sys.stderr)
         args.outcome.report["error"] = str(error)
         code = 2
-    if args.outcome.summary:
+    if args.quiet and args.outcome.summary:
         print(args.outcome.summary, file=summary_output, flush=True)
     if args.report:
         write_json(args.report, {"command": args.command, "exit_code": code, "library_version": __version__,
