@@ -6,6 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "vemo/calibration/camera_matrix_check.hpp"
 #include "vemo/calibration/eye_in_hand_limits.hpp"
 #include "vemo/calibration/hand_eye_methods.hpp"
 #include "vemo/core/logging.hpp"
@@ -96,18 +97,6 @@ bool robotRotatesAboutTwoAxes(const std::vector<cv::Mat>& robot_T_tcp_list) {
   return singular_values.at<double>(1) > tf::radiansFromDegrees(eye_in_hand::kMinimumSecondAxisRotationDeg);
 }
 
-void checkCameraMatrix(const cv::Mat& intrinsic_matrix) {
-  if (intrinsic_matrix.empty()) return;
-  cv::Mat camera;
-  const bool square = intrinsic_matrix.dims == 2 && intrinsic_matrix.rows == 3 && intrinsic_matrix.cols == 3 &&
-                      intrinsic_matrix.channels() == 1;
-  if (square) intrinsic_matrix.convertTo(camera, CV_64F);
-  if (!square || !cv::checkRange(camera) || !(camera.at<double>(0, 0) > 0.0) || !(camera.at<double>(1, 1) > 0.0)) {
-    throw std::invalid_argument(
-        "EyeInHandCalibrator: intrinsic_matrix must be a finite 3x3 camera matrix with positive focal lengths");
-  }
-}
-
 // The solver and the statistics multiply poses together, which needs one depth; CV_64F
 // poses are kept as header copies of the caller's.
 std::vector<cv::Mat> asDouble(const std::vector<cv::Mat>& poses) {
@@ -145,7 +134,7 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
     const cv::Mat& distortion_coefficients, const TargetDetections* image_detections) {
   checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
   checkPoses(camera_T_target_list, "camera_T_target_list");
-  checkCameraMatrix(intrinsic_matrix);
+  if (!intrinsic_matrix.empty()) requireCameraMatrix(intrinsic_matrix, "EyeInHandCalibrator: intrinsic_matrix");
 
   const bool poses_given = !camera_T_target_list.empty();
   const bool redetect = !poses_given && !intrinsic_matrix.empty();
