@@ -68,6 +68,11 @@ def test_camera_matrix_lists_and_image_sizes_are_checked(scene, capfd):
         calibrator.calibrate(robot, images[:7], "TSAI", [], scene.camera_matrix, scene.dist_coeffs)
     assert "Collected images" not in capfd.readouterr().err  # refused before any detection
 
+    rig = v.MultiCameraCalibrator(scene.target, 2)
+    with pytest.raises(ValueError, match=r"^MultiCameraCalibrator: intrinsic_matrices\[1\] must be a finite 3x3"):
+        rig.calibrate([images[:4], images[:4]], [scene.camera_matrix, np.diag([800.0, 0.0, 1.0])],
+                      [scene.dist_coeffs, scene.dist_coeffs])
+
     # The first image sets the size, found or not; a detected view of another size is refused.
     blank = np.zeros((600, 800, 3), np.uint8)
     larger = np.pad(images[2], ((0, 8), (0, 8), (0, 0)))

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "vemo/calibration/camera_matrix_check.hpp"
 #include "vemo/calibration/eye_in_hand_limits.hpp"
 #include "vemo/calibration/hand_eye_input_checks.hpp"
 #include "vemo/calibration/hand_eye_methods.hpp"
@@ -114,7 +115,7 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
     const cv::Mat& distortion_coefficients, const TargetDetections* image_detections) {
   requireRigidPoses(robot_T_tcp_list, "robot_T_tcp_list", naming_.class_name);
   requireRigidPoses(camera_T_target_list, "camera_T_target_list", naming_.class_name);
-  requireCameraMatrix(intrinsic_matrix, naming_.class_name);
+  if (!intrinsic_matrix.empty()) requireCameraMatrix(intrinsic_matrix, naming_.class_name + ": intrinsic_matrix");
 
   const bool poses_given = !camera_T_target_list.empty();
   const bool redetect = !poses_given && !intrinsic_matrix.empty();

@@ -24,16 +24,4 @@ void requireRigidPoses(const std::vector<cv::Mat>& poses, const std::string& lis
   }
 }
 
-void requireCameraMatrix(const cv::Mat& intrinsic_matrix, const std::string& class_name) {
-  if (intrinsic_matrix.empty()) return;
-  cv::Mat camera;
-  const bool square = intrinsic_matrix.dims == 2 && intrinsic_matrix.rows == 3 && intrinsic_matrix.cols == 3 &&
-                      intrinsic_matrix.channels() == 1;
-  if (square) intrinsic_matrix.convertTo(camera, CV_64F);
-  if (!square || !cv::checkRange(camera) || !(camera.at<double>(0, 0) > 0.0) || !(camera.at<double>(1, 1) > 0.0)) {
-    throw std::invalid_argument(class_name +
-                                ": intrinsic_matrix must be a finite 3x3 camera matrix with positive focal lengths");
-  }
-}
-
 }  // namespace vemo::calibration

@@ -1,7 +1,8 @@
 #pragma once
 
-// The checks of the hand-eye calibrators' inputs, with messages that name the calibrator
-// ("<class_name>: ...", std::invalid_argument).
+// The check of the poses handed to the hand-eye calibrators, with messages that name the
+// calibrator ("<class_name>: ...", std::invalid_argument). Camera matrices: see
+// camera_matrix_check.hpp.
 
 #include <opencv2/core.hpp>
 
@@ -15,8 +16,5 @@ namespace vemo::calibration {
 // with the index of the first pose that is not.
 void requireRigidPoses(const std::vector<cv::Mat>& poses, const std::string& list_name,
                        const std::string& class_name);
-
-// An empty matrix (none given), or a finite 3x3 camera matrix with positive focal lengths.
-void requireCameraMatrix(const cv::Mat& intrinsic_matrix, const std::string& class_name);
 
 }  // namespace vemo::calibration

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "vemo/calibration/camera_matrix_check.hpp"
 #include "vemo/calibration/intrinsic_calibrator.hpp"
 #include "vemo/calibration/multi_camera_calibrator.hpp"
 #include "vemo/core/logging.hpp"
@@ -71,6 +72,12 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
   if (intrinsics_supplied && (intrinsic_matrices.size() != cameras || distortion_coefficients.size() != cameras)) {
     throw std::invalid_argument("MultiCameraCalibrator: expected " + std::to_string(num_cameras_) +
                                 " intrinsic matrices/distortion coefficient sets");
+  }
+  if (intrinsics_supplied) {
+    for (std::size_t camera = 0; camera < cameras; ++camera) {
+      requireCameraMatrix(intrinsic_matrices[camera],
+                          "MultiCameraCalibrator: intrinsic_matrices[" + std::to_string(camera) + "]");
+    }
   }
   // A pose or check left from an earlier run must never count towards this one.
   last_result_ = clearedResult();
