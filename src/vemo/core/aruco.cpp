@@ -34,8 +34,9 @@ constexpr float kRefineErrorCorrectionRate = 3.f;
 constexpr bool kRefineCheckAllOrders = true;
 
 // OpenCV's ChArUco interpolation moves the points by -0.5 px before its cornerSubPix
-// refinement and by +0.5 px after it. Measured on rendered boards: corners (0.50, 0.50) px
-// off on 4.6 and on 4.10. OpenCV dropped the shift in 2026; 4.11 and 4.12 came out before.
+// refinement and by +0.5 px after it. Measured on rendered boards: corners (0.50, 0.49) px
+// off on 4.6 and the same on 4.10. OpenCV dropped the shift in 2026; 4.11 and 4.12 came out
+// before that.
 constexpr bool kCharucoCornersShifted = CV_VERSION_MAJOR == 4 && CV_VERSION_MINOR <= 12;
 
 // True when OpenCV's enumeration of predefined dictionaries has DICT_ARUCO_MIP_36h12 (id 21),
