@@ -4,7 +4,7 @@ BUILD_DIR ?= build/dev
 JOBS ?= $(shell nproc)
 PYTHONPATH_BUILD := $(CURDIR)/$(BUILD_DIR):$(CURDIR)/python
 
-.PHONY: demo test deps build test-cpp test-python test-numpy1 bench install clean fuzz-deps fuzz fuzz-run test-asan
+.PHONY: demo test deps build test-cpp test-python test-numpy1 test-debian13 bench install clean fuzz-deps fuzz fuzz-run test-asan
 
 deps:
 	bash scripts/install-deps
@@ -24,6 +24,11 @@ test-python:
 
 test-numpy1: build
 	bash scripts/test-numpy1 $(BUILD_DIR)
+
+# The library and the C++ tests against Debian 13's OpenCV 4.10, in a Debian 13 root kept in
+# build/debian13 (needs root; CI runs it after `make test`).
+test-debian13:
+	JOBS=$(JOBS) PYTHON=$(PYTHON) bash scripts/test-debian13
 
 demo: build
 	PYTHONPATH=$(PYTHONPATH_BUILD) $(PYTHON) -m quorvantine.vemo demo

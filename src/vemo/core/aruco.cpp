@@ -1,19 +1,27 @@
 #include "vemo/core/aruco.hpp"
 
-#include <opencv2/aruco.hpp>
-#include <opencv2/aruco/charuco.hpp>
+#include <opencv2/core/version.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
-// The 4.6 contrib module is the only ArUco interface this adapter is written for: its board
-// frame (y downwards since 4.6), its free functions and its half-pixel shift are assumed
-// below. Another OpenCV needs its own branch here.
-#if CV_VERSION_MAJOR != 4 || CV_VERSION_MINOR != 6
-#error "vemo's ArUco adapter supports OpenCV 4.6 (contrib aruco module) only"
+// OpenCV 4.7 moved ArUco and ChArUco into objdetect with the interface this adapter mirrors;
+// 4.6 has them only in its contrib module, with free functions and boards behind pointers.
+// Older versions put the board frame's y axis upwards and are not supported.
+#if CV_VERSION_MAJOR > 4 || (CV_VERSION_MAJOR == 4 && CV_VERSION_MINOR >= 7)
+#define VEMO_ARUCO_IN_OBJDETECT 1
+#include <opencv2/objdetect/aruco_detector.hpp>
+#include <opencv2/objdetect/charuco_detector.hpp>
+#elif CV_VERSION_MAJOR == 4 && CV_VERSION_MINOR == 6
+#define VEMO_ARUCO_IN_OBJDETECT 0
+#include <opencv2/aruco.hpp>
+#include <opencv2/aruco/charuco.hpp>
+#else
+#error "vemo's ArUco adapter needs OpenCV 4.6 (contrib aruco module) or 4.7 and later (objdetect)"
 #endif
 
 namespace vemo::aruco {
@@ -25,9 +33,138 @@ constexpr float kRefineMinRepDistance = 10.f;
 constexpr float kRefineErrorCorrectionRate = 3.f;
 constexpr bool kRefineCheckAllOrders = true;
 
-cv::Ptr<cv::aruco::DetectorParameters> defaultDetectorParameters() {
-  return cv::aruco::DetectorParameters::create();
+// OpenCV's ChArUco interpolation moves the points by -0.5 px before its cornerSubPix
+// refinement and by +0.5 px after it. Measured on rendered boards: corners (0.50, 0.49) px
+// off on 4.6 and the same on 4.10. OpenCV dropped the shift in 2026; 4.11 and 4.12 came out
+// before that.
+constexpr bool kCharucoCornersShifted = CV_VERSION_MAJOR == 4 && CV_VERSION_MINOR <= 12;
+
+// True when OpenCV's enumeration of predefined dictionaries has DICT_ARUCO_MIP_36h12 (id 21),
+// which versions after 4.6 added.
+template <typename DictionaryIds, typename = void>
+struct DefinesArucoMip36h12 : std::false_type {};
+template <typename DictionaryIds>
+struct DefinesArucoMip36h12<DictionaryIds, std::void_t<decltype(DictionaryIds::DICT_ARUCO_MIP_36h12)>>
+    : std::true_type {};
+
+// The calls whose form differs between the two OpenCV interfaces; everything else is shared.
+namespace opencv {
+
+#if VEMO_ARUCO_IN_OBJDETECT
+
+using DictionaryIds = cv::aruco::PredefinedDictionaryType;
+
+cv::Ptr<cv::aruco::Dictionary> predefinedDictionary(int id) {
+  return cv::makePtr<cv::aruco::Dictionary>(cv::aruco::getPredefinedDictionary(id));
 }
+
+const std::vector<std::vector<cv::Point3f>>& objPoints(const cv::aruco::Board& board) { return board.getObjPoints(); }
+const std::vector<int>& boardIds(const cv::aruco::Board& board) { return board.getIds(); }
+std::vector<cv::Point3f> chessboardCorners(const cv::aruco::CharucoBoard& board) { return board.getChessboardCorners(); }
+
+cv::Ptr<cv::aruco::Board> charucoBoard(cv::Size size, float squareLength, float markerLength,
+                                       const cv::Ptr<cv::aruco::Dictionary>& dictionary) {
+  return cv::makePtr<cv::aruco::CharucoBoard>(size, squareLength, markerLength, *dictionary);
+}
+
+cv::Ptr<cv::aruco::Board> gridBoard(cv::Size size, float markerLength, float markerSeparation,
+                                    const cv::Ptr<cv::aruco::Dictionary>& dictionary) {
+  return cv::makePtr<cv::aruco::GridBoard>(size, markerLength, markerSeparation, *dictionary);
+}
+
+cv::Mat drawMarkers(const cv::Ptr<cv::aruco::Board>& board, cv::Size outSize, int marginSize, int borderBits) {
+  cv::Mat image;
+  board->generateImage(outSize, image, marginSize, borderBits);
+  return image;
+}
+
+cv::Mat drawCharucoBoard(cv::aruco::CharucoBoard& board, cv::Size outSize, int marginSize, int borderBits) {
+  cv::Mat image;
+  board.generateImage(outSize, image, marginSize, borderBits);
+  return image;
+}
+
+void detectMarkers(cv::InputArray image, const cv::Ptr<cv::aruco::Dictionary>& dictionary,
+                   cv::OutputArrayOfArrays corners, cv::OutputArray ids, cv::OutputArrayOfArrays rejected) {
+  cv::aruco::ArucoDetector(*dictionary).detectMarkers(image, corners, ids, rejected);
+}
+
+// Searches with the board's dictionary, as 4.6 does.
+void refineDetectedMarkers(cv::InputArray image, const cv::Ptr<cv::aruco::Board>& board,
+                           cv::InputOutputArrayOfArrays corners, cv::InputOutputArray ids,
+                           cv::InputOutputArrayOfArrays rejected, cv::InputArray cameraMatrix,
+                           cv::InputArray distCoeffs) {
+  const cv::aruco::RefineParameters refine(kRefineMinRepDistance, kRefineErrorCorrectionRate, kRefineCheckAllOrders);
+  cv::aruco::ArucoDetector(board->getDictionary(), cv::aruco::DetectorParameters(), refine)
+      .refineDetectedMarkers(image, *board, corners, ids, rejected, cameraMatrix, distCoeffs);
+}
+
+// markerCorners and markerIds are not empty, so OpenCV uses them instead of detecting.
+void interpolateCharucoCorners(std::vector<std::vector<cv::Point2f>>& markerCorners, std::vector<int>& markerIds,
+                               cv::InputArray image, const cv::Ptr<cv::aruco::Board>& board,
+                               std::vector<cv::Point2f>& corners, std::vector<int>& ids) {
+  cv::aruco::CharucoParameters parameters;
+  parameters.minMarkers = kMinMarkersPerCharucoCorner;
+  cv::aruco::CharucoDetector(static_cast<const cv::aruco::CharucoBoard&>(*board), parameters)
+      .detectBoard(image, corners, ids, markerCorners, markerIds);
+}
+
+#else
+
+using DictionaryIds = cv::aruco::PREDEFINED_DICTIONARY_NAME;
+
+cv::Ptr<cv::aruco::Dictionary> predefinedDictionary(int id) { return cv::aruco::getPredefinedDictionary(id); }
+
+const std::vector<std::vector<cv::Point3f>>& objPoints(const cv::aruco::Board& board) { return board.objPoints; }
+const std::vector<int>& boardIds(const cv::aruco::Board& board) { return board.ids; }
+std::vector<cv::Point3f> chessboardCorners(const cv::aruco::CharucoBoard& board) { return board.chessboardCorners; }
+
+cv::Ptr<cv::aruco::Board> charucoBoard(cv::Size size, float squareLength, float markerLength,
+                                       const cv::Ptr<cv::aruco::Dictionary>& dictionary) {
+  return cv::aruco::CharucoBoard::create(size.width, size.height, squareLength, markerLength, dictionary);
+}
+
+cv::Ptr<cv::aruco::Board> gridBoard(cv::Size size, float markerLength, float markerSeparation,
+                                    const cv::Ptr<cv::aruco::Dictionary>& dictionary) {
+  return cv::aruco::GridBoard::create(size.width, size.height, markerLength, markerSeparation, dictionary);
+}
+
+cv::Mat drawMarkers(const cv::Ptr<cv::aruco::Board>& board, cv::Size outSize, int marginSize, int borderBits) {
+  cv::Mat image;
+  cv::aruco::drawPlanarBoard(board, outSize, image, marginSize, borderBits);
+  return image;
+}
+
+cv::Mat drawCharucoBoard(cv::aruco::CharucoBoard& board, cv::Size outSize, int marginSize, int borderBits) {
+  cv::Mat image;
+  board.draw(outSize, image, marginSize, borderBits);
+  return image;
+}
+
+void detectMarkers(cv::InputArray image, const cv::Ptr<cv::aruco::Dictionary>& dictionary,
+                   cv::OutputArrayOfArrays corners, cv::OutputArray ids, cv::OutputArrayOfArrays rejected) {
+  cv::aruco::detectMarkers(image, dictionary, corners, ids, cv::aruco::DetectorParameters::create(), rejected);
+}
+
+void refineDetectedMarkers(cv::InputArray image, const cv::Ptr<cv::aruco::Board>& board,
+                           cv::InputOutputArrayOfArrays corners, cv::InputOutputArray ids,
+                           cv::InputOutputArrayOfArrays rejected, cv::InputArray cameraMatrix,
+                           cv::InputArray distCoeffs) {
+  cv::aruco::refineDetectedMarkers(image, board, corners, ids, rejected, cameraMatrix, distCoeffs,
+                                   kRefineMinRepDistance, kRefineErrorCorrectionRate, kRefineCheckAllOrders,
+                                   cv::noArray(), cv::aruco::DetectorParameters::create());
+}
+
+void interpolateCharucoCorners(std::vector<std::vector<cv::Point2f>>& markerCorners, std::vector<int>& markerIds,
+                               cv::InputArray image, const cv::Ptr<cv::aruco::Board>& board,
+                               std::vector<cv::Point2f>& corners, std::vector<int>& ids) {
+  cv::aruco::interpolateCornersCharuco(markerCorners, markerIds, image, board.staticCast<cv::aruco::CharucoBoard>(),
+                                       corners, ids, cv::noArray(), cv::noArray(), kMinMarkersPerCharucoCorner);
+}
+
+#endif
+
+}  // namespace opencv
 
 // Points of an array as single-precision 2D points, whether given as N x 1 two-channel,
 // N x 2 one-channel, 1 x N two-channel, float or double.
@@ -116,15 +253,18 @@ const Dictionary& checkedMarkerCount(const std::string& what, std::int64_t marke
 
 }  // namespace
 
-bool charucoCornersShifted() { return true; }
+bool charucoCornersShifted() { return kCharucoCornersShifted; }
 
 int Dictionary::markerSize() const { return dictionary_->markerSize; }
 int Dictionary::markerCount() const { return dictionary_->bytesList.rows; }
 int Dictionary::predefinedId() const { return id_; }
 
 Dictionary getPredefinedDictionary(int id) {
-  constexpr int kLastKnownId = cv::aruco::DICT_APRILTAG_36h11;
-  if (id == kLastKnownId + 1) {
+  // Both versions hand out DICT_4X4_50 for an id they do not define.
+  constexpr int kMip36h12Id = cv::aruco::DICT_APRILTAG_36h11 + 1;
+  constexpr int kLastKnownId =
+      DefinesArucoMip36h12<opencv::DictionaryIds>::value ? kMip36h12Id : cv::aruco::DICT_APRILTAG_36h11;
+  if (id == kMip36h12Id && kLastKnownId < kMip36h12Id) {
     throw std::runtime_error("getPredefinedDictionary: dictionary id 21 (DICT_ARUCO_MIP_36H12) needs a newer OpenCV than " +
                              std::string(CV_VERSION));
   }
@@ -132,7 +272,7 @@ Dictionary getPredefinedDictionary(int id) {
     throw std::runtime_error("getPredefinedDictionary: unknown dictionary id " + std::to_string(id));
   }
   Dictionary dictionary;
-  dictionary.dictionary_ = cv::aruco::getPredefinedDictionary(id);
+  dictionary.dictionary_ = opencv::predefinedDictionary(id);
   dictionary.id_ = id;
   return dictionary;
 }
@@ -141,8 +281,8 @@ Board::Board(cv::Ptr<cv::aruco::Board> board, Dictionary dictionary)
     : board_(std::move(board)), dictionary_(std::move(dictionary)) {}
 
 Dictionary Board::getDictionary() const { return dictionary_; }
-std::vector<std::vector<cv::Point3f>> Board::getObjPoints() const { return board_->objPoints; }
-std::vector<int> Board::getIds() const { return board_->ids; }
+std::vector<std::vector<cv::Point3f>> Board::getObjPoints() const { return opencv::objPoints(*board_); }
+std::vector<int> Board::getIds() const { return opencv::boardIds(*board_); }
 
 void Board::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::InputArray detectedIds,
                              cv::OutputArray objPoints, cv::OutputArray imgPoints) const {
@@ -151,14 +291,16 @@ void Board::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::InputAr
     throw std::invalid_argument("matchImagePoints: " + std::to_string(detectedCorners.total()) + " markers but " +
                                 std::to_string(ids.size()) + " ids");
   }
+  const std::vector<int>& board_ids = opencv::boardIds(*board_);
+  const std::vector<std::vector<cv::Point3f>>& board_points = opencv::objPoints(*board_);
   std::vector<cv::Point3f> object_points;
   std::vector<cv::Point2f> image_points;
   for (size_t i = 0; i < ids.size(); ++i) {
     const std::vector<cv::Point2f> corners = toPoints2f(detectedCorners.getMat(static_cast<int>(i)), "matchImagePoints");
     if (corners.size() != 4) throw std::invalid_argument("matchImagePoints: a marker needs 4 corners");
-    for (size_t j = 0; j < board_->ids.size(); ++j) {
-      if (board_->ids[j] != ids[i]) continue;
-      object_points.insert(object_points.end(), board_->objPoints[j].begin(), board_->objPoints[j].end());
+    for (size_t j = 0; j < board_ids.size(); ++j) {
+      if (board_ids[j] != ids[i]) continue;
+      object_points.insert(object_points.end(), board_points[j].begin(), board_points[j].end());
       image_points.insert(image_points.end(), corners.begin(), corners.end());
     }
   }
@@ -167,14 +309,12 @@ void Board::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::InputAr
 }
 
 cv::Mat Board::generateImage(cv::Size outSize, int marginSize, int borderBits) const {
-  cv::Mat image;
-  cv::aruco::drawPlanarBoard(board_, outSize, image, marginSize, borderBits);
-  return image;
+  return opencv::drawMarkers(board_, outSize, marginSize, borderBits);
 }
 
 CharucoBoard::CharucoBoard(cv::Size size, float squareLength, float markerLength, const Dictionary& dictionary)
-    : Board(cv::aruco::CharucoBoard::create(
-                size.width, size.height, squareLength, markerLength,
+    : Board(opencv::charucoBoard(
+                size, squareLength, markerLength,
                 checkedMarkerCount("CharucoBoard: " + sizeText(size) + " squares take", markersOnCharucoBoard(size),
                                    dictionary)
                     .dictionary_),
@@ -183,7 +323,7 @@ CharucoBoard::CharucoBoard(cv::Size size, float squareLength, float markerLength
 cv::Size CharucoBoard::getChessboardSize() const { return native<cv::aruco::CharucoBoard>(board_).getChessboardSize(); }
 float CharucoBoard::getSquareLength() const { return native<cv::aruco::CharucoBoard>(board_).getSquareLength(); }
 float CharucoBoard::getMarkerLength() const { return native<cv::aruco::CharucoBoard>(board_).getMarkerLength(); }
-std::vector<cv::Point3f> CharucoBoard::getChessboardCorners() const { return native<cv::aruco::CharucoBoard>(board_).chessboardCorners; }
+std::vector<cv::Point3f> CharucoBoard::getChessboardCorners() const { return opencv::chessboardCorners(native<cv::aruco::CharucoBoard>(board_)); }
 
 void CharucoBoard::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::InputArray detectedIds,
                                     cv::OutputArray objPoints, cv::OutputArray imgPoints) const {
@@ -200,7 +340,7 @@ void CharucoBoard::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::
     throw std::invalid_argument("matchImagePoints: " + std::to_string(corners.size()) + " corners but " +
                                 std::to_string(ids.size()) + " ids");
   }
-  const std::vector<cv::Point3f>& board_corners = native<cv::aruco::CharucoBoard>(board_).chessboardCorners;
+  const std::vector<cv::Point3f> board_corners = getChessboardCorners();
   std::vector<cv::Point3f> object_points;
   std::vector<cv::Point2f> image_points;
   for (size_t i = 0; i < ids.size(); ++i) {
@@ -213,14 +353,12 @@ void CharucoBoard::matchImagePoints(cv::InputArrayOfArrays detectedCorners, cv::
 }
 
 cv::Mat CharucoBoard::generateImage(cv::Size outSize, int marginSize, int borderBits) const {
-  cv::Mat image;
-  native<cv::aruco::CharucoBoard>(board_).draw(outSize, image, marginSize, borderBits);
-  return image;
+  return opencv::drawCharucoBoard(native<cv::aruco::CharucoBoard>(board_), outSize, marginSize, borderBits);
 }
 
 GridBoard::GridBoard(cv::Size size, float markerLength, float markerSeparation, const Dictionary& dictionary)
-    : Board(cv::aruco::GridBoard::create(
-                size.width, size.height, markerLength, markerSeparation,
+    : Board(opencv::gridBoard(
+                size, markerLength, markerSeparation,
                 checkedMarkerCount("GridBoard: a " + sizeText(size) + " grid takes",
                                    static_cast<std::int64_t>(std::max(size.width, 0)) * std::max(size.height, 0),
                                    dictionary)
@@ -235,8 +373,7 @@ ArucoDetector::ArucoDetector(const Dictionary& dictionary) : dictionary_(diction
 
 void ArucoDetector::detectMarkers(cv::InputArray image, cv::OutputArrayOfArrays corners, cv::OutputArray ids,
                                   cv::OutputArrayOfArrays rejectedImgPoints) const {
-  cv::aruco::detectMarkers(image, dictionary_.dictionary_, corners, ids, defaultDetectorParameters(),
-                           rejectedImgPoints);
+  opencv::detectMarkers(image, dictionary_.dictionary_, corners, ids, rejectedImgPoints);
 }
 
 void ArucoDetector::refineDetectedMarkers(cv::InputArray image, const Board& board,
@@ -244,9 +381,8 @@ void ArucoDetector::refineDetectedMarkers(cv::InputArray image, const Board& boa
                                           cv::InputOutputArray detectedIds,
                                           cv::InputOutputArrayOfArrays rejectedCorners, cv::InputArray cameraMatrix,
                                           cv::InputArray distCoeffs) const {
-  cv::aruco::refineDetectedMarkers(image, board.board_, detectedCorners, detectedIds, rejectedCorners, cameraMatrix,
-                                   distCoeffs, kRefineMinRepDistance, kRefineErrorCorrectionRate,
-                                   kRefineCheckAllOrders, cv::noArray(), defaultDetectorParameters());
+  opencv::refineDetectedMarkers(image, board.board_, detectedCorners, detectedIds, rejectedCorners, cameraMatrix,
+                                distCoeffs);
 }
 
 CharucoDetector::CharucoDetector(const CharucoBoard& board)
@@ -274,9 +410,7 @@ void CharucoDetector::detectBoard(cv::InputArray image, cv::OutputArray charucoC
   std::vector<cv::Point2f> corners;
   std::vector<int> ids;
   if (!marker_ids.empty()) {
-    cv::aruco::interpolateCornersCharuco(marker_corners, marker_ids, image,
-                                         board_.board_.staticCast<cv::aruco::CharucoBoard>(), corners, ids,
-                                         cv::noArray(), cv::noArray(), kMinMarkersPerCharucoCorner);
+    opencv::interpolateCharucoCorners(marker_corners, marker_ids, image, board_.board_, corners, ids);
   }
   if (charucoCornersShifted()) {
     for (cv::Point2f& corner : corners) corner -= cv::Point2f(0.5f, 0.5f);

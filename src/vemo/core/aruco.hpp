@@ -1,16 +1,17 @@
 #pragma once
 
 // The one door to ArUco and ChArUco. The rest of the library is written against OpenCV's
-// newer objdetect interface (dictionaries, boards and detectors as values); Debian's
-// OpenCV 4.6 has ArUco only in the contrib module with the older free functions. These
-// classes give the newer names and semantics on top of 4.6, and mend two of its faults:
+// newer objdetect interface (dictionaries, boards and detectors as values), which OpenCV
+// has from 4.7 on and the adapter forwards to there (Debian 13 has 4.10). Debian 12's
+// OpenCV 4.6 has ArUco only in the contrib module with the older free functions; there
+// these classes give the newer names and semantics. On both they mend two faults:
 //
 // - getPredefinedDictionary never substitutes DICT_4X4_50 for an id this OpenCV does
-//   not define (4.6 silently does); it throws instead.
+//   not define (OpenCV silently does); it throws instead.
 // - ChArUco corners are returned at the true saddle points. OpenCV's interpolation
-//   shifts the points by -0.5 px before its cornerSubPix refinement and by +0.5 px
-//   after it, so its corners lie (0.5, 0.5) px right of and below the corners; the
-//   adapter subtracts that shift.
+//   (4.6 and 4.10 measured) shifts the points by -0.5 px before its cornerSubPix
+//   refinement and by +0.5 px after it, so its corners lie (0.5, 0.5) px right of and
+//   below the corners; the adapter subtracts that shift on the versions that have it.
 //
 // Board frame (metres): x to the right and y downwards on the printed board, z = 0 on
 // the board, pointing away from the viewer of the printed side. Image points follow
@@ -50,9 +51,9 @@ class Dictionary {
   int id_ = -1;
 };
 
-// Predefined dictionary by OpenCV id (DICT_4X4_50 = 0 ... DICT_APRILTAG_36h11 = 20).
-// Throws std::runtime_error naming the id for an id this OpenCV build does not define
-// (21, DICT_ARUCO_MIP_36h12, needs a newer OpenCV than 4.6; anything else is unknown).
+// Predefined dictionary by OpenCV id: DICT_4X4_50 = 0 ... DICT_APRILTAG_36h11 = 20, and
+// DICT_ARUCO_MIP_36h12 = 21 where OpenCV has it (not in 4.6). Throws std::runtime_error
+// naming the id for an id this OpenCV build does not define.
 Dictionary getPredefinedDictionary(int id);
 
 // Common part of the ChArUco and grid boards: markers with their board-frame corners.
