@@ -4,13 +4,12 @@
 #include <string>
 
 #include "vemo/core/logging.hpp"
+#include "vemo/core/parallel_map.hpp"
 #include "vemo/core/target_detection.hpp"
 
 namespace vemo::calibration {
 namespace {
 
-// The detector name is checked when the first image is processed, so that an empty
-// batch never throws.
 ChessboardDetector chessboardDetectorNamed(const std::string& name) {
   if (name == "Default") return ChessboardDetector::Classic;
   if (name == "Sector Based") return ChessboardDetector::SectorBased;
@@ -42,14 +41,17 @@ TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions&
   const bool chessboard = std::holds_alternative<ChessboardTarget>(target);
   const std::string skip_warning = skipWarning(target);
 
-  TargetDetector detector(target, settings);
+  // An unknown detector name is refused before any image is looked at, as the serial loop
+  // refused it at the first image (and an empty batch never throws).
+  if (chessboard && !images.empty()) {
+    settings.chessboard_detector = chessboardDetectorNamed(options.chessboard_corner_detector);
+  }
+  const TargetDetector detector(target, settings);
+  auto views = parallelMap(images.size(), [&](std::size_t i) { return detector.detect(images[i]); });
+
   TargetDetections detections;
-  for (std::size_t i = 0; i < images.size(); ++i) {
-    if (chessboard && i == 0) {
-      settings.chessboard_detector = chessboardDetectorNamed(options.chessboard_corner_detector);
-      detector = TargetDetector(target, settings);
-    }
-    std::optional<TargetView> view = detector.detect(images[i]);
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    std::optional<TargetView>& view = views[i].take();
     if (!view) {
       logging::log(logging::Level::Warning, skip_warning + std::to_string(i));
       continue;
