@@ -47,7 +47,9 @@ void registerIntrinsic(py::module_& module) {
       .def_readonly("image_points", &TargetDetections::image_points)
       .def_readonly("object_points", &TargetDetections::object_points)
       .def_readonly("point_ids", &TargetDetections::point_ids)
-      .def_readonly("annotated_images", &TargetDetections::annotated_images);
+      .def_property_readonly("annotated_images", [](const TargetDetections& detections) {
+        return std::vector<cv::Mat>(detections.annotated_images);
+      });
 
   py::classh<IntrinsicResult>(module, "IntrinsicResult", "Result of IntrinsicCalibrator.calibrate().")
       .def_readonly("ok", &IntrinsicResult::ok)

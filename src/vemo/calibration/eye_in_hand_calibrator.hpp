@@ -99,7 +99,7 @@ class EyeInHandCalibrator {
   const Target& target() const { return target_; }
   const HandEyeResult& lastResult() const { return last_result_; }
   // Annotated images of the inner intrinsic calibrator's last corner detection.
-  const std::vector<cv::Mat>& cornerImages() const { return intrinsic_calibrator_.cornerImages(); }
+  std::vector<cv::Mat> cornerImages() const { return intrinsic_calibrator_.cornerImages(); }
 
  private:
   Target target_;

@@ -60,7 +60,7 @@ TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions&
     detections.image_points.push_back(std::move(view->image_points));
     detections.object_points.push_back(std::move(view->object_points));
     if (!view->point_ids.empty()) detections.point_ids.push_back(std::move(view->point_ids));
-    detections.annotated_images.push_back(std::move(view->annotated_image));
+    detections.annotated_images.push_back(std::move(view->annotation));
   }
   return detections;
 }
