@@ -65,7 +65,9 @@ std::optional<BorrowedArray> borrowMatFromPython(py::handle source) {
   if (channels < 1 || channels > 4 || !fitsInInt(rows) || !fitsInInt(cols)) return std::nullopt;
 
   const int type = CV_MAKETYPE(depth, static_cast<int>(channels));
-  if (rows == 0 || cols == 0) return BorrowedArray{array, cv::Mat(static_cast<int>(rows), static_cast<int>(cols), type)};
+  if (rows == 0 || cols == 0) {
+    return BorrowedArray{array, cv::Mat(static_cast<int>(rows), static_cast<int>(cols), type)};
+  }
   cv::Mat borrowed(static_cast<int>(rows), static_cast<int>(cols), type, const_cast<void*>(array.data()));
   return BorrowedArray{array, borrowed};
 }

@@ -6,17 +6,6 @@
 
 namespace vemo::bindings {
 
-namespace {
-std::mutex stdout_turn;
-}  // namespace
-
-StdoutTurn::StdoutTurn() {
-  pybind11::gil_scoped_release release;
-  stdout_turn.lock();
-}
-
-StdoutTurn::~StdoutTurn() { stdout_turn.unlock(); }
-
 std::mutex& objectLock(const void* object) {
   static std::array<std::mutex, 64> locks;
   // Objects are aligned, so the low bits of an address say nothing.

@@ -45,24 +45,23 @@ void registerHandEye(py::module_& module) {
       .def_readonly("valid_image_list", &AlignedTargetPoses::valid_image_list)
       .def_readonly("valid_robot_T_tcp_list", &AlignedTargetPoses::valid_robot_T_tcp_list);
 
-  // Reports go through Python's sys.stdout (RedirectStdout, gil_release.hpp), so they
-  // interleave correctly with the caller's own output and can be captured like it.
   py::classh<EyeInHandCalibrator>(module, "EyeInHandCalibrator", "Eye-in-hand (camera-on-flange) hand-eye calibrator.")
       .def(py::init<Target, IntrinsicOptions>(), py::arg("target"),
            py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"))
       // output_path defaults to the Python string "", which converts to the empty path (save
       // nothing); a default std::filesystem::path() would reach Python as Path(".") and come
       // back as the current directory.
-      .def("calibrate", lockedWithoutGil(&EyeInHandCalibrator::calibrate), py::arg("robot_T_tcp_list"), py::arg("image_list"),
-           py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
+      .def("calibrate", lockedWithoutGil(&EyeInHandCalibrator::calibrate), py::arg("robot_T_tcp_list"),
+           py::arg("image_list"), py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
            py::arg("intrinsic_matrix") = cv::Mat(), py::arg("distortion_coefficients") = cv::Mat(),
-           py::arg("output_path") = py::str(""), RedirectStdout())
-      .def("compute_camera_T_target_list", lockedWithoutGil(&EyeInHandCalibrator::computeCameraTTargetList), py::arg("image_list"),
-           py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
+           py::arg("output_path") = py::str(""))
+      .def("compute_camera_T_target_list", lockedWithoutGil(&EyeInHandCalibrator::computeCameraTTargetList),
+           py::arg("image_list"), py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"),
+           py::arg("distortion_coefficients"))
       .def("corner_images", lockedWithoutGil(&EyeInHandCalibrator::cornerImages))
       .def("target", &EyeInHandCalibrator::target)
       .def("format_results", lockedWithoutGil(&EyeInHandCalibrator::formatResults))
-      .def("print_results", lockedWithoutGil(&EyeInHandCalibrator::printResults), RedirectStdout())
+      .def("print_results", lockedWithoutGil(&EyeInHandCalibrator::printResults))
       .def("last_result", lockedWithoutGil(&EyeInHandCalibrator::lastResult));
 }
 

@@ -74,7 +74,8 @@ void registerIntrinsic(py::module_& module) {
            "Detect the target in each BGR image and solve the camera matrix and distortion.")
       .def("corner_images", lockedWithoutGil(&IntrinsicCalibrator::cornerImages),
            "Annotated images of the last calibrate(), one per successful view.")
-      .def("detections", lockedWithoutGil(&IntrinsicCalibrator::detections), "TargetDetections of the last calibrate().")
+      .def("detections", lockedWithoutGil(&IntrinsicCalibrator::detections),
+           "TargetDetections of the last calibrate().")
       .def(
           "target", [](const IntrinsicCalibrator& calibrator) { return calibrator.target(); }, "The target.")
       .def(

@@ -106,6 +106,7 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
                                   ? "[EyeInHandCalibrator] ChArUco re-detection failed for image "
                                   : "[EyeInHandCalibrator] ArUco re-detection failed for image ";
   auto redetected = parallelMap(image_list.size(), [&](std::size_t i) {
+    requireColourImage(image_list[i], "EyeInHandCalibrator", i);
     return redetectPose(detector, image_list[i], intrinsic_matrix, distortion_coefficients);
   });
   for (std::size_t i = 0; i < redetected.size(); ++i) {
@@ -129,6 +130,7 @@ EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTarge
 
   const std::size_t frames = std::min(image_list.size(), robot_T_tcp_list.size());
   auto redetected = parallelMap(frames, [&](std::size_t i) {
+    requireColourImage(image_list[i], "EyeInHandCalibrator", i);
     return redetectPose(detector, image_list[i], intrinsic_matrix, distortion_coefficients);
   });
   AlignedTargetPoses aligned;

@@ -1,5 +1,6 @@
 #include "vemo/calibration/target_corner_finders.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -47,7 +48,10 @@ TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions&
     settings.chessboard_detector = chessboardDetectorNamed(options.chessboard_corner_detector);
   }
   const TargetDetector detector(target, settings);
-  auto views = parallelMap(images.size(), [&](std::size_t i) { return detector.detect(images[i]); });
+  auto views = parallelMap(images.size(), [&](std::size_t i) {
+    requireColourImage(images[i], "IntrinsicCalibrator", i);
+    return detector.detect(images[i]);
+  });
 
   TargetDetections detections;
   for (std::size_t i = 0; i < views.size(); ++i) {
@@ -63,6 +67,34 @@ TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions&
     detections.annotated_images.push_back(std::move(view->annotation));
   }
   return detections;
+}
+
+void logSkippedImage(const Target& target, std::size_t index) {
+  logging::log(logging::Level::Warning, skipWarning(target) + std::to_string(index));
+}
+
+bool detectsAlike(const IntrinsicOptions& a, const IntrinsicOptions& b) {
+  return a.chessboard_corner_detector == b.chessboard_corner_detector && a.chessboard_flags == b.chessboard_flags &&
+         a.sub_pixel_detection_window_size == b.sub_pixel_detection_window_size &&
+         a.sub_pixel_detection_zero_zone_size == b.sub_pixel_detection_zero_zone_size &&
+         a.criteria.type == b.criteria.type && a.criteria.maxCount == b.criteria.maxCount &&
+         a.criteria.epsilon == b.criteria.epsilon;
+}
+
+TargetDetections selectDetections(const TargetDetections& detections, const std::vector<int>& image_indices) {
+  TargetDetections selected;
+  const std::vector<int>& found = detections.successful_indices;
+  for (std::size_t position = 0; position < image_indices.size(); ++position) {
+    const auto view = std::lower_bound(found.begin(), found.end(), image_indices[position]);
+    if (view == found.end() || *view != image_indices[position]) continue;
+    const auto v = static_cast<std::size_t>(view - found.begin());
+    selected.successful_indices.push_back(static_cast<int>(position));
+    selected.image_points.push_back(detections.image_points[v]);
+    selected.object_points.push_back(detections.object_points[v]);
+    if (!detections.point_ids.empty()) selected.point_ids.push_back(detections.point_ids[v]);
+    selected.annotated_images.push_back(detections.annotated_images.annotation(v));
+  }
+  return selected;
 }
 
 }  // namespace vemo::calibration

@@ -42,6 +42,8 @@ class AnnotatedImages {
   std::size_t size() const { return annotations_.size(); }
   bool empty() const { return annotations_.empty(); }
   const cv::Mat& operator[](std::size_t index) const { return annotations_.at(index).image(); }
+  // The annotation itself, not drawn yet if nobody asked for it.
+  const Annotation& annotation(std::size_t index) const { return annotations_.at(index); }
   // All of them, drawn on OpenCV's threads.
   operator std::vector<cv::Mat>() const;
 
