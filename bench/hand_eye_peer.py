@@ -9,8 +9,8 @@ all as ratios library / plain script (lower is better for the first three):
       the same arrays, in this process, alternating run by run;
   (b) `python -m quorvantine.vemo hand-eye DIR` against the script reading DIR, each a
       process of its own, alternating;
-  (c) peak memory of (b)'s runs (ru_maxrss above the resident size after the imports), as a
-      multiple of the decoded images;
+  (c) peak memory of (b)'s runs (the high-water mark above the resident size after the
+      imports), as a multiple of the decoded images;
   (d) the speed of a background Python thread (a counting loop) during a library call and
       during the script's calibrate(), as a fraction of its idle speed;
   (e) MultiCameraCalibrator.calibrate_subsets on a rendered 4-camera rig with sizes 2, 3

@@ -3,21 +3,27 @@
     python peak_memory.py library DATA_DIR -- ARGUMENTS OF `python -m quorvantine.vemo hand-eye`
     python peak_memory.py plain DATA_DIR -- ARGUMENTS OF plain_hand_eye.py after DATA_DIR
 
-Prints the resident-set size after the imports and the peak (ru_maxrss), in bytes, and the
-decoded size of the dataset's images. Everything the run prints goes to /dev/null.
+Prints the resident-set size after the imports and its peak, in bytes, and the decoded
+size of the dataset's images. Everything the run prints goes to /dev/null.
+
+The peak is the memory's high-water mark (VmHWM), not getrusage's ru_maxrss: Linux carries
+ru_maxrss over an exec, so a process started by a large one (the benchmark, holding its
+rendered images) would report the parent's size.
 """
 
 import os
 import pathlib
-import resource
 import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
 
-def resident_bytes() -> int:
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+def status_bytes(field: str) -> int:
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) * 1024  # kB
+    raise RuntimeError(f"no {field} in /proc/self/status")
 
 
 def decoded_bytes(data_dir: pathlib.Path) -> int:
@@ -43,7 +49,7 @@ def main() -> None:
 
         def run():
             plain_hand_eye.main([data_dir, *arguments])
-    baseline = resident_bytes()
+    baseline = status_bytes("VmRSS")
     devnull = os.open(os.devnull, os.O_WRONLY)
     saved = os.dup(1), os.dup(2)
     os.dup2(devnull, 1)
@@ -55,7 +61,7 @@ def main() -> None:
         sys.stderr.flush()
         os.dup2(saved[0], 1)
         os.dup2(saved[1], 2)
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    peak = status_bytes("VmHWM")
     print(baseline, peak, decoded)
 
 
