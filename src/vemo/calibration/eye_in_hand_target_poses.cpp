@@ -60,6 +60,29 @@ Redetection redetectPose(const TargetDetector& detector, const cv::Mat& image, c
   return {true, solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients)};
 }
 
+// One pose per view of corner_list, solved on OpenCV's threads; a view whose solve fails is
+// skipped, with a warning naming its index when `failure` is given.
+template <class ObjectPointsOf>
+EyeInHandCalibrator::TargetPoses posesFromCorners(const std::vector<cv::Mat>& corner_list,
+                                                  const ObjectPointsOf& object_points_of,
+                                                  const cv::Mat& intrinsic_matrix,
+                                                  const cv::Mat& distortion_coefficients, const char* failure) {
+  auto solved = parallelMap(corner_list.size(), [&](std::size_t i) {
+    return solveTargetPose(object_points_of(i), corner_list[i], intrinsic_matrix, distortion_coefficients);
+  });
+  EyeInHandCalibrator::TargetPoses poses;
+  for (std::size_t i = 0; i < solved.size(); ++i) {
+    std::optional<cv::Mat>& camera_T_target = solved[i].take();
+    if (!camera_T_target) {
+      if (failure) logging::log(logging::Level::Warning, failure + std::to_string(i) + ", skipping.");
+      continue;
+    }
+    poses.camera_T_target_list.push_back(std::move(*camera_T_target));
+    poses.image_indices.push_back(static_cast<int>(i));
+  }
+  return poses;
+}
+
 }  // namespace
 
 cv::Mat EyeInHandCalibrator::boardObjectPoints() const {
@@ -79,28 +102,14 @@ cv::Mat EyeInHandCalibrator::boardObjectPoints() const {
 EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
     const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& corner_list, const cv::Mat& intrinsic_matrix,
     const cv::Mat& distortion_coefficients) const {
-  TargetPoses poses;
-  auto keep = [&](std::optional<cv::Mat>& camera_T_target, std::size_t index) {
-    if (!camera_T_target) return false;
-    poses.camera_T_target_list.push_back(std::move(*camera_T_target));
-    poses.image_indices.push_back(static_cast<int>(index));
-    return true;
-  };
-
   if (std::holds_alternative<ChessboardTarget>(target_)) {
     const cv::Mat object_points = boardObjectPoints();
-    auto solved = parallelMap(corner_list.size(), [&](std::size_t i) {
-      return solveTargetPose(object_points, corner_list[i], intrinsic_matrix, distortion_coefficients);
-    });
-    for (std::size_t i = 0; i < solved.size(); ++i) {
-      if (!keep(solved[i].take(), i)) {
-        logging::log(logging::Level::Warning, "[EyeInHandCalibrator] solvePnP failed for chessboard image " +
-                                                  std::to_string(i) + ", skipping.");
-      }
-    }
-    return poses;
+    return posesFromCorners(
+        corner_list, [&](std::size_t) -> const cv::Mat& { return object_points; }, intrinsic_matrix,
+        distortion_coefficients, "[EyeInHandCalibrator] solvePnP failed for chessboard image ");
   }
 
+  TargetPoses poses;
   const TargetDetector detector = redetectionDetector(target_);
   const std::string failure = std::holds_alternative<CharucoTarget>(target_)
                                   ? "[EyeInHandCalibrator] ChArUco re-detection failed for image "
@@ -115,9 +124,19 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
       logging::log(logging::Level::Warning, failure + std::to_string(i) + ", skipping.");
       continue;
     }
-    keep(redetection.camera_T_target, i);
+    if (!redetection.camera_T_target) continue;
+    poses.camera_T_target_list.push_back(std::move(*redetection.camera_T_target));
+    poses.image_indices.push_back(static_cast<int>(i));
   }
   return poses;
+}
+
+EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPosesFromDetections(
+    const std::vector<cv::Mat>& object_points, const std::vector<cv::Mat>& corner_list,
+    const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const {
+  return posesFromCorners(
+      corner_list, [&](std::size_t i) -> const cv::Mat& { return object_points.at(i); }, intrinsic_matrix,
+      distortion_coefficients, nullptr);
 }
 
 EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTargetList(
