@@ -34,6 +34,7 @@ demo: build
 	PYTHONPATH=$(PYTHONPATH_BUILD) $(PYTHON) -m quorvantine.vemo demo
 
 bench: build
+	bash scripts/install-deps --bench
 	bash scripts/run-benchmarks $(BUILD_DIR)
 
 # Robustness helpers, not part of `make test`: the fuzz targets (clang's libFuzzer with

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "vemo/core/parallel_map.hpp"
 
 namespace py = pybind11;
 
@@ -45,7 +49,7 @@ bool fitsInInt(py::ssize_t extent) { return extent >= 0 && extent <= INT_MAX; }
 
 }  // namespace
 
-std::optional<cv::Mat> matFromPython(py::handle source) {
+std::optional<BorrowedArray> borrowMatFromPython(py::handle source) {
   if (!source || source.is_none()) return std::nullopt;
   py::array array = py::array::ensure(source, py::array::c_style);
   if (!array) return std::nullopt;
@@ -61,23 +65,72 @@ std::optional<cv::Mat> matFromPython(py::handle source) {
   if (channels < 1 || channels > 4 || !fitsInInt(rows) || !fitsInInt(cols)) return std::nullopt;
 
   const int type = CV_MAKETYPE(depth, static_cast<int>(channels));
-  if (rows == 0 || cols == 0) return cv::Mat(static_cast<int>(rows), static_cast<int>(cols), type);
-  // The header only borrows NumPy's buffer for the duration of the copy.
+  if (rows == 0 || cols == 0) {
+    return BorrowedArray{array, cv::Mat(static_cast<int>(rows), static_cast<int>(cols), type)};
+  }
   cv::Mat borrowed(static_cast<int>(rows), static_cast<int>(cols), type, const_cast<void*>(array.data()));
-  return borrowed.clone();
+  return BorrowedArray{array, borrowed};
 }
 
-py::array matToPython(const cv::Mat& matrix) {
+namespace {
+
+// An empty matrix keeps its shape and type (a clone would not).
+cv::Mat copyOf(const cv::Mat& matrix) { return matrix.empty() ? matrix : matrix.clone(); }
+
+}  // namespace
+
+std::optional<cv::Mat> matFromPython(py::handle source) {
+  std::optional<BorrowedArray> borrowed = borrowMatFromPython(source);
+  if (!borrowed) return std::nullopt;
+  return copyOf(borrowed->matrix);
+}
+
+std::vector<cv::Mat> copiesOf(const std::vector<BorrowedArray>& borrowed) {
+  auto copies = parallelMap(borrowed.size(), [&](std::size_t i) { return copyOf(borrowed[i].matrix); });
+  std::vector<cv::Mat> matrices;
+  matrices.reserve(copies.size());
+  for (auto& copy : copies) matrices.push_back(std::move(copy.take()));
+  return matrices;
+}
+
+namespace {
+
+// A new array of the matrix's shape and dtype, not yet filled.
+py::array arrayShapedLike(const cv::Mat& matrix) {
   if (matrix.empty()) return py::array(py::dtype::of<double>(), std::vector<py::ssize_t>{0, 0});
+  std::vector<py::ssize_t> shape{matrix.rows, matrix.cols};
+  if (matrix.channels() > 1) shape.push_back(matrix.channels());
+  return py::array(dtypeOfDepth(matrix.depth()), shape);
+}
 
+void fill(void* destination, const cv::Mat& matrix) {
+  if (matrix.empty()) return;
   const cv::Mat continuous = matrix.isContinuous() ? matrix : matrix.clone();
-  py::dtype dtype = dtypeOfDepth(continuous.depth());
-  std::vector<py::ssize_t> shape{continuous.rows, continuous.cols};
-  if (continuous.channels() > 1) shape.push_back(continuous.channels());
+  std::memcpy(destination, continuous.data, continuous.total() * continuous.elemSize());
+}
 
-  py::array array(dtype, shape);
-  std::memcpy(array.mutable_data(), continuous.data, continuous.total() * continuous.elemSize());
+}  // namespace
+
+py::array matToPython(const cv::Mat& matrix) {
+  py::array array = arrayShapedLike(matrix);
+  fill(array.mutable_data(), matrix);
   return array;
+}
+
+py::list matsToPython(const std::vector<cv::Mat>& matrices) {
+  py::list list(matrices.size());
+  std::vector<void*> destinations(matrices.size());
+  for (std::size_t i = 0; i < matrices.size(); ++i) {
+    py::array array = arrayShapedLike(matrices[i]);
+    destinations[i] = array.mutable_data();
+    list[i] = std::move(array);
+  }
+  auto filled = parallelMap(matrices.size(), [&](std::size_t i) {
+    fill(destinations[i], matrices[i]);
+    return true;
+  });
+  for (auto& outcome : filled) outcome.take();
+  return list;
 }
 
 }  // namespace vemo::bindings

@@ -15,16 +15,34 @@
 
 namespace vemo::bindings {
 
-// Copy of the array as a matrix, or std::nullopt when the object is not an array of a
+// An array seen as a matrix without copying: `matrix` lies over the array's buffer, which
+// `array` keeps alive (an empty matrix owns itself).
+struct BorrowedArray {
+  pybind11::array array;
+  cv::Mat matrix;
+};
+
+// The object as a matrix over its buffer, or std::nullopt when it is not an array of a
 // supported dtype (uint8, int8, uint16, int16, int32, float32, float64) with 1 to 3
 // dimensions and at most 4 channels. (n,) becomes n x 1; (r, c, k) becomes r x c with k
-// channels.
+// channels. Objects that are not C-contiguous arrays are converted to a new one first.
+std::optional<BorrowedArray> borrowMatFromPython(pybind11::handle source);
+
+// Copy of the array as a matrix (borrowMatFromPython, then a deep copy).
 std::optional<cv::Mat> matFromPython(pybind11::handle source);
+
+// Copies of a batch, made on OpenCV's threads while the caller keeps the interpreter lock,
+// so that no Python thread can change an array during its copy.
+std::vector<cv::Mat> copiesOf(const std::vector<BorrowedArray>& borrowed);
 
 // New C-contiguous array holding a copy of the matrix: (rows, cols) for one channel,
 // (rows, cols, channels) otherwise, float64 (0, 0) for an empty matrix. Throws
 // std::runtime_error for a depth NumPy has no counterpart for (half floats).
 pybind11::array matToPython(const cv::Mat& matrix);
+
+// A list of such arrays; the arrays are made under the interpreter lock and filled on
+// OpenCV's threads.
+pybind11::list matsToPython(const std::vector<cv::Mat>& matrices);
 
 }  // namespace vemo::bindings
 
@@ -43,6 +61,32 @@ struct type_caster<cv::Mat> {
 
   static handle cast(const cv::Mat& matrix, return_value_policy /*policy*/, handle /*parent*/) {
     return vemo::bindings::matToPython(matrix).release();
+  }
+};
+
+// Lists of matrices (image batches above all) accept what pybind11's list caster accepts,
+// and copy the pixels in and out on several threads.
+template <>
+struct type_caster<std::vector<cv::Mat>> : list_caster<std::vector<cv::Mat>, cv::Mat> {
+  bool load(handle source, bool convert) {
+    if (!object_is_convertible_to_std_vector(source)) return false;
+    object items = reinterpret_borrow<object>(source);
+    if (!isinstance<sequence>(source)) {
+      if (!convert) return false;
+      items = tuple(reinterpret_borrow<iterable>(source));  // exhausts a generator, as pybind11 does
+    }
+    std::vector<vemo::bindings::BorrowedArray> borrowed;
+    for (handle item : items) {
+      std::optional<vemo::bindings::BorrowedArray> array = vemo::bindings::borrowMatFromPython(item);
+      if (!array) return false;
+      borrowed.push_back(std::move(*array));
+    }
+    value = vemo::bindings::copiesOf(borrowed);
+    return true;
+  }
+
+  static handle cast(const std::vector<cv::Mat>& matrices, return_value_policy /*policy*/, handle /*parent*/) {
+    return vemo::bindings::matsToPython(matrices).release();
   }
 };
 

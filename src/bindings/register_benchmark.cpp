@@ -1,6 +1,5 @@
-#include <pybind11/iostream.h>
-
 #include "bindings/conversions.hpp"
+#include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
 
@@ -24,13 +23,15 @@ void registerBenchmark(py::module_& module) {
   py::classh<CalibrationBenchmark>(module, "CalibrationBenchmark",
                                    "Cross-validation + optional hand-eye round-trip benchmark.")
       .def(py::init<>())
-      .def("run", &CalibrationBenchmark::run, py::arg("images"), py::arg("target"), py::arg("options"),
+      .def("run", lockedWithoutGil(&CalibrationBenchmark::run), py::arg("images"), py::arg("target"),
+           py::arg("options"),
            py::arg("robot_poses") = std::vector<cv::Mat>(), py::arg("eye_in_hand_options") = py::none(),
-           py::arg("backend_name") = "OpenCV", py::arg("n_splits") = 5, py::arg("seed") = 0u,
-           py::call_guard<py::scoped_ostream_redirect>())
-      .def("cross_validate", &CalibrationBenchmark::crossValidate, py::arg("images"), py::arg("target"),
+           py::arg("backend_name") = "OpenCV", py::arg("n_splits") = 5, py::arg("seed") = 0u)
+      .def("cross_validate", lockedWithoutGil(&CalibrationBenchmark::crossValidate), py::arg("images"),
+           py::arg("target"),
            py::arg("options"), py::arg("n_splits") = 5, py::arg("seed") = 0u)
-      .def("hand_eye_roundtrip", &CalibrationBenchmark::handEyeRoundtrip, py::arg("images"), py::arg("robot_poses"),
+      .def("hand_eye_roundtrip", lockedWithoutGil(&CalibrationBenchmark::handEyeRoundtrip), py::arg("images"),
+           py::arg("robot_poses"),
            py::arg("tcp_T_camera"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
            py::arg("target"), py::arg("camera_T_target_list"))
       .def_static("format_results", &CalibrationBenchmark::formatResults, py::arg("results"))

@@ -1,6 +1,5 @@
-#include <pybind11/iostream.h>
-
 #include "bindings/conversions.hpp"
+#include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/evaluation/hand_eye_method_comparison.hpp"
 #include "vemo/evaluation/method_agreement.hpp"
@@ -29,10 +28,10 @@ void registerDiagnostics(py::module_& diagnostics) {
       .def_readonly("pose_deg", &HandEyeMethodResult::pose_deg)
       .def_readonly("consistency", &HandEyeMethodResult::consistency);
   // Every run prints its report; through Python's sys.stdout, like the calibrator's own.
-  diagnostics.def("compare_hand_eye_methods", &compareHandEyeMethods, py::arg("target"), py::arg("robot_T_tcp_list"),
+  diagnostics.def("compare_hand_eye_methods", withoutGil(&compareHandEyeMethods), py::arg("target"),
+                  py::arg("robot_T_tcp_list"),
                   py::arg("image_list"), py::arg("camera_T_target_list"), py::arg("intrinsic_matrix"),
-                  py::arg("distortion_coefficients"), py::arg("per_view_error_threshold") = 1.0,
-                  py::call_guard<py::scoped_ostream_redirect>());
+                  py::arg("distortion_coefficients"), py::arg("per_view_error_threshold") = 1.0);
   diagnostics.def("format_method_comparison", &formatMethodComparison, py::arg("method_results"),
                   py::arg("consensus_threshold_deg") = 1.5);
 

@@ -1,4 +1,5 @@
 #include "bindings/conversions.hpp"
+#include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/calibration/eye_to_hand_calibrator.hpp"
 
@@ -29,15 +30,16 @@ void registerEyeToHand(py::module_& module) {
       .def(py::init<Target, IntrinsicOptions>(), py::arg("target"),
            py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"))
       // "" rather than a default path, for the reason given on EyeInHandCalibrator.calibrate.
-      .def("calibrate", &EyeToHandCalibrator::calibrate, py::arg("robot_T_tcp_list"), py::arg("image_list"),
-           py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
+      // Long calls run without the interpreter lock, under the object's lock (gil_release.hpp).
+      .def("calibrate", lockedWithoutGil(&EyeToHandCalibrator::calibrate), py::arg("robot_T_tcp_list"),
+           py::arg("image_list"), py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
            py::arg("intrinsic_matrix") = cv::Mat(), py::arg("distortion_coefficients") = cv::Mat(),
            py::arg("output_path") = py::str(""))
-      .def("corner_images", &EyeToHandCalibrator::cornerImages)
+      .def("corner_images", lockedWithoutGil(&EyeToHandCalibrator::cornerImages))
       .def("target", &EyeToHandCalibrator::target)
-      .def("format_results", &EyeToHandCalibrator::formatResults)
-      .def("print_results", &EyeToHandCalibrator::printResults)
-      .def("last_result", &EyeToHandCalibrator::lastResult);
+      .def("format_results", lockedWithoutGil(&EyeToHandCalibrator::formatResults))
+      .def("print_results", lockedWithoutGil(&EyeToHandCalibrator::printResults))
+      .def("last_result", lockedWithoutGil(&EyeToHandCalibrator::lastResult));
 }
 
 }  // namespace vemo::bindings

@@ -1,4 +1,5 @@
 #include "bindings/conversions.hpp"
+#include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/calibration/eye_in_hand_calibrator.hpp"
 #include "vemo/calibration/hand_eye_methods.hpp"
@@ -50,17 +51,18 @@ void registerHandEye(py::module_& module) {
       // output_path defaults to the Python string "", which converts to the empty path (save
       // nothing); a default std::filesystem::path() would reach Python as Path(".") and come
       // back as the current directory.
-      .def("calibrate", &EyeInHandCalibrator::calibrate, py::arg("robot_T_tcp_list"), py::arg("image_list"),
-           py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
+      .def("calibrate", lockedWithoutGil(&EyeInHandCalibrator::calibrate), py::arg("robot_T_tcp_list"),
+           py::arg("image_list"), py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
            py::arg("intrinsic_matrix") = cv::Mat(), py::arg("distortion_coefficients") = cv::Mat(),
            py::arg("output_path") = py::str(""))
-      .def("compute_camera_T_target_list", &EyeInHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
-           py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
-      .def("corner_images", &EyeInHandCalibrator::cornerImages)
+      .def("compute_camera_T_target_list", lockedWithoutGil(&EyeInHandCalibrator::computeCameraTTargetList),
+           py::arg("image_list"), py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"),
+           py::arg("distortion_coefficients"))
+      .def("corner_images", lockedWithoutGil(&EyeInHandCalibrator::cornerImages))
       .def("target", &EyeInHandCalibrator::target)
-      .def("format_results", &EyeInHandCalibrator::formatResults)
-      .def("print_results", &EyeInHandCalibrator::printResults)
-      .def("last_result", &EyeInHandCalibrator::lastResult);
+      .def("format_results", lockedWithoutGil(&EyeInHandCalibrator::formatResults))
+      .def("print_results", lockedWithoutGil(&EyeInHandCalibrator::printResults))
+      .def("last_result", lockedWithoutGil(&EyeInHandCalibrator::lastResult));
 }
 
 }  // namespace vemo::bindings

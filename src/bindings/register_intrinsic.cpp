@@ -1,4 +1,5 @@
 #include "bindings/conversions.hpp"
+#include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/calibration/intrinsic_calibrator.hpp"
 
@@ -46,7 +47,9 @@ void registerIntrinsic(py::module_& module) {
       .def_readonly("image_points", &TargetDetections::image_points)
       .def_readonly("object_points", &TargetDetections::object_points)
       .def_readonly("point_ids", &TargetDetections::point_ids)
-      .def_readonly("annotated_images", &TargetDetections::annotated_images);
+      .def_property_readonly("annotated_images", [](const TargetDetections& detections) {
+        return std::vector<cv::Mat>(detections.annotated_images);
+      });
 
   py::classh<IntrinsicResult>(module, "IntrinsicResult", "Result of IntrinsicCalibrator.calibrate().")
       .def_readonly("ok", &IntrinsicResult::ok)
@@ -64,19 +67,17 @@ void registerIntrinsic(py::module_& module) {
                                   "Intrinsic camera calibrator for chessboard, ChArUco and ArUco targets.")
       .def(py::init<vemo::Target, IntrinsicOptions>(), py::arg("target"), py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"),
            "target: ChessboardTarget, CharucoTarget or ArucoTarget. The target and options are copied.")
-      .def("find_corners", &IntrinsicCalibrator::findCorners, py::arg("images"),
+      .def("find_corners", lockedWithoutGil(&IntrinsicCalibrator::findCorners), py::arg("images"),
            "Find the target in each BGR image (H, W, 3 or 4) uint8; images without it are skipped with a "
            "warning. Does not change the calibrator.")
-      .def("calibrate", &IntrinsicCalibrator::calibrate, py::arg("images"),
+      .def("calibrate", lockedWithoutGil(&IntrinsicCalibrator::calibrate), py::arg("images"),
            "Detect the target in each BGR image and solve the camera matrix and distortion.")
-      .def(
-          "corner_images", [](const IntrinsicCalibrator& calibrator) { return calibrator.cornerImages(); },
-          "Annotated images of the last calibrate(), one per successful view.")
-      .def(
-          "detections", [](const IntrinsicCalibrator& calibrator) { return calibrator.detections(); },
-          "TargetDetections of the last calibrate().")
-      .def("reprojection_residuals", &IntrinsicCalibrator::reprojectionResiduals, py::arg("intrinsic_matrix"),
-           py::arg("distortion_coefficients"),
+      .def("corner_images", lockedWithoutGil(&IntrinsicCalibrator::cornerImages),
+           "Annotated images of the last calibrate(), one per successful view.")
+      .def("detections", lockedWithoutGil(&IntrinsicCalibrator::detections),
+           "TargetDetections of the last calibrate().")
+      .def("reprojection_residuals", lockedWithoutGil(&IntrinsicCalibrator::reprojectionResiduals),
+           py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
            "Per view of the last calibrate(), detected minus projected corners (N, 2) in pixels.")
       .def(
           "target", [](const IntrinsicCalibrator& calibrator) { return calibrator.target(); }, "The target.")

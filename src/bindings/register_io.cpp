@@ -13,19 +13,23 @@ namespace vemo::bindings {
 void registerIo(py::module_& io) {
   using namespace vemo::io;
   const std::vector<cv::Mat> no_images;
+  // Encoding and decoding images takes long; the arguments are copies (gil_release.hpp).
+  using WithoutGil = py::call_guard<py::gil_scoped_release>;
 
   io.def("save_hand_eye_dataset", &saveHandEyeDataset, py::arg("data_dir"), py::arg("image_list"),
-         py::arg("robot_T_tcp_list"), py::arg("annotated_images") = no_images);
-  io.def("load_hand_eye_dataset", &loadHandEyeDataset, py::arg("data_dir"), py::arg("image_format") = "png");
+         py::arg("robot_T_tcp_list"), py::arg("annotated_images") = no_images, WithoutGil());
+  io.def("load_hand_eye_dataset", &loadHandEyeDataset, py::arg("data_dir"), py::arg("image_format") = "png",
+         WithoutGil());
 
   io.def("next_multi_camera_capture_index", &nextMultiCameraCaptureIndex, py::arg("data_dir"),
          py::arg("num_cameras"));
   io.def("save_multi_camera_capture", &saveMultiCameraCapture, py::arg("data_dir"), py::arg("frames"),
-         py::arg("capture_index"), py::arg("annotated_images") = no_images);
+         py::arg("capture_index"), py::arg("annotated_images") = no_images, WithoutGil());
   io.def("save_multi_camera_robot_poses", &saveMultiCameraRobotPoses, py::arg("data_dir"),
          py::arg("robot_T_tcp_list"), py::arg("num_cameras"));
   io.def("load_multi_camera_robot_poses", &loadMultiCameraRobotPoses, py::arg("data_dir"));
-  io.def("load_multi_camera_dataset", &loadMultiCameraDataset, py::arg("data_dir"), py::arg("num_cameras"));
+  io.def("load_multi_camera_dataset", &loadMultiCameraDataset, py::arg("data_dir"), py::arg("num_cameras"),
+         WithoutGil());
 
   py::classh<MultiCameraCalibrationRecord>(io, "MultiCameraCalibrationRecord")
       .def(py::init<>())

@@ -1,4 +1,5 @@
 #include "bindings/conversions.hpp"
+#include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/calibration/multi_camera_calibrator.hpp"
 
@@ -49,17 +50,18 @@ void registerMultiCamera(py::module_& module) {
       .def("num_cameras", &MultiCameraCalibrator::numCameras)
       .def("reference_index", &MultiCameraCalibrator::referenceIndex)
       // output_path defaults to the string "", the empty path (save nothing), not Path(".").
-      .def("calibrate", &MultiCameraCalibrator::calibrate, py::arg("image_lists"),
+      .def("calibrate", lockedWithoutGil(&MultiCameraCalibrator::calibrate), py::arg("image_lists"),
            py::arg("intrinsic_matrices") = std::vector<cv::Mat>(),
            py::arg("distortion_coefficients") = std::vector<cv::Mat>(), py::arg("output_path") = py::str(""),
            "image_lists[c][f]: frame f of camera c, BGR (H, W, 3) uint8. Intrinsics are calibrated unless both "
            "lists are given. Prints the report; saves multi_camera_calibration.json when output_path is given.")
-      .def("last_result", &MultiCameraCalibrator::lastResult)
-      .def("triangulate", &MultiCameraCalibrator::triangulate, py::arg("image_lists"), py::arg("frame_index") = 0)
-      .def("format_results", &MultiCameraCalibrator::formatResults)
-      .def("print_results", &MultiCameraCalibrator::printResults)
-      .def("calibrate_subsets", &MultiCameraCalibrator::calibrateSubsets, py::arg("image_lists"),
-           py::arg("subset_sizes") = std::vector<int>{2, 3}, py::arg("frame_index") = 0);
+      .def("last_result", lockedWithoutGil(&MultiCameraCalibrator::lastResult))
+      .def("triangulate", lockedWithoutGil(&MultiCameraCalibrator::triangulate), py::arg("image_lists"),
+           py::arg("frame_index") = 0)
+      .def("format_results", lockedWithoutGil(&MultiCameraCalibrator::formatResults))
+      .def("print_results", lockedWithoutGil(&MultiCameraCalibrator::printResults))
+      .def("calibrate_subsets", lockedWithoutGil(&MultiCameraCalibrator::calibrateSubsets),
+           py::arg("image_lists"), py::arg("subset_sizes") = std::vector<int>{2, 3}, py::arg("frame_index") = 0);
 }
 
 }  // namespace vemo::bindings

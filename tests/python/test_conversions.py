@@ -109,3 +109,20 @@ def test_library_exceptions_map_to_python_exceptions():
         t.throw_error("bad_alloc")
     with pytest.raises(RuntimeError, match=r"^OpenCV\(4"):
         t.throw_error("opencv")
+
+
+def test_lists_of_arrays_are_copied_in_and_out_element_by_element():
+    rng = np.random.default_rng(5)
+    batch = [rng.integers(0, 255, (40, 30, 3), dtype=np.uint8) for _ in range(12)]
+    batch += [np.asfortranarray(np.arange(12.0).reshape(3, 4)), np.arange(5, dtype=np.int32), np.zeros((0, 3))]
+    back = t.echo_list(batch)
+    assert len(back) == len(batch)
+    for given, got in zip(batch[:-1], back[:-1]):
+        np.testing.assert_array_equal(got.reshape(given.shape), given)
+        assert got.dtype == given.dtype and got.flags.owndata and not np.shares_memory(got, given)
+    assert back[13].shape == (5, 1) and back[-1].shape == (0, 0) and back[-1].dtype == np.float64
+
+    assert [a.shape for a in t.echo_list(a for a in batch[:2])] == [(40, 30, 3)] * 2
+    for bad in ("ab", [np.eye(2), np.zeros(3, np.int64)], [np.eye(2), None]):
+        with pytest.raises(TypeError):
+            t.echo_list(bad)

@@ -31,6 +31,7 @@ def runs(scene):
         results["redetect", method] = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, [],
                                                            scene.camera_matrix, scene.dist_coeffs)
         results["intrinsic", method] = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method)
+    results["corner images"] = calibrator.corner_images()  # of the last run's intrinsic calibration
     return results
 
 
@@ -47,6 +48,7 @@ def test_recovers_base_T_camera_and_tcp_T_target_on_every_input_path(scene, runs
     np.testing.assert_allclose(result.valid_robot_T_tcp_list, scene.robot_T_tcp_list, atol=1e-12)
     if path == "intrinsic":
         assert 0 < result.reprojection_error < 0.5
+        assert [image.shape for image in runs["corner images"]] == [(600, 800, 3)] * 16
     else:
         assert math.isnan(result.reprojection_error)
 

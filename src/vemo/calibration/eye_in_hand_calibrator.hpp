@@ -108,6 +108,16 @@ class EyeInHandCalibrator {
   TargetPoses computeTargetPoses(const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& corner_list,
                                  const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const;
 
+  // Target poses by solvePnP (iterative) from detections at hand: per view the object
+  // points (N x 3 CV_32F) and corners (N x 1 CV_32FC2), as TargetDetections holds them; a
+  // failed solve drops the view without a message. After the intrinsic calibration of a
+  // ChArUco target, computeTargetPoses' re-detection would find the very corners that
+  // calibration found (the same detector and minimum), so the run solves from those.
+  TargetPoses computeTargetPosesFromDetections(const std::vector<cv::Mat>& object_points,
+                                               const std::vector<cv::Mat>& corner_list,
+                                               const cv::Mat& intrinsic_matrix,
+                                               const cv::Mat& distortion_coefficients) const;
+
   // ChArUco only (std::invalid_argument otherwise): detects the board in each image,
   // solves its pose, and keeps the image and robot pose of every frame that passed.
   // Frames are examined while both lists last.
@@ -133,7 +143,7 @@ class EyeInHandCalibrator {
   const Target& target() const { return target_; }
   const HandEyeResult& lastResult() const { return last_result_; }
   // Annotated images of the inner intrinsic calibrator's last corner detection.
-  const std::vector<cv::Mat>& cornerImages() const { return intrinsic_calibrator_.cornerImages(); }
+  std::vector<cv::Mat> cornerImages() const { return intrinsic_calibrator_.cornerImages(); }
 
  private:
   friend class EyeToHandCalibrator;

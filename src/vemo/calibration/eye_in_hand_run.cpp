@@ -181,7 +181,10 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
     }
     logging::log(Level::Info, "Calculating extrinsic (hand-eye) transform...");
     TargetPoses target_poses =
-        computeTargetPoses(images, corners, result.intrinsic_matrix, result.distortion_coefficients);
+        std::holds_alternative<CharucoTarget>(target_)
+            ? computeTargetPosesFromDetections(pick(intrinsic_calibrator_.detections().object_points, kept_views),
+                                               corners, result.intrinsic_matrix, result.distortion_coefficients)
+            : computeTargetPoses(images, corners, result.intrinsic_matrix, result.distortion_coefficients);
     poses = std::move(target_poses.camera_T_target_list);
     images = pick(images, target_poses.image_indices);
     robot_poses = pick(robot_poses, target_poses.image_indices);

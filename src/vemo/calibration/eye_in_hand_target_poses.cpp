@@ -3,6 +3,7 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 #include "vemo/calibration/eye_in_hand_calibrator.hpp"
 #include "vemo/calibration/eye_in_hand_limits.hpp"
 #include "vemo/core/logging.hpp"
+#include "vemo/core/parallel_map.hpp"
 #include "vemo/core/target_detection.hpp"
 #include "vemo/core/tf.hpp"
 
@@ -43,6 +45,45 @@ TargetDetector redetectionDetector(const Target& target) {
   return TargetDetector(target, settings);
 }
 
+struct Redetection {
+  bool found = false;                      // the target was accepted
+  std::optional<cv::Mat> camera_T_target;  // its pose, when there were points to solve from and PnP gave one
+};
+
+// The target detected again in one image and its pose solved. Only off-board ArUco markers
+// detected: found, but no points to solve from.
+Redetection redetectPose(const TargetDetector& detector, const cv::Mat& image, const cv::Mat& intrinsic_matrix,
+                         const cv::Mat& distortion_coefficients) {
+  const std::optional<TargetView> view = detector.detect(image);
+  if (!view) return {};
+  if (view->object_points.empty()) return {true, std::nullopt};
+  return {true, solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients)};
+}
+
+// One pose per view of corner_list, solved on OpenCV's threads; a view whose solve fails is
+// skipped, with a warning naming its index when `failure` is not empty.
+template <class ObjectPointsOf>
+EyeInHandCalibrator::TargetPoses posesFromCorners(const std::vector<cv::Mat>& corner_list,
+                                                  const ObjectPointsOf& object_points_of,
+                                                  const cv::Mat& intrinsic_matrix,
+                                                  const cv::Mat& distortion_coefficients,
+                                                  const std::string& failure) {
+  auto solved = parallelMap(corner_list.size(), [&](std::size_t i) {
+    return solveTargetPose(object_points_of(i), corner_list[i], intrinsic_matrix, distortion_coefficients);
+  });
+  EyeInHandCalibrator::TargetPoses poses;
+  for (std::size_t i = 0; i < solved.size(); ++i) {
+    std::optional<cv::Mat>& camera_T_target = solved[i].take();
+    if (!camera_T_target) {
+      if (!failure.empty()) logging::log(logging::Level::Warning, failure + std::to_string(i) + ", skipping.");
+      continue;
+    }
+    poses.camera_T_target_list.push_back(std::move(*camera_T_target));
+    poses.image_indices.push_back(static_cast<int>(i));
+  }
+  return poses;
+}
+
 }  // namespace
 
 cv::Mat EyeInHandCalibrator::boardObjectPoints() const {
@@ -62,41 +103,41 @@ cv::Mat EyeInHandCalibrator::boardObjectPoints() const {
 EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
     const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& corner_list, const cv::Mat& intrinsic_matrix,
     const cv::Mat& distortion_coefficients) const {
-  TargetPoses poses;
-  auto keep = [&](std::optional<cv::Mat> camera_T_target, std::size_t index) {
-    if (!camera_T_target) return false;
-    poses.camera_T_target_list.push_back(std::move(*camera_T_target));
-    poses.image_indices.push_back(static_cast<int>(index));
-    return true;
-  };
-
   if (std::holds_alternative<ChessboardTarget>(target_)) {
     const cv::Mat object_points = boardObjectPoints();
-    for (std::size_t i = 0; i < corner_list.size(); ++i) {
-      if (!keep(solveTargetPose(object_points, corner_list[i], intrinsic_matrix, distortion_coefficients), i)) {
-        logging::log(logging::Level::Warning, "[" + naming_.class_name + "] solvePnP failed for chessboard image " +
-                                                  std::to_string(i) + ", skipping.");
-      }
-    }
-    return poses;
+    return posesFromCorners(
+        corner_list, [&](std::size_t) -> const cv::Mat& { return object_points; }, intrinsic_matrix,
+        distortion_coefficients, "[" + naming_.class_name + "] solvePnP failed for chessboard image ");
   }
 
+  TargetPoses poses;
   const TargetDetector detector = redetectionDetector(target_);
   const std::string failure = "[" + naming_.class_name + "] " +
                               (std::holds_alternative<CharucoTarget>(target_) ? "ChArUco" : "ArUco") +
                               " re-detection failed for image ";
-  for (std::size_t i = 0; i < image_list.size(); ++i) {
+  auto redetected = parallelMap(image_list.size(), [&](std::size_t i) {
     requireColourImage(image_list[i], naming_.class_name, i);
-    const std::optional<TargetView> view = detector.detect(image_list[i]);
-    if (!view) {
+    return redetectPose(detector, image_list[i], intrinsic_matrix, distortion_coefficients);
+  });
+  for (std::size_t i = 0; i < redetected.size(); ++i) {
+    Redetection& redetection = redetected[i].take();
+    if (!redetection.found) {
       logging::log(logging::Level::Warning, failure + std::to_string(i) + ", skipping.");
       continue;
     }
-    // Only off-board ArUco markers were detected: no points to solve from.
-    if (view->object_points.empty()) continue;
-    keep(solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients), i);
+    if (!redetection.camera_T_target) continue;
+    poses.camera_T_target_list.push_back(std::move(*redetection.camera_T_target));
+    poses.image_indices.push_back(static_cast<int>(i));
   }
   return poses;
+}
+
+EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPosesFromDetections(
+    const std::vector<cv::Mat>& object_points, const std::vector<cv::Mat>& corner_list,
+    const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const {
+  return posesFromCorners(
+      corner_list, [&](std::size_t i) -> const cv::Mat& { return object_points.at(i); }, intrinsic_matrix,
+      distortion_coefficients, "");
 }
 
 EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTargetList(
@@ -107,21 +148,23 @@ EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTarge
   }
   const TargetDetector detector = redetectionDetector(target_);
 
-  AlignedTargetPoses aligned;
-  for (std::size_t i = 0; i < image_list.size() && i < robot_T_tcp_list.size(); ++i) {
+  const std::size_t frames = std::min(image_list.size(), robot_T_tcp_list.size());
+  auto redetected = parallelMap(frames, [&](std::size_t i) {
     requireColourImage(image_list[i], naming_.class_name, i);
-    const std::optional<TargetView> view = detector.detect(image_list[i]);
-    if (!view) {
+    return redetectPose(detector, image_list[i], intrinsic_matrix, distortion_coefficients);
+  });
+  AlignedTargetPoses aligned;
+  for (std::size_t i = 0; i < frames; ++i) {
+    Redetection& redetection = redetected[i].take();
+    if (!redetection.found) {
       logging::log(logging::Level::Warning, "frame " + std::to_string(i) + ": ChArUco detection failed  -  skipping");
       continue;
     }
-    std::optional<cv::Mat> camera_T_target =
-        solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients);
-    if (!camera_T_target) {
+    if (!redetection.camera_T_target) {
       logging::log(logging::Level::Warning, "frame " + std::to_string(i) + ": solvePnP failed  -  skipping");
       continue;
     }
-    aligned.camera_T_target_list.push_back(std::move(*camera_T_target));
+    aligned.camera_T_target_list.push_back(std::move(*redetection.camera_T_target));
     aligned.valid_image_list.push_back(image_list[i]);
     aligned.valid_robot_T_tcp_list.push_back(robot_T_tcp_list[i]);
   }

@@ -56,7 +56,7 @@ class EyeToHandCalibrator {
   const Target& target() const { return inverted_run_.target(); }
   const EyeToHandResult& lastResult() const { return last_result_; }
   // Annotated images of the last intrinsic run's corner detection.
-  const std::vector<cv::Mat>& cornerImages() const { return inverted_run_.cornerImages(); }
+  std::vector<cv::Mat> cornerImages() const { return inverted_run_.cornerImages(); }
 
  private:
   // The eye-in-hand run that solves on inverted flange poses (its own last result unused).

@@ -2,10 +2,12 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
+#include "vemo/calibration/calibration_uncertainty.hpp"
 #include "vemo/calibration/target_corner_finders.hpp"
 #include "vemo/core/logging.hpp"
 
@@ -92,20 +94,55 @@ IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
     }
   }
 
-  cv::Mat per_view_errors;
+  // Without released object points the deviations and per-view errors come from the
+  // solution (calibration_uncertainty.hpp); OpenCV's extended solve, which costs about twice
+  // as much, stays for the cases where they are not known to agree with it.
+  const bool releases_points = release_object && options_.index_of_fixed_3d_point > 0 &&
+                               options_.index_of_fixed_3d_point < detections_.object_points.front().rows - 1;
+  std::optional<CalibrationUncertainty> uncertainty;
   double rms = 0.0;
-  if (release_object) {
-    cv::Mat new_object_points, std_deviations_object_points;
-    rms = cv::calibrateCameraRO(detections_.object_points, detections_.image_points, image_size,
-                                options_.index_of_fixed_3d_point, intrinsic_matrix, distortion, rotation_vectors_,
-                                translation_vectors_, new_object_points, result.std_deviations_intrinsics,
-                                result.std_deviations_extrinsics, std_deviations_object_points, per_view_errors,
-                                options_.calibrate_camera_flags, options_.criteria);
+  if (!releases_points && calibrationUncertaintyMatchesOpenCv(options_.calibrate_camera_flags)) {
+    const cv::Mat initial_matrix = intrinsic_matrix.clone(), initial_distortion = distortion.clone();
+    if (release_object) {
+      rms = cv::calibrateCameraRO(detections_.object_points, detections_.image_points, image_size,
+                                  options_.index_of_fixed_3d_point, intrinsic_matrix, distortion, rotation_vectors_,
+                                  translation_vectors_, cv::noArray(), options_.calibrate_camera_flags,
+                                  options_.criteria);
+    } else {
+      rms = cv::calibrateCamera(detections_.object_points, detections_.image_points, image_size, intrinsic_matrix,
+                                distortion, rotation_vectors_, translation_vectors_, options_.calibrate_camera_flags,
+                                options_.criteria);
+    }
+    if (rms > 0.0) {
+      uncertainty = calibrationUncertainty(detections_.object_points, detections_.image_points, intrinsic_matrix,
+                                           distortion, rotation_vectors_, translation_vectors_,
+                                           options_.calibrate_camera_flags);
+    }
+    if (!uncertainty) {  // solve again from the same start, asking OpenCV
+      intrinsic_matrix = initial_matrix;
+      distortion = initial_distortion;
+    }
+  }
+  if (uncertainty) {
+    result.std_deviations_intrinsics = uncertainty->std_deviations_intrinsics;
+    result.std_deviations_extrinsics = uncertainty->std_deviations_extrinsics;
+    result.per_view_errors = std::move(uncertainty->per_view_errors);
   } else {
-    rms = cv::calibrateCamera(detections_.object_points, detections_.image_points, image_size, intrinsic_matrix,
-                              distortion, rotation_vectors_, translation_vectors_, result.std_deviations_intrinsics,
-                              result.std_deviations_extrinsics, per_view_errors, options_.calibrate_camera_flags,
-                              options_.criteria);
+    cv::Mat per_view_errors;
+    if (release_object) {
+      cv::Mat new_object_points, std_deviations_object_points;
+      rms = cv::calibrateCameraRO(detections_.object_points, detections_.image_points, image_size,
+                                  options_.index_of_fixed_3d_point, intrinsic_matrix, distortion, rotation_vectors_,
+                                  translation_vectors_, new_object_points, result.std_deviations_intrinsics,
+                                  result.std_deviations_extrinsics, std_deviations_object_points, per_view_errors,
+                                  options_.calibrate_camera_flags, options_.criteria);
+    } else {
+      rms = cv::calibrateCamera(detections_.object_points, detections_.image_points, image_size, intrinsic_matrix,
+                                distortion, rotation_vectors_, translation_vectors_, result.std_deviations_intrinsics,
+                                result.std_deviations_extrinsics, per_view_errors, options_.calibrate_camera_flags,
+                                options_.criteria);
+    }
+    result.per_view_errors.assign(per_view_errors.begin<double>(), per_view_errors.end<double>());
   }
   // Written so that a NaN RMS (from non-finite guesses) is a failure too, not a success.
   if (!(rms > 0.0)) {
@@ -114,7 +151,6 @@ IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
     return result;
   }
 
-  result.per_view_errors.assign(per_view_errors.begin<double>(), per_view_errors.end<double>());
   for (std::size_t view = 0; view < result.per_view_errors.size(); ++view) {
     if (options_.per_view_error_threshold >= result.per_view_errors[view]) {
       result.low_view_error_indices.push_back(static_cast<int>(view));

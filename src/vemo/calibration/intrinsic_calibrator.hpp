@@ -56,7 +56,8 @@ class IntrinsicCalibrator {
   const IntrinsicOptions& options() const { return options_; }
   // Detections of the last calibrate; empty before the first.
   const TargetDetections& detections() const { return detections_; }
-  const std::vector<cv::Mat>& cornerImages() const { return detections_.annotated_images; }
+  // The annotated images of the last calibrate, drawn now if not yet drawn.
+  std::vector<cv::Mat> cornerImages() const { return detections_.annotated_images; }
 
  private:
   Target target_;

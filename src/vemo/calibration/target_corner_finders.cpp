@@ -5,13 +5,12 @@
 #include <string>
 
 #include "vemo/core/logging.hpp"
+#include "vemo/core/parallel_map.hpp"
 #include "vemo/core/target_detection.hpp"
 
 namespace vemo::calibration {
 namespace {
 
-// The detector name is checked when the first image is processed, so that an empty
-// batch never throws.
 ChessboardDetector chessboardDetectorNamed(const std::string& name) {
   if (name == "Default") return ChessboardDetector::Classic;
   if (name == "Sector Based") return ChessboardDetector::SectorBased;
@@ -43,15 +42,20 @@ TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions&
   const bool chessboard = std::holds_alternative<ChessboardTarget>(target);
   const std::string skip_warning = skipWarning(target);
 
-  TargetDetector detector(target, settings);
-  TargetDetections detections;
-  for (std::size_t i = 0; i < images.size(); ++i) {
-    if (chessboard && i == 0) {
-      settings.chessboard_detector = chessboardDetectorNamed(options.chessboard_corner_detector);
-      detector = TargetDetector(target, settings);
-    }
+  // An unknown detector name is refused before any image is looked at, as the serial loop
+  // refused it at the first image (and an empty batch never throws).
+  if (chessboard && !images.empty()) {
+    settings.chessboard_detector = chessboardDetectorNamed(options.chessboard_corner_detector);
+  }
+  const TargetDetector detector(target, settings);
+  auto views = parallelMap(images.size(), [&](std::size_t i) {
     requireColourImage(images[i], "IntrinsicCalibrator", i);
-    std::optional<TargetView> view = detector.detect(images[i]);
+    return detector.detect(images[i]);
+  });
+
+  TargetDetections detections;
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    std::optional<TargetView>& view = views[i].take();
     if (!view) {
       logging::log(logging::Level::Warning, skip_warning + std::to_string(i));
       continue;
@@ -60,7 +64,7 @@ TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions&
     detections.image_points.push_back(std::move(view->image_points));
     detections.object_points.push_back(std::move(view->object_points));
     if (!view->point_ids.empty()) detections.point_ids.push_back(std::move(view->point_ids));
-    detections.annotated_images.push_back(std::move(view->annotated_image));
+    detections.annotated_images.push_back(std::move(view->annotation));
   }
   return detections;
 }
@@ -88,7 +92,7 @@ TargetDetections selectDetections(const TargetDetections& detections, const std:
     selected.image_points.push_back(detections.image_points[v]);
     selected.object_points.push_back(detections.object_points[v]);
     if (!detections.point_ids.empty()) selected.point_ids.push_back(detections.point_ids[v]);
-    selected.annotated_images.push_back(detections.annotated_images[v]);
+    selected.annotated_images.push_back(detections.annotated_images.annotation(v));
   }
   return selected;
 }

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "vemo/core/annotation.hpp"
+
 namespace vemo::calibration {
 
 // All vectors run in parallel (except point_ids, see below), in image order; an image
@@ -18,7 +20,8 @@ struct TargetDetections {
   // N x 1 CV_32S ChArUco corner ids. ChArUco targets only: for the other kinds this
   // vector has no entries at all.
   std::vector<cv::Mat> point_ids;
-  std::vector<cv::Mat> annotated_images;  // copy of the input image with the detection drawn
+  // Copy of the input image with the detection drawn, drawn when first read.
+  AnnotatedImages annotated_images;
 };
 
 }  // namespace vemo::calibration

@@ -96,11 +96,12 @@ std::optional<TargetView> TargetDetector::detectChessboard(const Chessboard& kin
   }
   if (!found) return std::nullopt;
 
-  TargetView view{imagePointColumn(corners), kind.object_points.clone(), cv::Mat(), cv::Mat(),
+  TargetView view{imagePointColumn(corners), kind.object_points.clone(), cv::Mat(), Annotation(),
                   static_cast<int>(corners.size())};
   if (settings_.annotate) {
-    view.annotated_image = image.clone();
-    cv::drawChessboardCorners(view.annotated_image, kind.target.size, corners, true);
+    view.annotation = Annotation(image, [size = kind.target.size, corners](cv::Mat& copy) {
+      cv::drawChessboardCorners(copy, size, corners, true);
+    });
   }
   return view;
 }
@@ -116,14 +117,13 @@ std::optional<TargetView> TargetDetector::detectCharuco(const Charuco& kind, con
   std::vector<cv::Point3f> object_points;
   object_points.reserve(ids.size());
   for (int id : ids) object_points.push_back(kind.board_corners.at(static_cast<std::size_t>(id)));
-  TargetView view{imagePointColumn(corners), objectPointRows(object_points), cv::Mat(ids, true), cv::Mat(),
+  TargetView view{imagePointColumn(corners), objectPointRows(object_points), cv::Mat(ids, true), Annotation(),
                   static_cast<int>(corners.size())};
   if (settings_.annotate) {
-    view.annotated_image = image.clone();
-    if (!marker_ids.empty()) {
-      aruco::drawDetectedMarkers(view.annotated_image, marker_corners, marker_ids, cv::Scalar(0, 255, 0));
-    }
-    if (!ids.empty()) aruco::drawDetectedCornersCharuco(view.annotated_image, corners, ids, cv::Scalar(255, 0, 0));
+    view.annotation = Annotation(image, [marker_corners, marker_ids, corners, ids](cv::Mat& copy) {
+      if (!marker_ids.empty()) aruco::drawDetectedMarkers(copy, marker_corners, marker_ids, cv::Scalar(0, 255, 0));
+      if (!ids.empty()) aruco::drawDetectedCornersCharuco(copy, corners, ids, cv::Scalar(255, 0, 0));
+    });
   }
   return view;
 }
@@ -159,10 +159,11 @@ std::optional<TargetView> TargetDetector::detectAruco(const Aruco& kind, const c
     image_points.insert(image_points.end(), corners[m].begin(), corners[m].end());
     object_points.insert(object_points.end(), object_corners.begin(), object_corners.end());
   }
-  TargetView view{imagePointColumn(image_points), objectPointRows(object_points), cv::Mat(), cv::Mat(), count};
+  TargetView view{imagePointColumn(image_points), objectPointRows(object_points), cv::Mat(), Annotation(), count};
   if (settings_.annotate) {
-    view.annotated_image = image.clone();
-    aruco::drawDetectedMarkers(view.annotated_image, corners, ids, cv::Scalar(0, 255, 0));
+    view.annotation = Annotation(image, [corners, ids](cv::Mat& copy) {
+      aruco::drawDetectedMarkers(copy, corners, ids, cv::Scalar(0, 255, 0));
+    });
   }
   return view;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <variant>
 
+#include "vemo/core/annotation.hpp"
 #include "vemo/core/aruco.hpp"
 #include "vemo/core/targets.hpp"
 
@@ -49,8 +50,8 @@ struct DetectionSettings {
   // ArUco only: after acceptance, search the rejected candidates for missed board markers.
   bool refine_markers_against_board = true;
 
-  // Draw the detection on a deep copy of the image (TargetView::annotated_image) for an
-  // accepted view: chessboard corners; ArUco markers with ids in green (0, 255, 0);
+  // Draw the detection on a deep copy of the image (TargetView::annotation, drawn when
+  // first asked for) for an accepted view: chessboard corners; ArUco markers with ids in green (0, 255, 0);
   // ChArUco markers in green and corners with ids in blue (255, 0, 0).
   bool annotate = false;
 };
@@ -60,7 +61,7 @@ struct TargetView {
   cv::Mat image_points;   // N x 1 CV_32FC2, pixels
   cv::Mat object_points;  // N x 3 CV_32F, board frame, metres, row for row
   cv::Mat point_ids;      // ChArUco: N x 1 CV_32S corner ids; empty for the other kinds
-  cv::Mat annotated_image;
+  Annotation annotation;
   // Chessboard: corners found; ChArUco: corners interpolated; ArUco: markers counted
   // towards the minimum.
   int count = 0;

@@ -77,7 +77,7 @@ std::pair<cv::Mat, int> CharucoTarget::detectAndAnnotate(const cv::Mat& image) c
   settings.minimum_count = 0;  // the caller judges the count; the drawing is wanted anyway
   settings.annotate = true;
   TargetView view = *TargetDetector(*this, settings).detect(image);
-  return {std::move(view.annotated_image), view.count};
+  return {view.annotation.image(), view.count};
 }
 
 ArucoTarget::ArucoTarget(cv::Size board_size, double marker_length, double marker_separation, int aruco_dict_id)
