@@ -121,6 +121,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
   std::vector<cv::Mat> poses = asDouble(camera_T_target_list);
   std::vector<cv::Mat> images = image_list;
   std::vector<cv::Mat> robot_poses = asDouble(robot_T_tcp_list);
+  std::vector<CaptureCorners> refinement_corners;  // none when the target poses were given
 
   if (redetect) {
     AlignedTargetPoses aligned =
@@ -128,6 +129,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     poses = std::move(aligned.camera_T_target_list);
     images = std::move(aligned.valid_image_list);
     robot_poses = std::move(aligned.valid_robot_T_tcp_list);
+    refinement_corners = std::move(aligned.corners);
     if (poses.size() < kMinimumCaptures) {
       logging::log(Level::Error,
                    "Only " + std::to_string(poses.size()) + " valid frames after solvePnP  -  need at least 4.");
@@ -167,6 +169,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     poses = std::move(target_poses.camera_T_target_list);
     images = pick(images, target_poses.image_indices);
     robot_poses = pick(robot_poses, target_poses.image_indices);
+    refinement_corners = std::move(target_poses.corners);
   } else if (poses.size() != robot_poses.size()) {
     throw std::invalid_argument(
         "EyeInHandCalibrator: robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
@@ -187,6 +190,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
   result.ok = true;
   computeConsistency(result);
   last_result_ = result;
+  refinement_state_ = {std::move(refinement_corners), {}};
   logging::log(Level::Info, "Extrinsic calibration complete.");
   printResults();
 

@@ -63,17 +63,20 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
     const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& corner_list, const cv::Mat& intrinsic_matrix,
     const cv::Mat& distortion_coefficients) const {
   TargetPoses poses;
-  auto keep = [&](std::optional<cv::Mat> camera_T_target, std::size_t index) {
+  auto keep = [&](const cv::Mat& object_points, const cv::Mat& image_points, std::size_t index) {
+    std::optional<cv::Mat> camera_T_target =
+        solveTargetPose(object_points, image_points, intrinsic_matrix, distortion_coefficients);
     if (!camera_T_target) return false;
     poses.camera_T_target_list.push_back(std::move(*camera_T_target));
     poses.image_indices.push_back(static_cast<int>(index));
+    poses.corners.push_back({object_points, image_points});
     return true;
   };
 
   if (std::holds_alternative<ChessboardTarget>(target_)) {
     const cv::Mat object_points = boardObjectPoints();
     for (std::size_t i = 0; i < corner_list.size(); ++i) {
-      if (!keep(solveTargetPose(object_points, corner_list[i], intrinsic_matrix, distortion_coefficients), i)) {
+      if (!keep(object_points, corner_list[i], i)) {
         logging::log(logging::Level::Warning, "[EyeInHandCalibrator] solvePnP failed for chessboard image " +
                                                   std::to_string(i) + ", skipping.");
       }
@@ -93,7 +96,7 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
     }
     // Only off-board ArUco markers were detected: no points to solve from.
     if (view->object_points.empty()) continue;
-    keep(solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients), i);
+    keep(view->object_points, view->image_points, i);
   }
   return poses;
 }
@@ -122,6 +125,7 @@ EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTarge
     aligned.camera_T_target_list.push_back(std::move(*camera_T_target));
     aligned.valid_image_list.push_back(image_list[i]);
     aligned.valid_robot_T_tcp_list.push_back(robot_T_tcp_list[i]);
+    aligned.corners.push_back({view->object_points, view->image_points});
   }
   logging::log(logging::Level::Info, "compute_camera_T_target_list: " +
                                          std::to_string(aligned.camera_T_target_list.size()) + "/" +

@@ -1,0 +1,501 @@
+#include "vemo/calibration/hand_eye_refinement.hpp"
+
+#include <ceres/ceres.h>
+#include <ceres/rotation.h>
+
+#include <array>
+#include <cmath>
+#include <iomanip>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+#include "vemo/calibration/eye_in_hand_limits.hpp"
+#include "vemo/core/tf.hpp"
+
+namespace vemo::calibration {
+
+namespace {
+
+// fx, fy, cx, cy, then OpenCV's distortion coefficients k1 k2 p1 p2 k3 k4 k5 k6 s1 s2 s3 s4,
+// those the caller's model lacks held at 0.
+constexpr int kIntrinsicCount = 16;
+constexpr int kDistortionCapacity = kIntrinsicCount - 4;
+
+// A pose as the solver moves it: unit quaternion (w, x, y, z) and translation.
+struct PoseBlock {
+  std::array<double, 4> rotation{};
+  std::array<double, 3> translation{};
+};
+
+template <int rows, int cols>
+cv::Matx<double, rows, cols> fixedOf(const cv::Mat& matrix) {
+  cv::Mat as_double;
+  matrix.convertTo(as_double, CV_64F);
+  return cv::Matx<double, rows, cols>(as_double.ptr<double>());
+}
+
+PoseBlock poseBlockOf(const cv::Mat& a_T_b) {
+  const cv::Matx44d m = fixedOf<4, 4>(a_T_b);
+  PoseBlock block;
+  const double rotation[9] = {m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2), m(2, 0), m(2, 1), m(2, 2)};
+  ceres::RotationMatrixToQuaternion(ceres::RowMajorAdapter3x3<const double>(rotation), block.rotation.data());
+  block.translation = {m(0, 3), m(1, 3), m(2, 3)};
+  return block;
+}
+
+cv::Mat transformOf(const PoseBlock& block) {
+  cv::Matx33d rotation;
+  ceres::QuaternionToRotation(block.rotation.data(), ceres::RowMajorAdapter3x3(rotation.val));
+  return tf::composeTransformationMatrix(cv::Mat(rotation), cv::Mat(cv::Vec3d(block.translation.data())));
+}
+
+// One corner of one capture: the board point carried through base_T_target, the reported
+// robot pose, the robot's unknown pose error delta (rotation vector and translation, flange
+// frame: true flange = reported * exp(delta)), the inverse of tcp_T_camera and the lens.
+struct CornerResidual {
+  std::array<double, 3> point;
+  std::array<double, 2> observed;
+  std::array<double, 9> tcp_R_base;  // row-major, of the reported robot pose's inverse
+  std::array<double, 3> tcp_t_base;
+  double skew;
+
+  template <typename T>
+  bool operator()(const T* camera_rotation, const T* camera_translation, const T* target_rotation,
+                  const T* target_translation, const T* intrinsics, const T* delta, T* residual) const {
+    const T board_point[3] = {T(point[0]), T(point[1]), T(point[2])};
+    T in_base[3];
+    ceres::UnitQuaternionRotatePoint(target_rotation, board_point, in_base);
+    for (int k = 0; k < 3; ++k) in_base[k] += target_translation[k];
+
+    T reported_flange[3];
+    for (int r = 0; r < 3; ++r) {
+      reported_flange[r] = T(tcp_t_base[r]) - delta[3 + r];
+      for (int c = 0; c < 3; ++c) reported_flange[r] += T(tcp_R_base[3 * r + c]) * in_base[c];
+    }
+    const T undo_delta[3] = {-delta[0], -delta[1], -delta[2]};
+    T in_flange[3];
+    ceres::AngleAxisRotatePoint(undo_delta, reported_flange, in_flange);
+
+    const T inverse_rotation[4] = {camera_rotation[0], -camera_rotation[1], -camera_rotation[2], -camera_rotation[3]};
+    const T offset[3] = {in_flange[0] - camera_translation[0], in_flange[1] - camera_translation[1],
+                         in_flange[2] - camera_translation[2]};
+    T in_camera[3];
+    ceres::UnitQuaternionRotatePoint(inverse_rotation, offset, in_camera);
+
+    const T x = in_camera[0] / in_camera[2];
+    const T y = in_camera[1] / in_camera[2];
+    const T* d = intrinsics + 4;
+    const T r2 = x * x + y * y;
+    const T r4 = r2 * r2;
+    const T r6 = r4 * r2;
+    const T radial = (T(1) + d[0] * r2 + d[1] * r4 + d[4] * r6) / (T(1) + d[5] * r2 + d[6] * r4 + d[7] * r6);
+    const T xd = x * radial + T(2) * d[2] * x * y + d[3] * (r2 + T(2) * x * x) + d[8] * r2 + d[9] * r4;
+    const T yd = y * radial + d[2] * (r2 + T(2) * y * y) + T(2) * d[3] * x * y + d[10] * r2 + d[11] * r4;
+    residual[0] = intrinsics[0] * xd + T(skew) * yd + intrinsics[2] - T(observed[0]);
+    residual[1] = intrinsics[1] * yd + intrinsics[3] - T(observed[1]);
+    return true;
+  }
+};
+
+// Keeps each robot pose error near 0 with the robot's noise as its standard deviation, in
+// the corners' pixel units: weight = image noise / robot noise.
+class DeltaPrior final : public ceres::SizedCostFunction<6, 6> {
+ public:
+  explicit DeltaPrior(std::array<double, 6> weights) : weights_(weights) {}
+
+  bool Evaluate(double const* const* parameters, double* residuals, double** jacobians) const override {
+    for (int k = 0; k < 6; ++k) residuals[k] = weights_[k] * parameters[0][k];
+    if (jacobians != nullptr && jacobians[0] != nullptr) {
+      std::fill(jacobians[0], jacobians[0] + 36, 0.0);
+      for (int k = 0; k < 6; ++k) jacobians[0][7 * k] = weights_[k];
+    }
+    return true;
+  }
+
+ private:
+  std::array<double, 6> weights_;
+};
+
+struct Capture {
+  std::vector<CornerResidual> corners;
+};
+
+// Everything the solver moves, in the blocks Ceres sees.
+struct Parameters {
+  PoseBlock tcp_T_camera;
+  PoseBlock base_T_target;
+  std::array<double, kIntrinsicCount> intrinsics{};
+  std::vector<std::array<double, 6>> deltas;
+};
+
+cv::Mat pointRows(const cv::Mat& points, int width, const char* name) {
+  cv::Mat rows = points.isContinuous() ? points : points.clone();
+  if (rows.total() * rows.channels() % width != 0) {
+    throw std::invalid_argument(std::string("refineHandEye: ") + name + " must hold " + std::to_string(width) +
+                                " numbers per point");
+  }
+  cv::Mat as_double;
+  rows.reshape(1, static_cast<int>(rows.total() * rows.channels() / width)).convertTo(as_double, CV_64F);
+  return as_double;
+}
+
+std::vector<Capture> capturesOf(const HandEyeRefinementInput& input, double skew) {
+  std::vector<Capture> captures(input.corners.size());
+  for (std::size_t i = 0; i < input.corners.size(); ++i) {
+    const cv::Mat object = pointRows(input.corners[i].object_points, 3, "object_points");
+    const cv::Mat image = pointRows(input.corners[i].image_points, 2, "image_points");
+    if (object.rows != image.rows || object.rows == 0) {
+      throw std::invalid_argument("refineHandEye: capture " + std::to_string(i) +
+                                  " needs as many image points as object points, at least one");
+    }
+    const cv::Matx44d tcp_T_base = fixedOf<4, 4>(input.robot_T_tcp_list[i]).inv();
+    for (int j = 0; j < object.rows; ++j) {
+      CornerResidual corner{};
+      corner.point = {object.at<double>(j, 0), object.at<double>(j, 1), object.at<double>(j, 2)};
+      corner.observed = {image.at<double>(j, 0), image.at<double>(j, 1)};
+      for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) corner.tcp_R_base[3 * r + c] = tcp_T_base(r, c);
+        corner.tcp_t_base[r] = tcp_T_base(r, 3);
+      }
+      corner.skew = skew;
+      captures[i].corners.push_back(corner);
+    }
+  }
+  return captures;
+}
+
+void checkInput(const HandEyeRefinementInput& input, const HandEyeRefinementOptions& options) {
+  const auto fail = [](const std::string& what) { throw std::invalid_argument("refineHandEye: " + what); };
+  if (input.robot_T_tcp_list.size() != input.corners.size()) {
+    fail("robot_T_tcp_list and corners must have the same length. Got " +
+         std::to_string(input.robot_T_tcp_list.size()) + " vs " + std::to_string(input.corners.size()));
+  }
+  if (input.corners.size() < eye_in_hand::kMinimumCaptures) fail("needs at least 4 captures");
+  for (std::size_t i = 0; i < input.robot_T_tcp_list.size(); ++i) {
+    if (tf::findPoseDefect(input.robot_T_tcp_list[i]) != tf::PoseDefect::None) {
+      fail("robot_T_tcp_list[" + std::to_string(i) + "] " +
+           tf::describePoseDefect(tf::findPoseDefect(input.robot_T_tcp_list[i])));
+    }
+  }
+  tf::PoseRequirements rigid;
+  rigid.orthonormal_rotation = true;
+  for (const auto& [name, pose] : {std::pair{"tcp_T_camera", &input.tcp_T_camera},
+                                   std::pair{"base_T_target", &input.base_T_target}}) {
+    const tf::PoseDefect defect = tf::findPoseDefect(*pose, rigid);
+    if (defect != tf::PoseDefect::None) fail(std::string(name) + " " + tf::describePoseDefect(defect));
+  }
+  if (input.intrinsic_matrix.rows != 3 || input.intrinsic_matrix.cols != 3 || input.intrinsic_matrix.channels() != 1) {
+    fail("intrinsic_matrix must be 3x3");
+  }
+  const std::size_t distortion = input.distortion_coefficients.total() * input.distortion_coefficients.channels();
+  if (distortion != 0 && distortion != 4 && distortion != 5 && distortion != 8 && distortion != 12) {
+    fail("distortion_coefficients must hold 0, 4, 5, 8 or 12 values (the tilted model is not supported)");
+  }
+  if (!(options.loss_scale_px > 0.0) || !std::isfinite(options.loss_scale_px)) {
+    fail("loss_scale_px must be positive");
+  }
+  if (options.max_iterations < 1) fail("max_iterations must be at least 1");
+}
+
+void addCapture(ceres::Problem& problem, Parameters& parameters, const Capture& capture, std::size_t index,
+                ceres::LossFunction* loss) {
+  for (const CornerResidual& corner : capture.corners) {
+    problem.AddResidualBlock(
+        new ceres::AutoDiffCostFunction<CornerResidual, 2, 4, 3, 4, 3, kIntrinsicCount, 6>(new CornerResidual(corner)),
+        loss, parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
+        parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
+        parameters.intrinsics.data(), parameters.deltas[index].data());
+  }
+}
+
+// Squared reprojection distances of every corner, per capture, with the robot poses as
+// reported (no pose error).
+std::vector<double> squaredErrorsPerCapture(const std::vector<Capture>& captures, const Parameters& parameters) {
+  const std::array<double, 6> no_error{};
+  std::vector<double> sums;
+  for (const Capture& capture : captures) {
+    double sum = 0.0;
+    for (const CornerResidual& corner : capture.corners) {
+      double residual[2];
+      corner(parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
+             parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
+             parameters.intrinsics.data(), no_error.data(), residual);
+      sum += residual[0] * residual[0] + residual[1] * residual[1];
+    }
+    sums.push_back(sum);
+  }
+  return sums;
+}
+
+double rmsOf(const std::vector<double>& squared_sums, std::size_t corner_count) {
+  double total = 0.0;
+  for (double sum : squared_sums) total += sum;
+  return std::sqrt(total / static_cast<double>(corner_count));
+}
+
+ceres::Solver::Summary solve(ceres::Problem& problem, int max_iterations, ceres::LinearSolverType linear_solver) {
+  ceres::Solver::Options options;
+  options.linear_solver_type = linear_solver;
+  options.max_num_iterations = max_iterations;
+  options.logging_type = ceres::SILENT;
+  ceres::Solver::Summary summary;
+  ceres::Solve(options, &problem, &summary);
+  return summary;
+}
+
+// Unscaled tangent-space covariances of the listed blocks (their diagonal blocks), or
+// nothing when the Jacobian is rank deficient.
+bool covarianceOf(ceres::Problem& problem, const std::vector<const double*>& blocks,
+                  std::vector<std::vector<double>>& covariances) {
+  ceres::Covariance covariance{ceres::Covariance::Options()};
+  std::vector<std::pair<const double*, const double*>> pairs;
+  for (const double* block : blocks) pairs.emplace_back(block, block);
+  if (!covariance.Compute(pairs, &problem)) return false;
+  covariances.clear();
+  for (const double* block : blocks) {
+    const int size = problem.ParameterBlockTangentSize(block);
+    std::vector<double> values(static_cast<std::size_t>(size * size));
+    if (!covariance.GetCovarianceBlockInTangentSpace(block, block, values.data())) return false;
+    covariances.push_back(std::move(values));
+  }
+  return true;
+}
+
+// The robot's pose noise the captures show beyond their image noise. Each capture's pose
+// error is fitted alone with everything else at the joint solution; its spread, less the
+// part its own image noise explains, is the robot's. Gives (rotation rad, translation m)
+// per axis and the image noise per axis (px) that remains once each capture's pose is free.
+struct RobotNoise {
+  double rotation_rad = 0.0;
+  double translation_m = 0.0;
+  double image_noise_px = 0.0;
+};
+
+RobotNoise estimateRobotNoise(const std::vector<Capture>& captures, const Parameters& solution,
+                              const HandEyeRefinementOptions& options) {
+  const std::size_t n = captures.size();
+  double rotation_spread = 0.0, translation_spread = 0.0;
+  double rotation_trace = 0.0, translation_trace = 0.0;
+  double residual_sum = 0.0;
+  std::size_t residual_count = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    Parameters alone = solution;
+    alone.deltas[i] = {};
+    ceres::Problem problem;
+    addCapture(problem, alone, captures[i], i, new ceres::HuberLoss(options.loss_scale_px));
+    for (double* block : {alone.tcp_T_camera.rotation.data(), alone.tcp_T_camera.translation.data(),
+                          alone.base_T_target.rotation.data(), alone.base_T_target.translation.data(),
+                          alone.intrinsics.data()}) {
+      problem.SetParameterBlockConstant(block);
+    }
+    solve(problem, options.max_iterations, ceres::DENSE_QR);
+    std::vector<std::vector<double>> covariance;
+    if (!covarianceOf(problem, {alone.deltas[i].data()}, covariance)) return {};
+    const auto& delta = alone.deltas[i];
+    rotation_spread += delta[0] * delta[0] + delta[1] * delta[1] + delta[2] * delta[2];
+    translation_spread += delta[3] * delta[3] + delta[4] * delta[4] + delta[5] * delta[5];
+    rotation_trace += covariance[0][0] + covariance[0][7] + covariance[0][14];
+    translation_trace += covariance[0][21] + covariance[0][28] + covariance[0][35];
+
+    const double no_loss_cost = [&] {
+      double sum = 0.0;
+      for (const CornerResidual& corner : captures[i].corners) {
+        double residual[2];
+        corner(alone.tcp_T_camera.rotation.data(), alone.tcp_T_camera.translation.data(),
+               alone.base_T_target.rotation.data(), alone.base_T_target.translation.data(), alone.intrinsics.data(),
+               delta.data(), residual);
+        sum += residual[0] * residual[0] + residual[1] * residual[1];
+      }
+      return sum;
+    }();
+    residual_sum += no_loss_cost;
+    residual_count += 2 * captures[i].corners.size();
+  }
+  RobotNoise noise;
+  const double freedoms = static_cast<double>(residual_count) - 6.0 * static_cast<double>(n);
+  if (freedoms <= 0.0) return noise;
+  const double image_variance = residual_sum / freedoms;
+  noise.image_noise_px = std::sqrt(image_variance);
+  // The joint fit absorbed 12 of the 6n pose-error freedoms (two captures' worth).
+  const double absorbed = static_cast<double>(n) / static_cast<double>(n - 2);
+  const double count = 3.0 * static_cast<double>(n);
+  noise.rotation_rad = std::sqrt(std::max(0.0, (rotation_spread * absorbed - image_variance * rotation_trace) / count));
+  noise.translation_m =
+      std::sqrt(std::max(0.0, (translation_spread * absorbed - image_variance * translation_trace) / count));
+  return noise;
+}
+
+// Frees each capture's robot pose error under a prior of the estimated robot noise, so that
+// the solution weighs the captures by what they really know and its covariance carries the
+// robot's share. A component the captures show no noise in stays at 0.
+void freeRobotPoseErrors(ceres::Problem& problem, Parameters& parameters, const RobotNoise& noise) {
+  std::vector<int> held;
+  std::array<double, 6> weights{};
+  for (int k = 0; k < 3; ++k) {
+    if (noise.rotation_rad > 0.0) {
+      weights[k] = noise.image_noise_px / noise.rotation_rad;
+    } else {
+      held.push_back(k);
+    }
+    if (noise.translation_m > 0.0) {
+      weights[3 + k] = noise.image_noise_px / noise.translation_m;
+    } else {
+      held.push_back(3 + k);
+    }
+  }
+  for (auto& delta : parameters.deltas) {
+    problem.SetParameterBlockVariable(delta.data());
+    if (!held.empty()) problem.SetManifold(delta.data(), new ceres::SubsetManifold(6, held));
+    problem.AddResidualBlock(new DeltaPrior(weights), nullptr, delta.data());
+  }
+}
+
+int stepsOf(const ceres::Solver::Summary& summary) {
+  return summary.num_successful_steps + summary.num_unsuccessful_steps;
+}
+
+}  // namespace
+
+HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandEyeRefinementOptions& options) {
+  checkInput(input, options);
+  const cv::Matx33d camera = fixedOf<3, 3>(input.intrinsic_matrix);
+  const std::vector<Capture> captures = capturesOf(input, camera(0, 1));
+
+  Parameters parameters;
+  parameters.tcp_T_camera = poseBlockOf(input.tcp_T_camera);
+  parameters.base_T_target = poseBlockOf(input.base_T_target);
+  parameters.intrinsics[0] = camera(0, 0);
+  parameters.intrinsics[1] = camera(1, 1);
+  parameters.intrinsics[2] = camera(0, 2);
+  parameters.intrinsics[3] = camera(1, 2);
+  cv::Mat distortion;
+  input.distortion_coefficients.reshape(1, 1).convertTo(distortion, CV_64F);
+  for (int k = 0; k < distortion.cols; ++k) parameters.intrinsics[4 + k] = distortion.at<double>(k);
+  parameters.deltas.assign(captures.size(), {});
+
+  HandEyeRefinement refinement;
+  refinement.loss_scale_px = options.loss_scale_px;
+  refinement.refined_intrinsics = options.refine_intrinsics;
+  refinement.initial_tcp_T_camera = transformOf(parameters.tcp_T_camera);
+  for (const Capture& capture : captures) refinement.corner_count += capture.corners.size();
+  refinement.rms_before_px = rmsOf(squaredErrorsPerCapture(captures, parameters), refinement.corner_count);
+
+  ceres::Problem problem;
+  ceres::LossFunction* loss = new ceres::HuberLoss(options.loss_scale_px);
+  for (std::size_t i = 0; i < captures.size(); ++i) addCapture(problem, parameters, captures[i], i, loss);
+  problem.SetManifold(parameters.tcp_T_camera.rotation.data(), new ceres::QuaternionManifold);
+  problem.SetManifold(parameters.base_T_target.rotation.data(), new ceres::QuaternionManifold);
+  if (options.refine_intrinsics) {
+    std::vector<int> absent;
+    for (int k = 4 + distortion.cols; k < kIntrinsicCount; ++k) absent.push_back(k);
+    if (!absent.empty()) problem.SetManifold(parameters.intrinsics.data(), new ceres::SubsetManifold(kIntrinsicCount, absent));
+  } else {
+    problem.SetParameterBlockConstant(parameters.intrinsics.data());
+  }
+  for (auto& delta : parameters.deltas) problem.SetParameterBlockConstant(delta.data());
+
+  const ceres::Solver::Summary joint = solve(problem, options.max_iterations, ceres::DENSE_QR);
+  refinement.iterations = stepsOf(joint);
+  refinement.ok = joint.IsSolutionUsable();
+  refinement.converged = joint.termination_type == ceres::CONVERGENCE;
+  if (!refinement.ok) return refinement;
+
+  const RobotNoise noise = estimateRobotNoise(captures, parameters, options);
+  const std::size_t free_parameters = 12 + (options.refine_intrinsics ? 4 + distortion.cols : 0);
+  double scale = 0.0;
+  if (noise.rotation_rad > 0.0 || noise.translation_m > 0.0) {
+    freeRobotPoseErrors(problem, parameters, noise);
+    const ceres::Solver::Summary weighted = solve(problem, options.max_iterations, ceres::DENSE_SCHUR);
+    refinement.iterations += stepsOf(weighted);
+    refinement.converged = refinement.converged && weighted.termination_type == ceres::CONVERGENCE;
+    scale = noise.image_noise_px * noise.image_noise_px;
+    refinement.robot_noise_rotation_deg = tf::degreesFromRadians(noise.rotation_rad);
+    refinement.robot_noise_translation_mm = 1000.0 * noise.translation_m;
+    refinement.image_noise_px = noise.image_noise_px;
+  } else {
+    double total = 0.0;
+    for (double sum : squaredErrorsPerCapture(captures, parameters)) total += sum;
+    const double freedoms = 2.0 * static_cast<double>(refinement.corner_count) - static_cast<double>(free_parameters);
+    scale = freedoms > 0.0 ? total / freedoms : 0.0;
+    refinement.image_noise_px = std::sqrt(scale);
+  }
+
+  std::vector<std::vector<double>> covariance;
+  if (covarianceOf(problem, {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data()},
+                   covariance)) {
+    for (int k = 0; k < 3; ++k) {
+      // The quaternion manifold's tangent is half the rotation vector.
+      refinement.sigma_rotation_deg[k] = tf::degreesFromRadians(2.0 * std::sqrt(scale * covariance[0][4 * k]));
+      refinement.sigma_translation_mm[k] = 1000.0 * std::sqrt(scale * covariance[1][4 * k]);
+    }
+  }
+
+  const std::vector<double> squared = squaredErrorsPerCapture(captures, parameters);
+  refinement.rms_after_px = rmsOf(squared, refinement.corner_count);
+  for (std::size_t i = 0; i < captures.size(); ++i) {
+    refinement.per_capture_rms_px.push_back(std::sqrt(squared[i] / static_cast<double>(captures[i].corners.size())));
+  }
+  refinement.tcp_T_camera = transformOf(parameters.tcp_T_camera);
+  refinement.base_T_target = transformOf(parameters.base_T_target);
+  refinement.intrinsic_matrix = (cv::Mat_<double>(3, 3) << parameters.intrinsics[0], camera(0, 1),
+                                 parameters.intrinsics[2], 0.0, parameters.intrinsics[1], parameters.intrinsics[3], 0.0,
+                                 0.0, 1.0);
+  refinement.distortion_coefficients = cv::Mat(1, distortion.cols, CV_64F);
+  for (int k = 0; k < distortion.cols; ++k) refinement.distortion_coefficients.at<double>(k) = parameters.intrinsics[4 + k];
+  return refinement;
+}
+
+std::string formatHandEyeRefinement(const HandEyeRefinement& refinement) {
+  std::ostringstream text;
+  text << "\n" << std::string(60, '=') << "\nHAND-EYE REFINEMENT\n" << std::string(60, '=') << "\n";
+  if (refinement.corner_count == 0) {
+    text << "Not refined.\n";
+    return text.str();
+  }
+  if (!refinement.ok) {
+    text << "Refinement failed.\n";
+    return text.str();
+  }
+  text << std::fixed << std::setprecision(4);
+  text << "\nJoint reprojection fit of tcp_T_camera and base_T_target (Huber loss, scale "
+       << refinement.loss_scale_px << " px; intrinsics " << (refinement.refined_intrinsics ? "refined" : "held fixed")
+       << ")\n";
+  text << "  Reprojection RMS: " << refinement.rms_before_px << " px before, " << refinement.rms_after_px
+       << " px after (" << refinement.per_capture_rms_px.size() << " captures, " << refinement.corner_count
+       << " corners)\n";
+  text << "  Iterations: " << refinement.iterations << (refinement.converged ? " (converged)" : " (not converged)")
+       << "\n";
+  text << "\nRefined Hand-Eye Transform (TCP -> Camera):\n" << refinement.tcp_T_camera << "\n";
+  text << "  Change from the closed form: "
+       << 1000.0 * cv::norm(tf::translationOf(refinement.tcp_T_camera), tf::translationOf(refinement.initial_tcp_T_camera))
+       << " mm, " << tf::rotationAngleDeg(refinement.tcp_T_camera, refinement.initial_tcp_T_camera) << " deg\n";
+  if (refinement.refined_intrinsics) {
+    text << "\nRefined Intrinsic Matrix:\n" << refinement.intrinsic_matrix << "\n";
+    text << "Refined Distortion Coefficients:\n" << refinement.distortion_coefficients << "\n";
+  }
+  const auto axes = [&text](const cv::Vec3d& values, const char* unit) {
+    text << "x " << values[0] << " y " << values[1] << " z " << values[2] << " " << unit;
+  };
+  text << "\nUncertainty of tcp_T_camera (1 sigma, tcp frame):\n  sigma translation: ";
+  axes(refinement.sigma_translation_mm, "mm");
+  text << "\n  sigma rotation:    ";
+  axes(refinement.sigma_rotation_deg, "deg");
+  text << "\n";
+  if (refinement.robot_noise_translation_mm > 0.0 || refinement.robot_noise_rotation_deg > 0.0) {
+    text << "  Covers image noise (" << refinement.image_noise_px
+         << " px per axis) and the robot's pose noise the captures show beyond it ("
+         << refinement.robot_noise_translation_mm << " mm, " << refinement.robot_noise_rotation_deg
+         << " deg per axis and capture).\n";
+  } else {
+    text << "  Covers image noise only (" << refinement.image_noise_px
+         << " px per axis): the captures show no robot pose noise beyond it.\n";
+  }
+  text << "\nPer-capture RMS (px):\n";
+  for (std::size_t i = 0; i < refinement.per_capture_rms_px.size(); ++i) {
+    text << "  Capture " << i << ": " << refinement.per_capture_rms_px[i] << "\n";
+  }
+  return text.str();
+}
+
+}  // namespace vemo::calibration
