@@ -8,6 +8,7 @@
 
 #include "vemo/calibration/eye_in_hand_limits.hpp"
 #include "vemo/calibration/hand_eye_methods.hpp"
+#include "vemo/calibration/pose_reading_check.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/core/tf.hpp"
 #include "vemo/io/result_records.hpp"
@@ -39,24 +40,18 @@ bool allOrientationsEqual(const std::vector<cv::Mat>& target_rotations) {
 
 cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
                         int method) {
-  std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
-  for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
-    r_target2cam.push_back(tf::rotationOf(camera_T_target_list[i]).clone());
-    t_target2cam.push_back(tf::translationOf(camera_T_target_list[i]).clone());
-    r_gripper2base.push_back(tf::rotationOf(robot_T_tcp_list[i]).clone());
-    t_gripper2base.push_back(tf::translationOf(robot_T_tcp_list[i]).clone());
-  }
+  std::vector<cv::Mat> r_target2cam;
+  for (const cv::Mat& camera_T_target : camera_T_target_list) r_target2cam.push_back(tf::rotationOf(camera_T_target));
   if (r_target2cam.size() >= 2 && allOrientationsEqual(r_target2cam)) {
     logging::log(Level::Warning,
                  "[EyeInHandCalibrator] All camera poses have identical orientation! Hand-eye calibration requires "
                  "varied rotations to solve uniquely.");
   }
-
-  cv::Mat r_cam2gripper, t_cam2gripper;
-  cv::calibrateHandEye(r_gripper2base, t_gripper2base, r_target2cam, t_target2cam, r_cam2gripper, t_cam2gripper,
-                       static_cast<cv::HandEyeCalibrationMethod>(method));
-
-  return tf::composeTransformationMatrix(r_cam2gripper, t_cam2gripper);
+  const cv::Mat tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
+  for (const std::string& warning : findPoseMisreadings(robot_T_tcp_list, camera_T_target_list, method)) {
+    logging::log(Level::Warning, warning);
+  }
+  return tcp_T_camera;
 }
 
 // A pose that is not a finite rigid transform is rejected up front: it would fail deep

@@ -20,7 +20,8 @@ namespace {
 // fx, fy, cx, cy, then OpenCV's distortion coefficients k1 k2 p1 p2 k3 k4 k5 k6 s1 s2 s3 s4,
 // those the caller's model lacks held at 0.
 constexpr int kIntrinsicCount = 16;
-constexpr int kDistortionCapacity = kIntrinsicCount - 4;
+// Alternations of solving and re-estimating the noise levels; they settle within a few.
+constexpr int kNoiseEstimationRounds = 6;
 
 // A pose as the solver moves it: unit quaternion (w, x, y, z) and translation.
 struct PoseBlock {
@@ -99,10 +100,11 @@ struct CornerResidual {
 };
 
 // Keeps each robot pose error near 0 with the robot's noise as its standard deviation, in
-// the corners' pixel units: weight = image noise / robot noise.
+// the corners' pixel units: weight = image noise / robot noise. The weights are shared by
+// every capture and change as the noise levels are re-estimated.
 class DeltaPrior final : public ceres::SizedCostFunction<6, 6> {
  public:
-  explicit DeltaPrior(std::array<double, 6> weights) : weights_(weights) {}
+  explicit DeltaPrior(const std::array<double, 6>& weights) : weights_(weights) {}
 
   bool Evaluate(double const* const* parameters, double* residuals, double** jacobians) const override {
     for (int k = 0; k < 6; ++k) residuals[k] = weights_[k] * parameters[0][k];
@@ -114,7 +116,7 @@ class DeltaPrior final : public ceres::SizedCostFunction<6, 6> {
   }
 
  private:
-  std::array<double, 6> weights_;
+  const std::array<double, 6>& weights_;
 };
 
 struct Capture {
@@ -248,38 +250,51 @@ ceres::Solver::Summary solve(ceres::Problem& problem, int max_iterations, ceres:
 // nothing when the Jacobian is rank deficient.
 bool covarianceOf(ceres::Problem& problem, const std::vector<const double*>& blocks,
                   std::vector<std::vector<double>>& covariances) {
+  covariances.clear();
   ceres::Covariance covariance{ceres::Covariance::Options()};
   std::vector<std::pair<const double*, const double*>> pairs;
   for (const double* block : blocks) pairs.emplace_back(block, block);
   if (!covariance.Compute(pairs, &problem)) return false;
-  covariances.clear();
   for (const double* block : blocks) {
     const int size = problem.ParameterBlockTangentSize(block);
     std::vector<double> values(static_cast<std::size_t>(size * size));
-    if (!covariance.GetCovarianceBlockInTangentSpace(block, block, values.data())) return false;
+    if (!covariance.GetCovarianceBlockInTangentSpace(block, block, values.data())) {
+      covariances.clear();
+      return false;
+    }
     covariances.push_back(std::move(values));
   }
   return true;
 }
 
-// The robot's pose noise the captures show beyond their image noise. Each capture's pose
-// error is fitted alone with everything else at the joint solution; its spread, less the
-// part its own image noise explains, is the robot's. Gives (rotation rad, translation m)
-// per axis and the image noise per axis (px) that remains once each capture's pose is free.
-struct RobotNoise {
+// The captures' two kinds of error: corner noise per axis (px), and the robot's pose noise
+// per axis of each capture (rotation rad, translation m, flange frame).
+struct NoiseLevels {
+  double image_px = 0.0;
   double rotation_rad = 0.0;
   double translation_m = 0.0;
-  double image_noise_px = 0.0;
 };
 
-RobotNoise estimateRobotNoise(const std::vector<Capture>& captures, const Parameters& solution,
-                              const HandEyeRefinementOptions& options) {
-  const std::size_t n = captures.size();
-  double rotation_spread = 0.0, translation_spread = 0.0;
-  double rotation_trace = 0.0, translation_trace = 0.0;
-  double residual_sum = 0.0;
+double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta) {
+  double sum = 0.0;
+  for (const CornerResidual& corner : capture.corners) {
+    double residual[2];
+    corner(parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
+           parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
+           parameters.intrinsics.data(), delta.data(), residual);
+    sum += residual[0] * residual[0] + residual[1] * residual[1];
+  }
+  return sum;
+}
+
+// Where the estimate of the noise levels starts: each capture's pose error fitted alone at
+// the joint solution. What remains of the corners is image noise; the spread of the pose
+// errors (which still holds each pose's own image noise) bounds the robot's share above.
+NoiseLevels startingNoise(const std::vector<Capture>& captures, const Parameters& solution,
+                          const HandEyeRefinementOptions& options) {
+  double rotation_spread = 0.0, translation_spread = 0.0, residual_sum = 0.0;
   std::size_t residual_count = 0;
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = 0; i < captures.size(); ++i) {
     Parameters alone = solution;
     alone.deltas[i] = {};
     ceres::Problem problem;
@@ -290,65 +305,55 @@ RobotNoise estimateRobotNoise(const std::vector<Capture>& captures, const Parame
       problem.SetParameterBlockConstant(block);
     }
     solve(problem, options.max_iterations, ceres::DENSE_QR);
-    std::vector<std::vector<double>> covariance;
-    if (!covarianceOf(problem, {alone.deltas[i].data()}, covariance)) return {};
     const auto& delta = alone.deltas[i];
     rotation_spread += delta[0] * delta[0] + delta[1] * delta[1] + delta[2] * delta[2];
     translation_spread += delta[3] * delta[3] + delta[4] * delta[4] + delta[5] * delta[5];
-    rotation_trace += covariance[0][0] + covariance[0][7] + covariance[0][14];
-    translation_trace += covariance[0][21] + covariance[0][28] + covariance[0][35];
-
-    const double no_loss_cost = [&] {
-      double sum = 0.0;
-      for (const CornerResidual& corner : captures[i].corners) {
-        double residual[2];
-        corner(alone.tcp_T_camera.rotation.data(), alone.tcp_T_camera.translation.data(),
-               alone.base_T_target.rotation.data(), alone.base_T_target.translation.data(), alone.intrinsics.data(),
-               delta.data(), residual);
-        sum += residual[0] * residual[0] + residual[1] * residual[1];
-      }
-      return sum;
-    }();
-    residual_sum += no_loss_cost;
+    residual_sum += squaredErrorOf(captures[i], alone, delta);
     residual_count += 2 * captures[i].corners.size();
   }
-  RobotNoise noise;
-  const double freedoms = static_cast<double>(residual_count) - 6.0 * static_cast<double>(n);
+  NoiseLevels noise;
+  const double freedoms = static_cast<double>(residual_count) - 6.0 * static_cast<double>(captures.size());
   if (freedoms <= 0.0) return noise;
-  const double image_variance = residual_sum / freedoms;
-  noise.image_noise_px = std::sqrt(image_variance);
-  // The joint fit absorbed 12 of the 6n pose-error freedoms (two captures' worth).
-  const double absorbed = static_cast<double>(n) / static_cast<double>(n - 2);
-  const double count = 3.0 * static_cast<double>(n);
-  noise.rotation_rad = std::sqrt(std::max(0.0, (rotation_spread * absorbed - image_variance * rotation_trace) / count));
-  noise.translation_m =
-      std::sqrt(std::max(0.0, (translation_spread * absorbed - image_variance * translation_trace) / count));
+  const double count = 3.0 * static_cast<double>(captures.size());
+  noise.image_px = std::sqrt(residual_sum / freedoms);
+  noise.rotation_rad = std::sqrt(rotation_spread / count);
+  noise.translation_m = std::sqrt(translation_spread / count);
   return noise;
 }
 
-// Frees each capture's robot pose error under a prior of the estimated robot noise, so that
-// the solution weighs the captures by what they really know and its covariance carries the
-// robot's share. A component the captures show no noise in stays at 0.
-void freeRobotPoseErrors(ceres::Problem& problem, Parameters& parameters, const RobotNoise& noise) {
-  std::vector<int> held;
-  std::array<double, 6> weights{};
-  for (int k = 0; k < 3; ++k) {
-    if (noise.rotation_rad > 0.0) {
-      weights[k] = noise.image_noise_px / noise.rotation_rad;
-    } else {
-      held.push_back(k);
-    }
-    if (noise.translation_m > 0.0) {
-      weights[3 + k] = noise.image_noise_px / noise.translation_m;
-    } else {
-      held.push_back(3 + k);
-    }
-  }
-  for (auto& delta : parameters.deltas) {
-    problem.SetParameterBlockVariable(delta.data());
-    if (!held.empty()) problem.SetManifold(delta.data(), new ceres::SubsetManifold(6, held));
-    problem.AddResidualBlock(new DeltaPrior(weights), nullptr, delta.data());
-  }
+// Sums over the captures that one estimate of the noise levels needs.
+struct ComponentSums {
+  double corner_squares = 0.0;
+  double rotation_squares = 0.0, translation_squares = 0.0;        // of the pose errors
+  double rotation_variance = 0.0, translation_variance = 0.0;      // traces of their covariance
+};
+
+// Variance component estimation: each level is the square sum of its errors over its
+// redundancy, the share of its observations not spent on the unknowns (for the pose-error
+// priors: count - weight^2 * trace of the errors' covariance). Redundancies add up to all
+// observations less all unknowns, which gives the corners' share.
+NoiseLevels reestimatedNoise(const ComponentSums& sums, const NoiseLevels& used, std::size_t captures,
+                             std::size_t corner_residuals, std::size_t global_parameters) {
+  const double count = 3.0 * static_cast<double>(captures);
+  const double image_variance = used.image_px * used.image_px;
+  const double rotation_redundancy =
+      count - image_variance / (used.rotation_rad * used.rotation_rad) * sums.rotation_variance;
+  const double translation_redundancy =
+      count - image_variance / (used.translation_m * used.translation_m) * sums.translation_variance;
+  const double corner_redundancy = static_cast<double>(corner_residuals) - static_cast<double>(global_parameters) -
+                                   rotation_redundancy - translation_redundancy;
+  NoiseLevels noise;
+  noise.image_px = std::sqrt(sums.corner_squares / corner_redundancy);
+  noise.rotation_rad = rotation_redundancy > 0.0 ? std::sqrt(sums.rotation_squares / rotation_redundancy) : 0.0;
+  noise.translation_m =
+      translation_redundancy > 0.0 ? std::sqrt(sums.translation_squares / translation_redundancy) : 0.0;
+  return noise;
+}
+
+bool nearlyEqual(const NoiseLevels& a, const NoiseLevels& b) {
+  const auto close = [](double x, double y) { return std::abs(x - y) <= 0.01 * std::max(x, y); };
+  return close(a.image_px, b.image_px) && close(a.rotation_rad, b.rotation_rad) &&
+         close(a.translation_m, b.translation_m);
 }
 
 int stepsOf(const ceres::Solver::Summary& summary) {
@@ -401,29 +406,64 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   refinement.converged = joint.termination_type == ceres::CONVERGENCE;
   if (!refinement.ok) return refinement;
 
-  const RobotNoise noise = estimateRobotNoise(captures, parameters, options);
-  const std::size_t free_parameters = 12 + (options.refine_intrinsics ? 4 + distortion.cols : 0);
+  const std::size_t global_parameters = 12 + (options.refine_intrinsics ? 4 + distortion.cols : 0);
+  const std::size_t corner_residuals = 2 * refinement.corner_count;
+  const double* camera_rotation = parameters.tcp_T_camera.rotation.data();
+  const double* camera_translation = parameters.tcp_T_camera.translation.data();
+  std::vector<std::vector<double>> covariance;
   double scale = 0.0;
-  if (noise.rotation_rad > 0.0 || noise.translation_m > 0.0) {
-    freeRobotPoseErrors(problem, parameters, noise);
-    const ceres::Solver::Summary weighted = solve(problem, options.max_iterations, ceres::DENSE_SCHUR);
-    refinement.iterations += stepsOf(weighted);
-    refinement.converged = refinement.converged && weighted.termination_type == ceres::CONVERGENCE;
-    scale = noise.image_noise_px * noise.image_noise_px;
+  NoiseLevels noise = startingNoise(captures, parameters, options);
+  if (noise.image_px > 0.0 && noise.rotation_rad > 0.0 && noise.translation_m > 0.0) {
+    // Free each capture's robot pose error under a prior of the robot's noise: the solution
+    // then weighs the captures by what they really tell, and its covariance carries the
+    // robot's share. The noise levels and the solution are estimated in turn.
+    std::array<double, 6> weights{};
+    for (auto& delta : parameters.deltas) {
+      problem.SetParameterBlockVariable(delta.data());
+      problem.AddResidualBlock(new DeltaPrior(weights), nullptr, delta.data());
+    }
+    std::vector<const double*> blocks{camera_rotation, camera_translation};
+    for (const auto& delta : parameters.deltas) blocks.push_back(delta.data());
+    for (int round = 0; round < kNoiseEstimationRounds; ++round) {
+      for (int k = 0; k < 3; ++k) {
+        weights[k] = noise.image_px / noise.rotation_rad;
+        weights[3 + k] = noise.image_px / noise.translation_m;
+      }
+      const ceres::Solver::Summary weighted = solve(problem, options.max_iterations, ceres::DENSE_SCHUR);
+      refinement.iterations += stepsOf(weighted);
+      refinement.converged = refinement.converged && weighted.termination_type == ceres::CONVERGENCE;
+      if (!covarianceOf(problem, blocks, covariance)) break;
+      scale = noise.image_px * noise.image_px;
+      ComponentSums sums;
+      for (std::size_t i = 0; i < captures.size(); ++i) {
+        const auto& delta = parameters.deltas[i];
+        const std::vector<double>& delta_covariance = covariance[2 + i];
+        sums.corner_squares += squaredErrorOf(captures[i], parameters, delta);
+        for (int k = 0; k < 3; ++k) {
+          sums.rotation_squares += delta[k] * delta[k];
+          sums.translation_squares += delta[3 + k] * delta[3 + k];
+          sums.rotation_variance += delta_covariance[7 * k];
+          sums.translation_variance += delta_covariance[7 * (3 + k)];
+        }
+      }
+      const NoiseLevels next = reestimatedNoise(sums, noise, captures.size(), corner_residuals, global_parameters);
+      const bool settled = nearlyEqual(next, noise);
+      if (!(next.image_px > 0.0 && next.rotation_rad > 0.0 && next.translation_m > 0.0)) break;
+      noise = next;
+      if (settled) break;
+    }
     refinement.robot_noise_rotation_deg = tf::degreesFromRadians(noise.rotation_rad);
     refinement.robot_noise_translation_mm = 1000.0 * noise.translation_m;
-    refinement.image_noise_px = noise.image_noise_px;
+    refinement.image_noise_px = noise.image_px;
   } else {
     double total = 0.0;
     for (double sum : squaredErrorsPerCapture(captures, parameters)) total += sum;
-    const double freedoms = 2.0 * static_cast<double>(refinement.corner_count) - static_cast<double>(free_parameters);
+    const double freedoms = static_cast<double>(corner_residuals) - static_cast<double>(global_parameters);
     scale = freedoms > 0.0 ? total / freedoms : 0.0;
     refinement.image_noise_px = std::sqrt(scale);
+    if (!covarianceOf(problem, {camera_rotation, camera_translation}, covariance)) covariance.clear();
   }
-
-  std::vector<std::vector<double>> covariance;
-  if (covarianceOf(problem, {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data()},
-                   covariance)) {
+  if (!covariance.empty()) {
     for (int k = 0; k < 3; ++k) {
       // The quaternion manifold's tangent is half the rotation vector.
       refinement.sigma_rotation_deg[k] = tf::degreesFromRadians(2.0 * std::sqrt(scale * covariance[0][4 * k]));
