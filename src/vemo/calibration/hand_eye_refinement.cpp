@@ -237,22 +237,23 @@ void addCapture(ceres::Problem& problem, Parameters& parameters, const Capture& 
   }
 }
 
-// Squared reprojection distances of every corner, per capture, with the robot poses as
-// reported (no pose error).
-std::vector<double> squaredErrorsPerCapture(const std::vector<Capture>& captures, const Parameters& parameters) {
-  const std::array<double, 6> no_error{};
-  std::vector<double> sums;
-  for (const Capture& capture : captures) {
-    double sum = 0.0;
-    for (const CornerResidual& corner : capture.corners) {
-      double residual[2];
-      corner(parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
-             parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
-             parameters.intrinsics.data(), no_error.data(), residual);
-      sum += residual[0] * residual[0] + residual[1] * residual[1];
-    }
-    sums.push_back(sum);
+// Squared reprojection distances of a capture's corners, summed, with its robot pose error.
+double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta) {
+  double sum = 0.0;
+  for (const CornerResidual& corner : capture.corners) {
+    double residual[2];
+    corner(parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
+           parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
+           parameters.intrinsics.data(), delta.data(), residual);
+    sum += residual[0] * residual[0] + residual[1] * residual[1];
   }
+  return sum;
+}
+
+// The same per capture with the robot poses as reported (no pose error).
+std::vector<double> squaredErrorsPerCapture(const std::vector<Capture>& captures, const Parameters& parameters) {
+  std::vector<double> sums;
+  for (const Capture& capture : captures) sums.push_back(squaredErrorOf(capture, parameters, {}));
   return sums;
 }
 
@@ -301,17 +302,6 @@ struct NoiseLevels {
   double translation_m = 0.0;
 };
 
-double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta) {
-  double sum = 0.0;
-  for (const CornerResidual& corner : capture.corners) {
-    double residual[2];
-    corner(parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
-           parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
-           parameters.intrinsics.data(), delta.data(), residual);
-    sum += residual[0] * residual[0] + residual[1] * residual[1];
-  }
-  return sum;
-}
 
 // Where the estimate of the noise levels starts: each capture's pose error fitted alone at
 // the joint solution. What remains of the corners is image noise; the spread of the pose
@@ -386,6 +376,86 @@ int stepsOf(const ceres::Solver::Summary& summary) {
   return summary.num_successful_steps + summary.num_unsuccessful_steps;
 }
 
+// The noise levels and the unscaled tangent-space covariance blocks of tcp_T_camera
+// (rotation, translation, then each capture's pose error when they were free), with the
+// scale that turns them into variances. Empty covariance: the Jacobian is rank deficient.
+struct Uncertainty {
+  NoiseLevels noise;
+  double scale = 0.0;
+  std::vector<std::vector<double>> covariance;
+  int iterations = 0;
+  bool converged = true;
+};
+
+// Frees each capture's robot pose error under a prior of the robot's noise: the solution
+// then weighs the captures by what they really tell, and its covariance carries the robot's
+// share. The noise levels and the solution are estimated in turn from the start given.
+Uncertainty weighedByNoise(ceres::Problem& problem, Parameters& parameters, const std::vector<Capture>& captures,
+                           const NoiseLevels& start, std::size_t global_parameters, int max_iterations) {
+  std::size_t corner_residuals = 0;
+  for (const Capture& capture : captures) corner_residuals += 2 * capture.corners.size();
+  std::array<double, 6> weights{};
+  for (auto& delta : parameters.deltas) {
+    problem.SetParameterBlockVariable(delta.data());
+    problem.AddResidualBlock(new DeltaPrior(weights), nullptr, delta.data());
+  }
+  std::vector<const double*> blocks{parameters.tcp_T_camera.rotation.data(),
+                                    parameters.tcp_T_camera.translation.data()};
+  for (const auto& delta : parameters.deltas) blocks.push_back(delta.data());
+
+  Uncertainty uncertainty;
+  uncertainty.noise = start;
+  for (int round = 0; round < kNoiseEstimationRounds; ++round) {
+    const NoiseLevels& noise = uncertainty.noise;
+    for (int k = 0; k < 3; ++k) {
+      weights[k] = noise.image_px / noise.rotation_rad;
+      weights[3 + k] = noise.image_px / noise.translation_m;
+    }
+    const ceres::Solver::Summary summary = solve(problem, max_iterations, ceres::DENSE_SCHUR);
+    uncertainty.iterations += stepsOf(summary);
+    uncertainty.converged = uncertainty.converged && summary.termination_type == ceres::CONVERGENCE;
+    if (!covarianceOf(problem, blocks, uncertainty.covariance)) break;
+    uncertainty.scale = noise.image_px * noise.image_px;
+    ComponentSums sums;
+    for (std::size_t i = 0; i < captures.size(); ++i) {
+      const auto& delta = parameters.deltas[i];
+      const std::vector<double>& delta_covariance = uncertainty.covariance[2 + i];
+      sums.corner_squares += squaredErrorOf(captures[i], parameters, delta);
+      for (int k = 0; k < 3; ++k) {
+        sums.rotation_squares += delta[k] * delta[k];
+        sums.translation_squares += delta[3 + k] * delta[3 + k];
+        sums.rotation_variance += delta_covariance[7 * k];
+        sums.translation_variance += delta_covariance[7 * (3 + k)];
+      }
+    }
+    const NoiseLevels next = reestimatedNoise(sums, noise, captures.size(), corner_residuals, global_parameters);
+    if (!(next.image_px > 0.0 && next.rotation_rad > 0.0 && next.translation_m > 0.0)) break;
+    const bool settled = nearlyEqual(next, noise);
+    uncertainty.noise = next;
+    if (settled) break;
+  }
+  return uncertainty;
+}
+
+// The captures show no noise beyond the corners' (exact robot poses): sigma from the
+// Jacobian of the joint fit and its residual variance alone.
+Uncertainty imageNoiseOnly(ceres::Problem& problem, const Parameters& parameters, const std::vector<Capture>& captures,
+                           std::size_t global_parameters) {
+  Uncertainty uncertainty;
+  double total = 0.0;
+  std::size_t corner_residuals = 0;
+  for (std::size_t i = 0; i < captures.size(); ++i) {
+    total += squaredErrorOf(captures[i], parameters, parameters.deltas[i]);
+    corner_residuals += 2 * captures[i].corners.size();
+  }
+  const double freedoms = static_cast<double>(corner_residuals) - static_cast<double>(global_parameters);
+  uncertainty.scale = freedoms > 0.0 ? total / freedoms : 0.0;
+  uncertainty.noise.image_px = std::sqrt(uncertainty.scale);
+  covarianceOf(problem, {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data()},
+               uncertainty.covariance);
+  return uncertainty;
+}
+
 }  // namespace
 
 HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandEyeRefinementOptions& options) {
@@ -433,67 +503,23 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   if (!refinement.ok) return refinement;
 
   const std::size_t global_parameters = 12 + (options.refine_intrinsics ? 4 + distortion.cols : 0);
-  const std::size_t corner_residuals = 2 * refinement.corner_count;
-  const double* camera_rotation = parameters.tcp_T_camera.rotation.data();
-  const double* camera_translation = parameters.tcp_T_camera.translation.data();
-  std::vector<std::vector<double>> covariance;
-  double scale = 0.0;
-  NoiseLevels noise = startingNoise(captures, parameters, options);
-  if (noise.image_px > 0.0 && noise.rotation_rad > 0.0 && noise.translation_m > 0.0) {
-    // Free each capture's robot pose error under a prior of the robot's noise: the solution
-    // then weighs the captures by what they really tell, and its covariance carries the
-    // robot's share. The noise levels and the solution are estimated in turn.
-    std::array<double, 6> weights{};
-    for (auto& delta : parameters.deltas) {
-      problem.SetParameterBlockVariable(delta.data());
-      problem.AddResidualBlock(new DeltaPrior(weights), nullptr, delta.data());
-    }
-    std::vector<const double*> blocks{camera_rotation, camera_translation};
-    for (const auto& delta : parameters.deltas) blocks.push_back(delta.data());
-    for (int round = 0; round < kNoiseEstimationRounds; ++round) {
-      for (int k = 0; k < 3; ++k) {
-        weights[k] = noise.image_px / noise.rotation_rad;
-        weights[3 + k] = noise.image_px / noise.translation_m;
-      }
-      const ceres::Solver::Summary weighted = solve(problem, options.max_iterations, ceres::DENSE_SCHUR);
-      refinement.iterations += stepsOf(weighted);
-      refinement.converged = refinement.converged && weighted.termination_type == ceres::CONVERGENCE;
-      if (!covarianceOf(problem, blocks, covariance)) break;
-      scale = noise.image_px * noise.image_px;
-      ComponentSums sums;
-      for (std::size_t i = 0; i < captures.size(); ++i) {
-        const auto& delta = parameters.deltas[i];
-        const std::vector<double>& delta_covariance = covariance[2 + i];
-        sums.corner_squares += squaredErrorOf(captures[i], parameters, delta);
-        for (int k = 0; k < 3; ++k) {
-          sums.rotation_squares += delta[k] * delta[k];
-          sums.translation_squares += delta[3 + k] * delta[3 + k];
-          sums.rotation_variance += delta_covariance[7 * k];
-          sums.translation_variance += delta_covariance[7 * (3 + k)];
-        }
-      }
-      const NoiseLevels next = reestimatedNoise(sums, noise, captures.size(), corner_residuals, global_parameters);
-      const bool settled = nearlyEqual(next, noise);
-      if (!(next.image_px > 0.0 && next.rotation_rad > 0.0 && next.translation_m > 0.0)) break;
-      noise = next;
-      if (settled) break;
-    }
-    refinement.robot_noise_rotation_deg = tf::degreesFromRadians(noise.rotation_rad);
-    refinement.robot_noise_translation_mm = 1000.0 * noise.translation_m;
-    refinement.image_noise_px = noise.image_px;
-  } else {
-    double total = 0.0;
-    for (double sum : squaredErrorsPerCapture(captures, parameters)) total += sum;
-    const double freedoms = static_cast<double>(corner_residuals) - static_cast<double>(global_parameters);
-    scale = freedoms > 0.0 ? total / freedoms : 0.0;
-    refinement.image_noise_px = std::sqrt(scale);
-    if (!covarianceOf(problem, {camera_rotation, camera_translation}, covariance)) covariance.clear();
-  }
-  if (!covariance.empty()) {
+  const NoiseLevels start = startingNoise(captures, parameters, options);
+  const Uncertainty uncertainty =
+      start.image_px > 0.0 && start.rotation_rad > 0.0 && start.translation_m > 0.0
+          ? weighedByNoise(problem, parameters, captures, start, global_parameters, options.max_iterations)
+          : imageNoiseOnly(problem, parameters, captures, global_parameters);
+  refinement.iterations += uncertainty.iterations;
+  refinement.converged = refinement.converged && uncertainty.converged;
+  refinement.image_noise_px = uncertainty.noise.image_px;
+  refinement.robot_noise_rotation_deg = tf::degreesFromRadians(uncertainty.noise.rotation_rad);
+  refinement.robot_noise_translation_mm = 1000.0 * uncertainty.noise.translation_m;
+  if (!uncertainty.covariance.empty()) {
+    const std::vector<double>& rotation = uncertainty.covariance[0];
+    const std::vector<double>& translation = uncertainty.covariance[1];
     for (int k = 0; k < 3; ++k) {
       // The quaternion manifold's tangent is half the rotation vector.
-      refinement.sigma_rotation_deg[k] = tf::degreesFromRadians(2.0 * std::sqrt(scale * covariance[0][4 * k]));
-      refinement.sigma_translation_mm[k] = 1000.0 * std::sqrt(scale * covariance[1][4 * k]);
+      refinement.sigma_rotation_deg[k] = tf::degreesFromRadians(2.0 * std::sqrt(uncertainty.scale * rotation[4 * k]));
+      refinement.sigma_translation_mm[k] = 1000.0 * std::sqrt(uncertainty.scale * translation[4 * k]);
     }
   }
 
