@@ -63,7 +63,8 @@ class EyeInHandCalibrator {
   // is not a finite 4x4 rigid transform (last row 0 0 0 1, invertible rotation block), a
   // camera_T_target_list whose length differs from robot_T_tcp_list, lists of different
   // lengths on the intrinsic path, or a re-detection with a non-ChArUco target. The last
-  // result changes only when the solve ran.
+  // result changes only when the solve ran. Logs a warning when the poses fit much better
+  // read in millimetres or inverted (pose_reading_check.hpp).
   HandEyeResult calibrate(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
                           const std::string& method = "TSAI", const std::vector<cv::Mat>& camera_T_target_list = {},
                           const cv::Mat& intrinsic_matrix = cv::Mat(),

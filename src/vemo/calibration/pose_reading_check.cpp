@@ -65,10 +65,16 @@ double screwMismatch(const std::vector<Screw>& robot, const std::vector<Screw>& 
 }
 
 // Mean distance of the target's position in the base frame from its mean, under the
-// solution of AX = XB for these poses.
+// solution of AX = XB for these poses; infinite when the solver finds none (under a wrong
+// reading some solvers fail to normalise their rotation and throw).
 double targetSpread(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
                     int method) {
-  const cv::Mat tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
+  cv::Mat tcp_T_camera;
+  try {
+    tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
+  } catch (const cv::Exception&) {
+    return std::numeric_limits<double>::infinity();
+  }
   if (!cv::checkRange(tcp_T_camera)) return std::numeric_limits<double>::infinity();
   std::vector<cv::Vec3d> positions;
   cv::Vec3d mean(0, 0, 0);
