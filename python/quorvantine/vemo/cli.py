@@ -4,9 +4,9 @@ module of quorvantine.vemo.commands."""
 import argparse
 import sys
 
-from quorvantine.vemo.commands import demo, hand_eye
+from quorvantine.vemo.commands import benchmark, compare, demo, hand_eye, rig
 
-COMMANDS = (demo, hand_eye)
+COMMANDS = (demo, hand_eye, rig, compare, benchmark)
 
 
 def main(argv: list[str] | None = None) -> int:

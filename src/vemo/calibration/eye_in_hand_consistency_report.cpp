@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <numeric>
 #include <sstream>
 
 #include "vemo/calibration/eye_in_hand_calibrator.hpp"
 #include "vemo/calibration/eye_in_hand_limits.hpp"
+#include "vemo/core/report_output.hpp"
 #include "vemo/core/tf.hpp"
 #include "vemo/quality/rotation_variety.hpp"
 
@@ -119,6 +119,6 @@ std::string EyeInHandCalibrator::formatResults() const {
   return out.str();
 }
 
-void EyeInHandCalibrator::printResults() const { std::cout << formatResults() << std::flush; }
+void EyeInHandCalibrator::printResults() const { report::write(formatResults()); }
 
 }  // namespace vemo::calibration

@@ -19,6 +19,11 @@ inline constexpr int kMinimumTargetPoints = 4;
 // capture's count as one orientation: the solve then has nothing to work with.
 inline constexpr double kSameOrientationTolerance = 0.001;
 
+// The flange motions' rotation vectors, stacked, must spread this far (second singular
+// value, degrees) off a single axis; a robot's repeatability noise of 0.01 degrees stays
+// far below it.
+inline constexpr double kMinimumSecondAxisRotationDeg = 0.5;
+
 // Inter-capture rotations the report's rotation-variety section ignores, degrees.
 inline constexpr double kReportMinRotationDeg = quality::kDefaultMinRotationDeg;
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "vemo/calibration/camera_matrix_check.hpp"
 #include "vemo/calibration/eye_in_hand_limits.hpp"
 #include "vemo/calibration/hand_eye_methods.hpp"
 #include "vemo/calibration/pose_reading_check.hpp"
@@ -28,10 +29,18 @@ std::vector<T> pick(const std::vector<T>& items, const std::vector<int>& indices
   return picked;
 }
 
+int methodValue(const std::string& method) {
+  const auto& methods = handEyeMethodByNameMap();
+  const auto entry = methods.find(method);
+  if (entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+  return entry->second;
+}
+
 // The rotation blocks of all target poses lie within the tolerance (max abs element) of the first.
-bool allOrientationsEqual(const std::vector<cv::Mat>& target_rotations) {
-  for (std::size_t j = 1; j < target_rotations.size(); ++j) {
-    if (cv::norm(target_rotations[j] - target_rotations[0], cv::NORM_INF) >= eye_in_hand::kSameOrientationTolerance) {
+bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
+  for (std::size_t j = 1; j < camera_T_target_list.size(); ++j) {
+    if (cv::norm(tf::rotationOf(camera_T_target_list[j]) - tf::rotationOf(camera_T_target_list[0]), cv::NORM_INF) >=
+        eye_in_hand::kSameOrientationTolerance) {
       return false;
     }
   }
@@ -40,13 +49,6 @@ bool allOrientationsEqual(const std::vector<cv::Mat>& target_rotations) {
 
 cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
                         int method) {
-  std::vector<cv::Mat> r_target2cam;
-  for (const cv::Mat& camera_T_target : camera_T_target_list) r_target2cam.push_back(tf::rotationOf(camera_T_target));
-  if (r_target2cam.size() >= 2 && allOrientationsEqual(r_target2cam)) {
-    logging::log(Level::Warning,
-                 "[EyeInHandCalibrator] All camera poses have identical orientation! Hand-eye calibration requires "
-                 "varied rotations to solve uniquely.");
-  }
   const cv::Mat tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
   for (const std::string& warning : findPoseMisreadings(robot_T_tcp_list, camera_T_target_list, method)) {
     logging::log(Level::Warning, warning);
@@ -57,14 +59,36 @@ cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std:
 // A pose that is not a finite rigid transform is rejected up front: it would fail deep
 // inside OpenCV, or solve and be stored as the last result whose report (which inverts
 // the target poses) then throws.
+// A rotation block that is no rotation (scaled, sheared, reflected) would be solved
+// as given and return a confident wrong transform.
 void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name) {
+  const tf::PoseRequirements rigid{true, true, true, true};
   for (std::size_t i = 0; i < poses.size(); ++i) {
-    if (tf::findPoseDefect(poses[i]) != tf::PoseDefect::None) {
-      throw std::invalid_argument("EyeInHandCalibrator: " + list_name + "[" + std::to_string(i) +
-                                  "] must be a finite 4x4 matrix with last row (0, 0, 0, 1) and an invertible "
-                                  "rotation block");
-    }
+    const tf::PoseDefect defect = tf::findPoseDefect(poses[i], rigid);
+    if (defect == tf::PoseDefect::None) continue;
+    const std::string where = "EyeInHandCalibrator: " + list_name + "[" + std::to_string(i) + "] ";
+    if (defect == tf::PoseDefect::NotRotation) throw std::invalid_argument(where + tf::describePoseDefect(defect));
+    throw std::invalid_argument(where +
+                                "must be a finite 4x4 matrix with last row (0, 0, 0, 1) and an invertible "
+                                "rotation block");
   }
+}
+
+// AX = XB pins the hand-eye rotation only with flange motions about two different axes;
+// with fewer the solvers still return a transform, metres to light years off.
+bool robotRotatesAboutTwoAxes(const std::vector<cv::Mat>& robot_T_tcp_list) {
+  std::vector<cv::Vec3d> motion_rvecs;
+  for (std::size_t i = 1; i < robot_T_tcp_list.size(); ++i) {
+    const cv::Mat motion = robot_T_tcp_list[i - 1].inv(cv::DECOMP_LU) * robot_T_tcp_list[i];
+    cv::Vec3d rvec;
+    cv::Rodrigues(tf::rotationOf(motion), rvec);
+    motion_rvecs.push_back(rvec);
+  }
+  if (motion_rvecs.size() < 2) return false;
+  cv::Mat singular_values;
+  cv::SVD::compute(cv::Mat(motion_rvecs, false).reshape(1, static_cast<int>(motion_rvecs.size())), singular_values,
+                   cv::SVD::NO_UV);
+  return singular_values.at<double>(1) > tf::radiansFromDegrees(eye_in_hand::kMinimumSecondAxisRotationDeg);
 }
 
 // The solver and the statistics multiply poses together, which needs one depth; CV_64F
@@ -92,16 +116,25 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                                              const cv::Mat& intrinsic_matrix,
                                              const cv::Mat& distortion_coefficients,
                                              const std::filesystem::path& output_path) {
-  const auto& methods = handEyeMethodByNameMap();
-  const auto method_entry = methods.find(method);
-  if (method_entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+  methodValue(method);  // an unknown method is refused before anything is logged
+  return solvePreparedCaptures(
+      prepareCaptures(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients),
+      method, output_path);
+}
+
+EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
+    const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+    const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
+    const cv::Mat& distortion_coefficients, const TargetDetections* image_detections) {
   checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
   checkPoses(camera_T_target_list, "camera_T_target_list");
+  if (!intrinsic_matrix.empty()) requireCameraMatrix(intrinsic_matrix, "EyeInHandCalibrator: intrinsic_matrix");
 
   const bool poses_given = !camera_T_target_list.empty();
   const bool redetect = !poses_given && !intrinsic_matrix.empty();
-  // On the intrinsic path robot poses are picked by image index, so the lists must pair up.
-  if (!poses_given && !redetect && robot_T_tcp_list.size() != image_list.size()) {
+  // Images pair with robot poses by index on both detecting paths: a list left over would
+  // be silently dropped, or pair captures wrongly.
+  if (!poses_given && robot_T_tcp_list.size() != image_list.size()) {
     throw std::invalid_argument("EyeInHandCalibrator: robot_T_tcp_list and image_list must have the same length. Got " +
                                 std::to_string(robot_T_tcp_list.size()) + " (robot) vs " +
                                 std::to_string(image_list.size()) + " (images).");
@@ -116,7 +149,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
   std::vector<cv::Mat> poses = asDouble(camera_T_target_list);
   std::vector<cv::Mat> images = image_list;
   std::vector<cv::Mat> robot_poses = asDouble(robot_T_tcp_list);
-  std::vector<CaptureCorners> refinement_corners;  // none when the target poses were given
+  std::vector<CaptureCorners> corners_solved_from;  // none when the target poses were given
 
   if (redetect) {
     AlignedTargetPoses aligned =
@@ -124,18 +157,20 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     poses = std::move(aligned.camera_T_target_list);
     images = std::move(aligned.valid_image_list);
     robot_poses = std::move(aligned.valid_robot_T_tcp_list);
-    refinement_corners = std::move(aligned.corners);
+    corners_solved_from = std::move(aligned.corners);
     if (poses.size() < kMinimumCaptures) {
       logging::log(Level::Error,
                    "Only " + std::to_string(poses.size()) + " valid frames after solvePnP  -  need at least 4.");
       result.valid_robot_T_tcp_list = std::move(robot_poses);
       result.valid_image_list = std::move(images);
-      return result;
+      return {std::move(result), false, image_list.size()};
     }
   }
 
   if (poses.empty()) {
-    const IntrinsicResult intrinsics = intrinsic_calibrator_.calibrate(image_list);
+    const IntrinsicResult intrinsics = image_detections
+                                           ? intrinsic_calibrator_.calibrateWithDetections(image_list, *image_detections)
+                                           : intrinsic_calibrator_.calibrate(image_list);
     result.intrinsic_matrix = intrinsics.intrinsic_matrix;
     result.distortion_coefficients = intrinsics.distortion_coefficients;
     result.reprojection_error = intrinsics.reprojection_error;
@@ -156,7 +191,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
       logging::log(Level::Error, "Not enough valid images for extrinsic calibration. Need at least 4!");
       result.valid_robot_T_tcp_list = std::move(robot_poses);
       result.valid_image_list = std::move(images);
-      return result;
+      return {std::move(result), false, image_list.size()};
     }
     logging::log(Level::Info, "Calculating extrinsic (hand-eye) transform...");
     TargetPoses target_poses =
@@ -164,7 +199,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     poses = std::move(target_poses.camera_T_target_list);
     images = pick(images, target_poses.image_indices);
     robot_poses = pick(robot_poses, target_poses.image_indices);
-    refinement_corners = std::move(target_poses.corners);
+    corners_solved_from = std::move(target_poses.corners);
   } else if (poses.size() != robot_poses.size()) {
     throw std::invalid_argument(
         "EyeInHandCalibrator: robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
@@ -178,14 +213,34 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
   if (robot_poses.size() < kMinimumCaptures) {
     logging::log(Level::Error, "Not enough valid poses for hand-eye calibration after filtering. Got " +
                                    std::to_string(robot_poses.size()) + ", need at least 4.");
-    return result;
+    return {std::move(result), false, image_list.size()};
   }
 
-  result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second);
+  if (poses.size() >= 2 && allOrientationsEqual(poses)) {
+    logging::log(Level::Warning,
+                 "[EyeInHandCalibrator] All camera poses have identical orientation! Hand-eye calibration requires "
+                 "varied rotations to solve uniquely.");
+  }
+  if (!robotRotatesAboutTwoAxes(robot_poses)) {
+    logging::log(Level::Error,
+                 "[EyeInHandCalibrator] The robot must rotate between captures, about at least two different axes: "
+                 "the flange motions of the robot poses given do not, so tcp_T_camera cannot be solved.");
+    return {std::move(result), false, image_list.size()};
+  }
+  return {std::move(result), true, image_list.size(), std::move(corners_solved_from)};
+}
+
+HandEyeResult EyeInHandCalibrator::solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
+                                                         const std::filesystem::path& output_path) {
+  const int method_value = methodValue(method);
+  HandEyeResult result = captures.result;
+  if (!captures.solvable) return result;
+
+  result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value);
   result.ok = true;
   computeConsistency(result);
   last_result_ = result;
-  refinement_state_ = {std::move(refinement_corners), {}};
+  refinement_state_ = {captures.corners, {}};
   logging::log(Level::Info, "Extrinsic calibration complete.");
   printResults();
 
@@ -195,7 +250,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     record.num_cameras = 1;
     record.method = method;
     record.num_frames_used = static_cast<int>(result.valid_image_list.size());
-    record.num_frames_total = static_cast<int>(image_list.size());
+    record.num_frames_total = static_cast<int>(captures.input_image_count);
     record.tcp_T_camera_list = {result.tcp_T_camera};
     io::saveHandEyeResult(output_path, record);
   }

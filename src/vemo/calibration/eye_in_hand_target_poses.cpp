@@ -89,6 +89,7 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
                                   ? "[EyeInHandCalibrator] ChArUco re-detection failed for image "
                                   : "[EyeInHandCalibrator] ArUco re-detection failed for image ";
   for (std::size_t i = 0; i < image_list.size(); ++i) {
+    requireColourImage(image_list[i], "EyeInHandCalibrator", i);
     const std::optional<TargetView> view = detector.detect(image_list[i]);
     if (!view) {
       logging::log(logging::Level::Warning, failure + std::to_string(i) + ", skipping.");
@@ -111,6 +112,7 @@ EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTarge
 
   AlignedTargetPoses aligned;
   for (std::size_t i = 0; i < image_list.size() && i < robot_T_tcp_list.size(); ++i) {
+    requireColourImage(image_list[i], "EyeInHandCalibrator", i);
     const std::optional<TargetView> view = detector.detect(image_list[i]);
     if (!view) {
       logging::log(logging::Level::Warning, "frame " + std::to_string(i) + ": ChArUco detection failed  -  skipping");

@@ -1,5 +1,6 @@
 #include "vemo/calibration/target_corner_finders.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -49,6 +50,7 @@ TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions&
       settings.chessboard_detector = chessboardDetectorNamed(options.chessboard_corner_detector);
       detector = TargetDetector(target, settings);
     }
+    requireColourImage(images[i], "IntrinsicCalibrator", i);
     std::optional<TargetView> view = detector.detect(images[i]);
     if (!view) {
       logging::log(logging::Level::Warning, skip_warning + std::to_string(i));
@@ -61,6 +63,34 @@ TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions&
     detections.annotated_images.push_back(std::move(view->annotated_image));
   }
   return detections;
+}
+
+void logSkippedImage(const Target& target, std::size_t index) {
+  logging::log(logging::Level::Warning, skipWarning(target) + std::to_string(index));
+}
+
+bool detectsAlike(const IntrinsicOptions& a, const IntrinsicOptions& b) {
+  return a.chessboard_corner_detector == b.chessboard_corner_detector && a.chessboard_flags == b.chessboard_flags &&
+         a.sub_pixel_detection_window_size == b.sub_pixel_detection_window_size &&
+         a.sub_pixel_detection_zero_zone_size == b.sub_pixel_detection_zero_zone_size &&
+         a.criteria.type == b.criteria.type && a.criteria.maxCount == b.criteria.maxCount &&
+         a.criteria.epsilon == b.criteria.epsilon;
+}
+
+TargetDetections selectDetections(const TargetDetections& detections, const std::vector<int>& image_indices) {
+  TargetDetections selected;
+  const std::vector<int>& found = detections.successful_indices;
+  for (std::size_t position = 0; position < image_indices.size(); ++position) {
+    const auto view = std::lower_bound(found.begin(), found.end(), image_indices[position]);
+    if (view == found.end() || *view != image_indices[position]) continue;
+    const auto v = static_cast<std::size_t>(view - found.begin());
+    selected.successful_indices.push_back(static_cast<int>(position));
+    selected.image_points.push_back(detections.image_points[v]);
+    selected.object_points.push_back(detections.object_points[v]);
+    if (!detections.point_ids.empty()) selected.point_ids.push_back(detections.point_ids[v]);
+    selected.annotated_images.push_back(detections.annotated_images[v]);
+  }
+  return selected;
 }
 
 }  // namespace vemo::calibration

@@ -7,6 +7,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstddef>
 #include <vector>
 
 #include "vemo/calibration/intrinsic_options.hpp"
@@ -25,5 +26,17 @@ namespace vemo::calibration {
 // Every accepted view carries an annotated copy of its image.
 TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions& options,
                                    const std::vector<cv::Mat>& images);
+
+// The warning findTargetCorners logs for the image at `index` when the target is not accepted.
+void logSkippedImage(const Target& target, std::size_t index);
+
+// Whether findTargetCorners finds the same corners under both options: they agree in every
+// field it reads (detector name, chessboard flags, sub-pixel window, zero zone, criteria).
+bool detectsAlike(const IntrinsicOptions& a, const IntrinsicOptions& b);
+
+// The detections of the images at image_indices (positions in the batch that `detections`
+// was found in), as findTargetCorners gives them for the batch of those images in that
+// order.
+TargetDetections selectDetections(const TargetDetections& detections, const std::vector<int>& image_indices);
 
 }  // namespace vemo::calibration

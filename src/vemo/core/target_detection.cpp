@@ -3,6 +3,8 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <stdexcept>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -22,6 +24,17 @@ cv::Mat toGrey(const cv::Mat& image) {
   cv::Mat grey;
   cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
   return grey;
+}
+
+void requireColourImage(const cv::Mat& image, const std::string& operation, std::size_t index) {
+  if (!image.empty() && image.depth() == CV_8U && (image.channels() == 3 || image.channels() == 4)) return;
+  static const char* const depth_names[] = {"8-bit unsigned", "8-bit signed", "16-bit unsigned", "16-bit signed",
+                                            "32-bit integer", "32-bit float",   "64-bit float",    "16-bit float"};
+  const std::string got = image.empty() ? "an empty image"
+                                        : std::string(depth_names[image.depth()]) + " with " +
+                                              std::to_string(image.channels()) + " channel(s)";
+  throw std::runtime_error(operation + ": image " + std::to_string(index) +
+                           " must be an 8-bit BGR image (3 or 4 channels), got " + got);
 }
 
 TargetDetector::TargetDetector(const Target& target, DetectionSettings settings)

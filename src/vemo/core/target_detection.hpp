@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 
 #include <optional>
+#include <string>
 #include <variant>
 
 #include "vemo/core/aruco.hpp"
@@ -17,6 +18,11 @@ namespace vemo {
 // BGR (3 channels) or BGRA (4) to grey with cv::COLOR_BGR2GRAY; OpenCV throws for other
 // channel counts.
 cv::Mat toGrey(const cv::Mat& image);
+
+// Throws std::runtime_error "<operation>: image <index> must be an 8-bit BGR image (3 or 4
+// channels), got ..." for any other image: OpenCV's own error would name neither the
+// image nor what was expected.
+void requireColourImage(const cv::Mat& image, const std::string& operation, std::size_t index);
 
 enum class ChessboardDetector {
   Classic,     // cv::findChessboardCorners, refined by cornerSubPix below

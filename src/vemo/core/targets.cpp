@@ -72,6 +72,7 @@ aruco::CharucoBoard CharucoTarget::buildBoard() const {
 aruco::CharucoDetector CharucoTarget::buildDetector() const { return aruco::CharucoDetector(buildBoard()); }
 
 std::pair<cv::Mat, int> CharucoTarget::detectAndAnnotate(const cv::Mat& image) const {
+  requireColourImage(image, "CharucoTarget::detectAndAnnotate", 0);
   DetectionSettings settings;
   settings.minimum_count = 0;  // the caller judges the count; the drawing is wanted anyway
   settings.annotate = true;

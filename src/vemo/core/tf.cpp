@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace vemo::tf {
@@ -44,6 +45,12 @@ std::vector<double> transformationMatrixToPose(const cv::Mat& transformation) {
   transformation.convertTo(m, CV_64F);
   auto M = [&](int r, int c) { return m.at<double>(r, c); };
 
+  // Out of a non-finite rotation block the branches below would pick finite angles, a
+  // made-up pose; NaN says that the angles are unknown.
+  if (!cv::checkRange(rotationOf(m))) {
+    const double unknown = std::numeric_limits<double>::quiet_NaN();
+    return {M(0, 3), M(1, 3), M(2, 3), unknown, unknown, unknown};
+  }
   double rx = 0.0, ry = 0.0, rz = 0.0;
   const double r20 = M(2, 0);
   if (r20 > 1.0) {

@@ -23,8 +23,9 @@ cv::Mat poseToTransformationMatrix(const std::vector<double>& pose_xyzrpy_deg);
 
 // Pose vector of a 4x4 matrix of any numeric depth. Only the rotation block and the
 // translation column are read; orthonormality is not checked. At |ry| = 90 degrees
-// (gimbal lock) rx is reported as 0 and the whole rotation about Z goes into rz.
-// Throws std::invalid_argument unless the matrix is 4x4.
+// (gimbal lock) rx is reported as 0 and the whole rotation about Z goes into rz. A
+// rotation block holding NaN or infinity gives NaN angles. Throws std::invalid_argument
+// unless the matrix is 4x4.
 std::vector<double> transformationMatrixToPose(const cv::Mat& transformation);
 
 // 4x4 CV_64F transform of a 3x3 rotation block and a 3-element translation (any

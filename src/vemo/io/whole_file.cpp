@@ -93,7 +93,7 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
     file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file.fd < 0 && errno != EEXIST) break;
   }
-  if (file.fd < 0) throw std::runtime_error(failure(prefix, "cannot open", target) + " for writing");
+  if (file.fd < 0) throw CannotCreateFile(failure(prefix, "cannot open", target) + " for writing");
 
   auto fail = [&](int error_number) {
     if (file.fd >= 0) ::close(file.fd);

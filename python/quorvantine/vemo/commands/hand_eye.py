@@ -1,19 +1,17 @@
 """`hand-eye DATA_DIR`: eye-in-hand calibration of a saved dataset directory."""
 
 import argparse
-import sys
 
 import _vemo
+from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
 
 
 def run(args: argparse.Namespace) -> int:
     target = build_target(args)
-    images, robot_T_tcp_list = _vemo.io.load_hand_eye_dataset(args.data_dir, args.image_format)
-    if len(images) != len(robot_T_tcp_list):
-        print(f"error: {args.data_dir} holds {len(robot_T_tcp_list)} robot poses but {len(images)} images; "
-              f"every pose needs its image_NN.{args.image_format}", file=sys.stderr)
-        return 2
+    images, robot_T_tcp_list = load_captures(args)
+    # The report itself names neither: say which solver ran on how much data.
+    print(f"Hand-eye calibration: method {args.method}, {len(images)} captures", flush=True)
     calibrator = _vemo.EyeInHandCalibrator(target)
     result = calibrator.calibrate(robot_T_tcp_list, images, args.method, output_path=args.output or args.data_dir)
     if not result.ok:
@@ -32,11 +30,10 @@ def add_command(commands) -> None:
                     "(image_00.png, image_01.png, ... and calibration_data.npz with the robot_T_tcp poses, as "
                     "io.save_hand_eye_dataset writes it), prints the report and saves hand_eye.json. The camera "
                     "intrinsics are calibrated from the same images. Lengths are in metres.")
-    hand_eye.add_argument("data_dir", metavar="DATA_DIR", help="the dataset directory")
+    add_dataset_arguments(hand_eye)
     add_target_arguments(hand_eye)
     hand_eye.add_argument("--method", default="TSAI", choices=sorted(_vemo.hand_eye_method_by_name_map()),
                           help="hand-eye solver (default TSAI)")
-    hand_eye.add_argument("--image-format", default="png", help="image file extension (default png)")
     hand_eye.add_argument("--output", metavar="OUT",
                           help="where to save hand_eye.json: a directory, or a file path ending in .json "
                                "(default DATA_DIR)")
