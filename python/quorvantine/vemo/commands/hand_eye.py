@@ -14,7 +14,13 @@ def run(args: argparse.Namespace) -> int:
     print(f"Hand-eye calibration: method {args.method}, {len(images)} captures", flush=True)
     calibrator = _vemo.EyeInHandCalibrator(target)
     result = calibrator.calibrate(robot_T_tcp_list, images, args.method, output_path=args.output or args.data_dir)
-    return 0 if result.ok else 1
+    if not result.ok:
+        return 1
+    if args.refine:
+        refinement = calibrator.refine(refine_intrinsics=args.refine_intrinsics, loss_scale_px=args.loss_scale)
+        print(calibrator.format_refinement(), end="")
+        return 0 if refinement.ok else 1
+    return 0
 
 
 def add_command(commands) -> None:
@@ -31,4 +37,11 @@ def add_command(commands) -> None:
     hand_eye.add_argument("--output", metavar="OUT",
                           help="where to save hand_eye.json: a directory, or a file path ending in .json "
                                "(default DATA_DIR)")
+    hand_eye.add_argument("--refine", action="store_true",
+                          help="then refine tcp_T_camera jointly against the corner pixels and print the refined "
+                               "transform with its 1-sigma uncertainty (hand_eye.json keeps the closed-form result)")
+    hand_eye.add_argument("--refine-intrinsics", action="store_true",
+                          help="with --refine: also refine the camera matrix and distortion")
+    hand_eye.add_argument("--loss-scale", type=float, default=1.0, metavar="PX",
+                          help="with --refine: Huber loss scale in pixels (default 1.0)")
     hand_eye.set_defaults(handler=run)
