@@ -16,10 +16,11 @@ def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
 
     code = main(["hand-eye", str(tmp_path / "data"), "--target", "aruco", "--markers-x", "5", "--markers-y", "4",
                  "--marker-size", "0.04", "--marker-separation", "0.01", "--dictionary", "DICT_4X4_50",
-                 "--method", "PARK", "--output", str(tmp_path / "out" / "result.json")])
+                 "--method", "PARK", "--output", str(tmp_path / "out" / "result.json"), "--refine"])
     assert code == 0
     out = capsys.readouterr().out
     assert out.startswith("Hand-eye calibration: method PARK, 14 captures\n\n" + "=" * 60 + "\nHAND-EYE RESULTS\n")
+    assert "HAND-EYE REFINEMENT" in out and "  sigma translation: x " in out and "  sigma rotation:    x " in out
     saved = json.loads((tmp_path / "out" / "result.json").read_text())
     assert saved["method"] == "PARK" and saved["num_frames_total"] == 14
     # ArUco marker corners carry no sub-pixel refinement: a looser bound than for ChArUco

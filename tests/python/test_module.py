@@ -24,7 +24,7 @@ def test_names_are_registered_in_the_published_order():
         "TERM_CRITERIA_COUNT", "TERM_CRITERIA_MAX_ITER", "TERM_CRITERIA_EPS", "TermCriteria", "IntrinsicOptions",
         "TargetDetections", "IntrinsicResult", "IntrinsicCalibrator",
         "hand_eye_method_by_name_map", "TargetConsistencyStats", "HandEyeResult", "AlignedTargetPoses",
-        "EyeInHandCalibrator", "EyeToHandResult", "EyeToHandCalibrator",
+        "EyeInHandCalibrator", "HandEyeRefinement", "EyeToHandResult", "EyeToHandCalibrator",
         "CALIB_FIX_INTRINSIC", "CALIB_USE_INTRINSIC_GUESS", "TriangulationReport", "MultiCameraResult", "SubsetResult",
         "MultiCameraCalibrator",
         "diagnostics", "BenchmarkResult", "CalibrationBenchmark", "io", "synthetic"]

@@ -10,6 +10,7 @@
 #include "vemo/calibration/eye_in_hand_limits.hpp"
 #include "vemo/calibration/hand_eye_input_checks.hpp"
 #include "vemo/calibration/hand_eye_methods.hpp"
+#include "vemo/calibration/pose_reading_check.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/core/tf.hpp"
 #include "vemo/io/result_records.hpp"
@@ -42,18 +43,11 @@ bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
 
 cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
                         int method) {
-  std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
-  for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
-    r_target2cam.push_back(tf::rotationOf(camera_T_target_list[i]).clone());
-    t_target2cam.push_back(tf::translationOf(camera_T_target_list[i]).clone());
-    r_gripper2base.push_back(tf::rotationOf(robot_T_tcp_list[i]).clone());
-    t_gripper2base.push_back(tf::translationOf(robot_T_tcp_list[i]).clone());
+  const cv::Mat tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
+  for (const std::string& warning : findPoseMisreadings(robot_T_tcp_list, camera_T_target_list, method)) {
+    logging::log(Level::Warning, warning);
   }
-  cv::Mat r_cam2gripper, t_cam2gripper;
-  cv::calibrateHandEye(r_gripper2base, t_gripper2base, r_target2cam, t_target2cam, r_cam2gripper, t_cam2gripper,
-                       static_cast<cv::HandEyeCalibrationMethod>(method));
-
-  return tf::composeTransformationMatrix(r_cam2gripper, t_cam2gripper);
+  return tcp_T_camera;
 }
 
 // AX = XB pins the hand-eye rotation only with flange motions about two different axes;
@@ -137,6 +131,7 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
   std::vector<cv::Mat> poses = asDouble(camera_T_target_list);
   std::vector<cv::Mat> images = image_list;
   std::vector<cv::Mat> robot_poses = asDouble(robot_T_tcp_list);
+  std::vector<CaptureCorners> corners_solved_from;  // none when the target poses were given
 
   if (redetect) {
     AlignedTargetPoses aligned =
@@ -144,6 +139,7 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
     poses = std::move(aligned.camera_T_target_list);
     images = std::move(aligned.valid_image_list);
     robot_poses = std::move(aligned.valid_robot_T_tcp_list);
+    corners_solved_from = std::move(aligned.corners);
     if (poses.size() < kMinimumCaptures) {
       logging::log(Level::Error,
                    "Only " + std::to_string(poses.size()) + " valid frames after solvePnP  -  need at least 4.");
@@ -188,6 +184,7 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
     poses = std::move(target_poses.camera_T_target_list);
     images = pick(images, target_poses.image_indices);
     robot_poses = pick(robot_poses, target_poses.image_indices);
+    corners_solved_from = std::move(target_poses.corners);
   } else if (poses.size() != robot_poses.size()) {
     throw std::invalid_argument(
         naming_.class_name + ": robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
@@ -216,7 +213,7 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
                  " cannot be solved.");
     return {std::move(result), false, image_list.size()};
   }
-  return {std::move(result), true, image_list.size()};
+  return {std::move(result), true, image_list.size(), std::move(corners_solved_from)};
 }
 
 HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& captures, const std::string& method) const {
@@ -235,6 +232,7 @@ HandEyeResult EyeInHandCalibrator::solvePreparedCaptures(const PreparedCaptures&
   HandEyeResult result = solveCaptures(captures, method);
   if (!result.ok) return result;
   last_result_ = result;
+  refinement_state_ = {captures.corners, {}};
   logging::log(Level::Info, "Extrinsic calibration complete.");
   printResults();
 

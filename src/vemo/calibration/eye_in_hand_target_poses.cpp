@@ -48,6 +48,7 @@ TargetDetector redetectionDetector(const Target& target) {
 struct Redetection {
   bool found = false;                      // the target was accepted
   std::optional<cv::Mat> camera_T_target;  // its pose, when there were points to solve from and PnP gave one
+  CaptureCorners corners;                  // the points the pose was solved from
 };
 
 // The target detected again in one image and its pose solved. Only off-board ArUco markers
@@ -56,8 +57,9 @@ Redetection redetectPose(const TargetDetector& detector, const cv::Mat& image, c
                          const cv::Mat& distortion_coefficients) {
   const std::optional<TargetView> view = detector.detect(image);
   if (!view) return {};
-  if (view->object_points.empty()) return {true, std::nullopt};
-  return {true, solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients)};
+  if (view->object_points.empty()) return {true, std::nullopt, {}};
+  return {true, solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients),
+          {view->object_points, view->image_points}};
 }
 
 // One pose per view of corner_list, solved on OpenCV's threads; a view whose solve fails is
@@ -80,6 +82,7 @@ EyeInHandCalibrator::TargetPoses posesFromCorners(const std::vector<cv::Mat>& co
     }
     poses.camera_T_target_list.push_back(std::move(*camera_T_target));
     poses.image_indices.push_back(static_cast<int>(i));
+    poses.corners.push_back({object_points_of(i), corner_list[i]});
   }
   return poses;
 }
@@ -128,6 +131,7 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
     if (!redetection.camera_T_target) continue;
     poses.camera_T_target_list.push_back(std::move(*redetection.camera_T_target));
     poses.image_indices.push_back(static_cast<int>(i));
+    poses.corners.push_back(std::move(redetection.corners));
   }
   return poses;
 }
@@ -167,6 +171,7 @@ EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTarge
     aligned.camera_T_target_list.push_back(std::move(*redetection.camera_T_target));
     aligned.valid_image_list.push_back(image_list[i]);
     aligned.valid_robot_T_tcp_list.push_back(robot_T_tcp_list[i]);
+    aligned.corners.push_back(std::move(redetection.corners));
   }
   logging::log(logging::Level::Info, "compute_camera_T_target_list: " +
                                          std::to_string(aligned.camera_T_target_list.size()) + "/" +

@@ -8,8 +8,9 @@ from quorvantine.vemo.commands.hand_eye_dataset import add_hand_eye_arguments, c
 
 
 def run(args: argparse.Namespace) -> int:
-    return calibrate_dataset(args, "Eye-to-hand calibration", _vemo.EyeToHandCalibrator,
-                             ("base_T_camera", "tcp_T_target"))
+    _, result = calibrate_dataset(args, "Eye-to-hand calibration", _vemo.EyeToHandCalibrator,
+                                  ("base_T_camera", "tcp_T_target"))
+    return 0 if result.ok else 1
 
 
 def add_command(commands) -> None:

@@ -3,11 +3,20 @@
 import argparse
 
 import _vemo
+from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.hand_eye_dataset import add_hand_eye_arguments, calibrate_dataset
 
 
 def run(args: argparse.Namespace) -> int:
-    return calibrate_dataset(args, "Hand-eye calibration", _vemo.EyeInHandCalibrator, ("tcp_T_camera",))
+    calibrator, result = calibrate_dataset(args, "Hand-eye calibration", _vemo.EyeInHandCalibrator, ("tcp_T_camera",))
+    if not result.ok:
+        return 1
+    if args.refine:
+        refinement = calibrator.refine(refine_intrinsics=args.refine_intrinsics, loss_scale_px=args.loss_scale)
+        print(calibrator.format_refinement(), end="")
+        args.outcome.report["refinement"] = report_data.refinement(refinement)
+        return 0 if refinement.ok else 1
+    return 0
 
 
 def add_command(commands) -> None:
@@ -18,4 +27,11 @@ def add_command(commands) -> None:
                     "io.save_hand_eye_dataset writes it), prints the report and saves hand_eye.json. The camera "
                     "intrinsics are calibrated from the same images. Lengths are in metres.")
     add_hand_eye_arguments(hand_eye, "hand_eye.json")
+    hand_eye.add_argument("--refine", action="store_true",
+                          help="then refine tcp_T_camera jointly against the corner pixels and print the refined "
+                               "transform with its 1-sigma uncertainty (hand_eye.json keeps the closed-form result)")
+    hand_eye.add_argument("--refine-intrinsics", action="store_true",
+                          help="with --refine: also refine the camera matrix and distortion")
+    hand_eye.add_argument("--loss-scale", type=float, default=1.0, metavar="PX",
+                          help="with --refine: Huber loss scale in pixels (default 1.0)")
     hand_eye.set_defaults(handler=run)

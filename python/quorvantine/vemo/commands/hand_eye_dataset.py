@@ -22,15 +22,16 @@ def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: st
                              "(default DATA_DIR)")
 
 
-def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, transform_names: tuple) -> int:
+def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, transform_names: tuple):
     """Runs calibrator_class(target).calibrate on the dataset (intrinsics from the same
-    images) and fills args.outcome; transform_names are the result's solved transforms."""
+    images) and fills args.outcome; transform_names are the result's solved transforms.
+    Returns the calibrator and the result."""
     target = build_target(args)
     images, robot_T_tcp_list = load_captures(args)
     # The report itself names neither: say which solver ran on how much data.
     print(f"{title}: method {args.method}, {len(images)} captures", flush=True)
-    result = calibrator_class(target).calibrate(robot_T_tcp_list, images, args.method,
-                                                output_path=args.output or args.data_dir)
+    calibrator = calibrator_class(target)
+    result = calibrator.calibrate(robot_T_tcp_list, images, args.method, output_path=args.output or args.data_dir)
     if not result.ok and not result.valid_image_list:
         print_no_detection_hint(args, len(images))
     args.outcome.report.update(report_data.hand_eye(result, args.method, len(images), transform_names))
@@ -49,4 +50,4 @@ def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, tr
         # The run keeps no per-view errors: the same intrinsic calibration, once more, gives them.
         names = [f"image_{index:02d}" for index in range(len(images))]
         add_intrinsic_outcome(args, target, images, _vemo.IntrinsicOptions(), names, "intrinsics")
-    return 0 if result.ok else 1
+    return calibrator, result

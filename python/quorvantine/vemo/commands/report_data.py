@@ -63,3 +63,11 @@ def hand_eye(result, method: str, capture_count: int, transform_names: tuple) ->
             "axis_span_ratio": variety.axis_span_ratio, "angle_mean_deg": variety.angle_mean_deg,
             "angle_max_deg": variety.angle_max_deg}
     return data
+
+
+def refinement(result) -> dict:
+    """A HandEyeRefinement: the refined transform, its 1-sigma uncertainty and the noise found."""
+    names = ("ok", "converged", "iterations", "tcp_T_camera", "base_T_target", "intrinsic_matrix",
+             "distortion_coefficients", "rms_before_px", "rms_after_px", "per_capture_rms_px", "sigma_translation_mm",
+             "sigma_rotation_deg", "image_noise_px", "robot_noise_translation_mm", "robot_noise_rotation_deg")
+    return {name: getattr(result, name) for name in names}
