@@ -110,6 +110,14 @@ def test_hand_eye_report_file_and_plots(tmp_path, capsys):
                        ("consistency", (600, 600)), ("rotation_axes", (600, 600))):
         assert_is_a_picture(tmp_path / "plots" / f"{name}.png", size)
 
+    # with --refine, the refined transform and its uncertainty join the report
+    assert main(["hand-eye", str(tmp_path / "data"), *CHARUCO, "--method", "PARK", "--refine", "--quiet",
+                 "--output", str(tmp_path / "again"), "--report", str(tmp_path / "refined.json")]) == 0
+    capsys.readouterr()
+    refinement = json.loads((tmp_path / "refined.json").read_text())["refinement"]
+    assert refinement["ok"] and len(refinement["sigma_translation_mm"]) == 3
+    assert np.linalg.norm(np.subtract(refinement["tcp_T_camera"], report["tcp_T_camera"])[:3, 3]) < 0.002
+
     # the five solvers on the same data: each one's pose in the report, the picture of their spread
     assert main(["compare", str(tmp_path / "data"), *CHARUCO, "--quiet", "--plots", str(tmp_path / "compared"),
                  "--report", str(tmp_path / "compared.json")]) == 0
