@@ -98,3 +98,18 @@ def test_benchmark_command_prints_the_table_and_saves_the_json(charuco_dataset, 
                         f"{saved['hand_eye_roundtrip_error']:6.2f}")
     with pytest.raises(SystemExit):
         main(["benchmark", str(data_dir), "--seed", "-1"])
+
+
+def test_too_few_detections_fail_with_a_hint_and_keep_the_last_result(tmp_path, capsys):
+    target = v.ArucoTarget((5, 4), 0.04, 0.01, "DICT_4X4_50")
+    scene = make_hand_eye_scene(target, count=6, image_size=(800, 600), seed=5)
+    images = scene.images[:2] + [np.full_like(scene.images[0], 200)] * 4
+    v.io.save_hand_eye_dataset(tmp_path, images, scene.robot_T_tcp_list)
+    (tmp_path / "hand_eye.json").write_text("earlier result")
+
+    code = main(["hand-eye", str(tmp_path), "--target", "aruco", "--markers-x", "5", "--markers-y", "4",
+                 "--marker-size", "0.04", "--marker-separation", "0.01", "--dictionary", "DICT_4X4_50"])
+    assert code != 0
+    assert ("error: the target was found in only 2 of the 6 images (a calibration needs at least 4); looked for "
+            "an ArUco grid of 5 x 4 markers") in capsys.readouterr().err
+    assert (tmp_path / "hand_eye.json").read_text() == "earlier result"

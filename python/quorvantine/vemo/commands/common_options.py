@@ -47,7 +47,8 @@ def run(args: argparse.Namespace) -> int:
             written = [path for draw in args.outcome.figures for path in draw(args.plots)]
             if not args.quiet:
                 print(f"plots: {len(written)} PNG files in {args.plots}", flush=True)
-    except (ValueError, RuntimeError, ImportError) as error:
+    # Every error the library raises (and an unreadable path) ends as one line, never a traceback.
+    except (ValueError, RuntimeError, IndexError, MemoryError, OSError, ImportError) as error:
         print(f"error: {error}", file=sys.stderr)
         args.outcome.report["error"] = str(error)
         code = 2

@@ -8,7 +8,7 @@ from quorvantine.vemo import plots
 from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
-from quorvantine.vemo.commands.target_options import (add_target_arguments, build_target,
+from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
                                                       print_no_detection_hint)
 
 
@@ -32,8 +32,10 @@ def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, tr
     print(f"{title}: method {args.method}, {len(images)} captures", flush=True)
     calibrator = calibrator_class(target)
     result = calibrator.calibrate(robot_T_tcp_list, images, args.method, output_path=args.output or args.data_dir)
-    if not result.ok and not result.valid_image_list:
-        print_no_detection_hint(args, len(images))
+    if not result.ok:
+        found = len(calibrator.corner_images())
+        if found < MINIMUM_VIEWS:
+            print_no_detection_hint(args, len(images), found)
     args.outcome.report.update(report_data.hand_eye(result, args.method, len(images), transform_names))
     if result.ok:
         first = transform_names[0]

@@ -8,7 +8,8 @@ import numpy as np
 import _vemo
 from quorvantine.vemo.commands.common_options import write_json
 from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
-from quorvantine.vemo.commands.target_options import add_target_arguments, build_target, print_no_detection_hint
+from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
+                                                      print_no_detection_hint)
 from quorvantine.vemo.version import __version__
 
 RESULT_FILE_NAME = "intrinsics.json"
@@ -40,8 +41,8 @@ def run(args: argparse.Namespace) -> int:
         options.per_view_error_threshold = args.threshold
     names = [str(path) for path in paths]
     result = add_intrinsic_outcome(args, target, images, options, names, None)
-    if not result.successful_indices:
-        print_no_detection_hint(args, len(images))
+    if len(result.successful_indices) < MINIMUM_VIEWS:
+        print_no_detection_hint(args, len(images), len(result.successful_indices))
     if not result.ok:
         args.outcome.summary = (f"intrinsic: failed, the target was found in {len(result.successful_indices)} of "
                                 f"{len(images)} images")

@@ -61,10 +61,16 @@ def describe_target(args: argparse.Namespace) -> str:
             f"{args.marker_separation} m apart, dictionary {args.dictionary})")
 
 
-def print_no_detection_hint(args: argparse.Namespace, image_count: int) -> None:
-    """Says what was looked for when no image showed it, and which options to check."""
+# Views a calibration needs before it can solve anything.
+MINIMUM_VIEWS = 4
+
+
+def print_no_detection_hint(args: argparse.Namespace, image_count: int, found_count: int = 0) -> None:
+    """Says what was looked for when too few images showed it, and which options to check."""
     options = ["--target"] + [option_name(name) for name in REQUIRED_SIZES[args.target]]
     if args.target != "chessboard":
         options.append("--dictionary")
-    print(f"error: the target was not found in any of the {image_count} images; looked for {describe_target(args)}. "
-          f"Check {', '.join(options)}.", file=sys.stderr)
+    found = (f"not found in any of the {image_count} images" if found_count == 0 else
+             f"found in only {found_count} of the {image_count} images (a calibration needs at least 4)")
+    print(f"error: the target was {found}; looked for {describe_target(args)}. Check {', '.join(options)}.",
+          file=sys.stderr)
