@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,26 @@ std::string readWholeFile(const std::filesystem::path& path, std::string_view pr
 // and the link stays.
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
                               std::string_view prefix);
+
+// The pieces the atomic writers are made of.
+
+// A hidden name beside `target` that no other writer in this or another process picks
+// (".<name>.tmp-<pid>-<counter>-<attempt>"); only the first 200 bytes of the target's
+// name are kept, so that a name as long as the file system allows leaves room for the suffix.
+std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt);
+
+struct WriteFailure {
+  bool opening;      // the file could not be created (EEXIST: it exists already)
+  int error_number;  // errno of the failed step
+};
+
+// Creates the file `path`, which must not exist yet, holding `content`, with the
+// permissions of the regular file `replaced` if there is one; every write, the flush to
+// disk and the close are checked. On failure nothing is left at `path`.
+std::optional<WriteFailure> createFileDurably(const std::filesystem::path& path, std::string_view content,
+                                              const std::filesystem::path& replaced);
+
+// Flushes the entries of `directory` (created, renamed or removed names) to disk; 0 or errno.
+int syncDirectory(const std::filesystem::path& directory);
 
 }  // namespace vemo::io
