@@ -35,7 +35,7 @@ bench: build
 # AddressSanitizer and UBSan) and the C++ tests under AddressSanitizer and UBSan.
 FUZZ_DIR ?= build/fuzz
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS ?= fuzz_npz fuzz_hand_eye_json fuzz_multi_camera_json
+FUZZ_TARGETS ?= fuzz_npz fuzz_hand_eye_json fuzz_multi_camera_json fuzz_multi_camera_folders fuzz_hand_eye_dataset
 ASAN_DIR ?= build/asan
 
 fuzz-deps:
