@@ -32,7 +32,7 @@ bench: build
 	bash scripts/run-benchmarks $(BUILD_DIR)
 
 # Robustness helpers, not part of `make test`: the fuzz targets (clang's libFuzzer with
-# AddressSanitizer and UBSan) and the C++ tests under AddressSanitizer and UBSan.
+# AddressSanitizer and UBSan) and the C++ and Python tests under AddressSanitizer and UBSan.
 FUZZ_DIR ?= build/fuzz
 FUZZ_SECONDS ?= 600
 FUZZ_TARGETS ?= fuzz_npz fuzz_hand_eye_json fuzz_multi_camera_json fuzz_multi_camera_folders fuzz_hand_eye_dataset
@@ -49,11 +49,18 @@ fuzz: fuzz-deps
 fuzz-run: fuzz
 	bash scripts/run-fuzzers $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
+# The Python tests load the sanitized module into an interpreter that is not: the ASan
+# runtime the module links must be preloaded. Python's own allocations are never freed
+# at exit, so leak reports would only list those.
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEMO_SANITIZE=ON -DVEMO_BUILD_BENCH=OFF \
 	  -DPython_EXECUTABLE=$$(command -v $(PYTHON))
-	cmake --build $(ASAN_DIR) -j $(JOBS) --target vemo_tests
+	cmake --build $(ASAN_DIR) -j $(JOBS) --target vemo_tests _vemo _vemo_testing
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
+	asan_runtime=$$(ldd $(ASAN_DIR)/_vemo.*.so | awk '/libasan/ { print $$3 }'); \
+	  test -n "$$asan_runtime" && \
+	  LD_PRELOAD=$$asan_runtime ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	  PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/python $(PYTHON) -m pytest -q tests/python
 
 install: deps
 	$(PYTHON) -m pip install .
