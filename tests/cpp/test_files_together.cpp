@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "io_test_support.hpp"
@@ -32,7 +33,8 @@ class FilesTogether : public vemo::testing::ScratchDirectory {
 };
 
 vemo::io::GroupFile file(const std::string& name, const std::string& content) {
-  return {name, [content] { return content; }, [name](const std::string& reason) { return name + ": " + reason; }};
+  return {name, [content] { return content; },
+          [name](const vemo::io::WriteFailure& cause) { return name + ": " + std::strerror(cause.error_number); }};
 }
 
 TEST_F(FilesTogether, AKilledSaveIsCompletedOnceCommittedAndUndoneBefore) {

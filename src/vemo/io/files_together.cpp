@@ -169,14 +169,16 @@ void saveFilesTogether(const fs::path& folder, const std::vector<GroupFile>& fil
     for (unsigned attempt = 1; isPresent(temporary); ++attempt) temporary = temporarySibling(target, attempt);
     renames.push_back({(fs::path(file.name).parent_path() / temporary.filename()).generic_string(), file.name});
   }
+  if (files.empty()) return;
   const fs::path pending = folder / kPendingJournal;
-  const auto journal_failure = [&](int error_number) {
-    return std::runtime_error("io: cannot write " + pending.string() + ": " + std::strerror(error_number));
-  };
-  if (const auto failed = createFileDurably(pending, journalText(renames), {})) {
-    throw journal_failure(failed->error_number);
+  if (auto failed = createFileDurably(pending, journalText(renames), {})) {
+    failed->opening = true;
+    throw std::runtime_error(files.front().failure(*failed));
   }
-  if (const int error = syncDirectory(folder)) throw journal_failure(error);
+  if (const int error = syncDirectory(folder)) {
+    rollBack(folder, {});
+    throw std::runtime_error(files.front().failure(WriteFailure{true, error}));
+  }
 
   std::exception_ptr failure;
   std::size_t written = 0;
@@ -186,9 +188,9 @@ void saveFilesTogether(const fs::path& folder, const std::vector<GroupFile>& fil
     try {
       const std::string content = file.content();
       // Found now rather than at the rename, so that the save still commits as one.
-      if (isDirectory(target)) throw std::runtime_error(file.failure(std::strerror(EISDIR)));
+      if (isDirectory(target)) throw std::runtime_error(file.failure(WriteFailure{false, EISDIR}));
       if (const auto failed = createFileDurably(folder / renames[written].temporary, content, target)) {
-        throw std::runtime_error(file.failure(std::strerror(failed->error_number)));
+        throw std::runtime_error(file.failure(*failed));
       }
     } catch (...) {
       failure = std::current_exception();

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "vemo/io/whole_file.hpp"
+
 // Saving several files of a dataset folder as one change that a kill (SIGKILL, a crash,
 // a power cut) never leaves half done: a later save or load of the folder sees either
 // every file as it was or every file new.
@@ -49,17 +51,20 @@ FolderLock settledFolder(const std::filesystem::path& folder);
 
 // One file of a group saved together.
 struct GroupFile {
-  std::string name;                                       // relative to the folder: a dataset file name
-  std::function<std::string()> content;                   // its bytes; may throw
-  std::function<std::string(const std::string&)> failure;  // the message when writing fails, given the reason
+  std::string name;                      // relative to the folder: a dataset file name
+  std::function<std::string()> content;  // its bytes; may throw
+  // The message when the file cannot be written: it could not be created (opening), or a
+  // later step failed.
+  std::function<std::string(const WriteFailure&)> failure;
 };
 
 // Saves `files` into the existing `folder` (targets in subfolders need those to exist)
 // as one change: after a kill the folder holds all of them or none. Existing files are
 // replaced (a symbolic link by the file), every other file in the folder stays. A failure
 // at file k that is not a kill (its content throws, or it cannot be written: then
-// std::runtime_error with files[k].failure(reason)) still puts files 0 .. k-1 in place,
-// as separate writes would, and then throws.
+// std::runtime_error with files[k].failure(...)) still puts files 0 .. k-1 in place, as
+// separate writes would, and then throws. When not even the journal can be created, that
+// is reported as the first file's failure to be created.
 void saveFilesTogether(const std::filesystem::path& folder, const std::vector<GroupFile>& files);
 
 }  // namespace vemo::io

@@ -23,7 +23,7 @@ void requireSavableImages(const std::string& operation, const std::string& list,
 
 GroupFile pngFile(const std::filesystem::path& folder, const std::string& name, const cv::Mat& image) {
   const std::string path = (folder / name).string();
-  const auto failed = [path](const std::string& /*reason*/) { return "io: cv::imwrite failed for " + path; };
+  const auto failed = [path](const WriteFailure& /*cause*/) { return "io: cv::imwrite failed for " + path; };
   return {name,
           [image, failed]() {
             std::vector<uchar> encoded;
@@ -33,7 +33,7 @@ GroupFile pngFile(const std::filesystem::path& folder, const std::string& name, 
             } catch (const cv::Exception&) {
               ok = false;
             }
-            if (!ok) throw std::runtime_error(failed(""));
+            if (!ok) throw std::runtime_error(failed(WriteFailure{false, 0}));
             return std::string(encoded.begin(), encoded.end());
           },
           failed};

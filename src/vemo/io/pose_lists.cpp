@@ -56,7 +56,7 @@ GroupFile poseArchiveFile(const std::filesystem::path& folder, const std::string
           [flattened_poses]() {
             return detail::npzArchive(kPoseKey, {flattened_poses.size() / 16, 4, 4}, flattened_poses);
           },
-          [path](const std::string& reason) { return "npz: cannot write " + path + ": " + reason; }};
+          [path](const WriteFailure& cause) { return describeWriteFailure("npz", path, cause); }};
 }
 
 std::vector<cv::Mat> readPoseArchive(const std::filesystem::path& file) {

@@ -25,8 +25,8 @@ std::vector<cv::Mat> poseListFromNpy(const detail::NpyArray& array);
 // Writes flattened poses (16 per pose, from flattenPoseList) as the archive `file`.
 void writePoseArchive(const std::filesystem::path& file, const std::vector<double>& flattened_poses);
 
-// The archive `name` (relative to `folder`) of flattened poses, for saveFilesTogether. A
-// failure to write it is std::runtime_error "npz: cannot write <folder/name>: <reason>".
+// The archive `name` (relative to `folder`) of flattened poses, for saveFilesTogether,
+// failing with the messages of saveNpz.
 GroupFile poseArchiveFile(const std::filesystem::path& folder, const std::string& name,
                           const std::vector<double>& flattened_poses);
 

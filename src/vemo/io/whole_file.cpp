@@ -139,12 +139,17 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
     failed = createFileDurably(temporary, content, destination);
     if (!failed || !failed->opening || failed->error_number != EEXIST) break;
   }
-  if (failed && failed->opening) throw std::runtime_error(failure(prefix, "cannot open", target) + " for writing");
   if (!failed && std::rename(temporary.c_str(), destination.c_str()) != 0) {
     failed = WriteFailure{false, errno};
     ::unlink(temporary.c_str());
   }
-  if (failed) throw std::runtime_error(withReason(failure(prefix, "cannot write", target), failed->error_number));
+  if (failed) throw std::runtime_error(describeWriteFailure(prefix, target, *failed));
+}
+
+std::string describeWriteFailure(std::string_view prefix, const std::filesystem::path& target,
+                                 const WriteFailure& cause) {
+  if (cause.opening) return failure(prefix, "cannot open", target) + " for writing";
+  return withReason(failure(prefix, "cannot write", target), cause.error_number);
 }
 
 }  // namespace vemo::io

@@ -39,6 +39,10 @@ struct WriteFailure {
   int error_number;  // errno of the failed step
 };
 
+// The message of writeWholeFileAtomically for a failure writing `target`.
+std::string describeWriteFailure(std::string_view prefix, const std::filesystem::path& target,
+                                 const WriteFailure& cause);
+
 // Creates the file `path`, which must not exist yet, holding `content`, with the
 // permissions of the regular file `replaced` if there is one; every write, the flush to
 // disk and the close are checked. On failure nothing is left at `path`.
