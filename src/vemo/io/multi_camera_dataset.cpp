@@ -69,8 +69,8 @@ void saveMultiCameraCapture(const fs::path& data_dir, const std::vector<cv::Mat>
       files.push_back(pngFile(data_dir, folder + "image_" + index + "_annotated.png", annotated_images[camera]));
     }
   }
-  // Every camera folder holds the capture, or none does: a folder of its own would not.
-  if (cameras > 0) saveFilesTogether(data_dir, files);
+  // Written as one change: every camera folder holds the capture, or none does.
+  saveFilesTogether(data_dir, files);
   logging::log(logging::Level::Success, "Saved capture #" + std::to_string(capture_index) + " (" +
                                             std::to_string(frames.size()) + " cameras)");
 }
