@@ -50,16 +50,17 @@ fuzz-run: fuzz
 	bash scripts/run-fuzzers $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 # The Python tests load the sanitized module into an interpreter that is not: the ASan
-# runtime the module links must be preloaded. Python's own allocations are never freed
-# at exit, so leak reports would only list those.
+# runtime the module links must be preloaded, and the C++ runtime with it (else ASan
+# finds no __cxa_throw to intercept and aborts at the first exception). Python's own
+# allocations are never freed at exit, so leak reports would only list those.
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEMO_SANITIZE=ON -DVEMO_BUILD_BENCH=OFF \
 	  -DPython_EXECUTABLE=$$(command -v $(PYTHON))
 	cmake --build $(ASAN_DIR) -j $(JOBS) --target vemo_tests _vemo _vemo_testing
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
-	asan_runtime=$$(ldd $(ASAN_DIR)/_vemo.*.so | awk '/libasan/ { print $$3 }'); \
-	  test -n "$$asan_runtime" && \
-	  LD_PRELOAD=$$asan_runtime ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	preload=$$(ldd $(ASAN_DIR)/_vemo.*.so | awk '/libasan/ { asan = $$3 } /libstdc\+\+/ { cxx = $$3 } END { print asan, cxx }'); \
+	  case "$$preload" in *libasan*) ;; *) echo "test-asan: the module does not link the ASan runtime"; exit 1 ;; esac; \
+	  LD_PRELOAD="$$preload" ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 	  PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/python $(PYTHON) -m pytest -q tests/python
 
 install: deps
