@@ -27,7 +27,7 @@ import zlib
 import numpy as np
 
 import _vemo
-from quorvantine.vemo.views import render_orbit
+from quorvantine.vemo.scenes import render_orbit
 
 IMAGE_SIZE = (1280, 960)
 CAMERA_MATRIX = np.array([[1210.0, 0.0, 645.0], [0.0, 1205.0, 476.0], [0.0, 0.0, 1.0]])

@@ -1,4 +1,5 @@
 #include "bindings/register.hpp"
+#include "bindings/report_output.hpp"
 
 namespace py = pybind11;
 using namespace vemo::bindings;
@@ -10,13 +11,17 @@ PYBIND11_MODULE(_vemo, module) {
       "Compiled C++ core of quorvantine-vemo: targets, calibration, geometry, quality, io. "
       "Not meant to be imported directly  -  use the quorvantine.vemo Python package.";
 
+  routeReportsToSysStdout();
+
   py::module_ tf = module.def_submodule("tf", "SE(3) pose <-> 4x4 transformation matrix conversions.");
   registerTf(tf);
   registerTargets(module);
   registerIntrinsic(module);
   registerHandEye(module);
+  registerMultiCamera(module);
   py::module_ diagnostics = module.def_submodule("diagnostics", "Diagnostics for hand-eye calibration data and solvers.");
   registerDiagnostics(diagnostics);
+  registerBenchmark(module);
   py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
   registerIo(io);
   py::module_ synthetic = module.def_submodule("synthetic", "Rendered views of calibration targets with known geometry.");

@@ -1,5 +1,3 @@
-#include <pybind11/iostream.h>
-
 #include "bindings/conversions.hpp"
 #include "bindings/register.hpp"
 #include "vemo/calibration/eye_in_hand_calibrator.hpp"
@@ -46,9 +44,6 @@ void registerHandEye(py::module_& module) {
       .def_readonly("valid_image_list", &AlignedTargetPoses::valid_image_list)
       .def_readonly("valid_robot_T_tcp_list", &AlignedTargetPoses::valid_robot_T_tcp_list);
 
-  // Reports go through Python's sys.stdout, so they interleave correctly with the caller's
-  // own output and can be captured like it.
-  using RedirectStdout = py::call_guard<py::scoped_ostream_redirect>;
   py::classh<EyeInHandCalibrator>(module, "EyeInHandCalibrator", "Eye-in-hand (camera-on-flange) hand-eye calibrator.")
       .def(py::init<Target, IntrinsicOptions>(), py::arg("target"),
            py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"))
@@ -58,13 +53,13 @@ void registerHandEye(py::module_& module) {
       .def("calibrate", &EyeInHandCalibrator::calibrate, py::arg("robot_T_tcp_list"), py::arg("image_list"),
            py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
            py::arg("intrinsic_matrix") = cv::Mat(), py::arg("distortion_coefficients") = cv::Mat(),
-           py::arg("output_path") = py::str(""), RedirectStdout())
+           py::arg("output_path") = py::str(""))
       .def("compute_camera_T_target_list", &EyeInHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
            py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
       .def("corner_images", &EyeInHandCalibrator::cornerImages)
       .def("target", &EyeInHandCalibrator::target)
       .def("format_results", &EyeInHandCalibrator::formatResults)
-      .def("print_results", &EyeInHandCalibrator::printResults, RedirectStdout())
+      .def("print_results", &EyeInHandCalibrator::printResults)
       .def("last_result", &EyeInHandCalibrator::lastResult);
 }
 

@@ -10,9 +10,33 @@
 #include <iterator>
 #include <string>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
+
 namespace vemo::testing {
+
+// Makes every write past `bytes` bytes fail (EFBIG) for as long as it lives, which even a
+// root user cannot get around: a stand-in for a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_handler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previous_handler_)(int) = nullptr;
+};
 
 // A fresh empty directory per test, removed afterwards.
 class ScratchDirectory : public ::testing::Test {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "vemo/core/tf.hpp"
 
@@ -85,4 +86,46 @@ TEST(Tf, RejectsMalformedInput) {
   } catch (const std::invalid_argument& e) {
     EXPECT_STREQ(e.what(), "averagePose: expected 4x4 matrices");
   }
+}
+
+TEST(Tf, PoseCheckBoundaries) {
+  using vemo::tf::findPoseDefect;
+  using vemo::tf::PoseDefect;
+  const vemo::tf::PoseRequirements rigid{true, true, true, true};
+  const cv::Mat pose = vemo::tf::poseToTransformationMatrix({0.1, 0.2, 0.3, 10, 20, 30});
+  EXPECT_EQ(findPoseDefect(pose, rigid), PoseDefect::None);
+
+  // Exported with 4 decimals: |R^T R - I| near 1e-3 still counts as a rotation.
+  cv::Mat rounded = pose.clone();
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) rounded.at<double>(r, c) = std::round(rounded.at<double>(r, c) * 1e4) / 1e4;
+  EXPECT_EQ(findPoseDefect(rounded, rigid), PoseDefect::None);
+
+  cv::Mat scaled = pose.clone();
+  scaled(cv::Rect(0, 0, 3, 3)) *= 1.01;
+  EXPECT_EQ(findPoseDefect(scaled, rigid), PoseDefect::NotRotation);
+  EXPECT_EQ(findPoseDefect(scaled), PoseDefect::None);  // the default asks only for an invertible block
+
+  cv::Mat reflected = pose.clone();
+  reflected.col(0).rowRange(0, 3) *= -1.0;
+  EXPECT_EQ(findPoseDefect(reflected, rigid), PoseDefect::NotRotation);
+
+  cv::Mat last_row = pose.clone();
+  last_row.at<double>(3, 0) = 1e-6;  // the tolerance is strict
+  EXPECT_EQ(findPoseDefect(last_row), PoseDefect::LastRowNotHomogeneous);
+  last_row.at<double>(3, 0) = 0.9e-6;
+  EXPECT_EQ(findPoseDefect(last_row), PoseDefect::None);
+
+  cv::Mat singular = pose.clone();
+  singular(cv::Rect(0, 0, 3, 3)) *= 0.0;
+  EXPECT_EQ(findPoseDefect(singular), PoseDefect::SingularRotation);
+
+  cv::Mat not_finite = pose.clone();
+  not_finite.at<double>(1, 3) = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(findPoseDefect(not_finite), PoseDefect::NotFinite);
+  EXPECT_EQ(findPoseDefect(not_finite, {false, true, true, false}), PoseDefect::None);
+
+  EXPECT_EQ(findPoseDefect(cv::Mat::eye(3, 4, CV_64F)), PoseDefect::NotSingleChannel4x4);
+  EXPECT_EQ(findPoseDefect(cv::Mat::zeros(4, 4, CV_64FC2)), PoseDefect::NotSingleChannel4x4);
+  EXPECT_EQ(findPoseDefect(cv::Mat::eye(4, 4, CV_32F), rigid), PoseDefect::None);
 }

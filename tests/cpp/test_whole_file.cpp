@@ -13,31 +13,11 @@
 #include "vemo/io/result_records.hpp"
 #include "vemo/io/whole_file.hpp"
 
+using vemo::testing::FileSizeLimit;
 using vemo::testing::fileBytes;
 using vemo::testing::writeBytes;
 
 namespace {
-
-// Makes every write past `bytes` bytes fail (EFBIG) for as long as it lives, which even a
-// root user cannot get around: a stand-in for a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_handler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previous_handler_)(int) = nullptr;
-};
 
 std::vector<std::string> directoryNames(const std::filesystem::path& dir) {
   std::vector<std::string> names;

@@ -6,7 +6,7 @@ import _vemo as v
 import numpy as np
 import pytest
 from quorvantine.vemo.cli import main
-from quorvantine.vemo.hand_eye_scene import make_hand_eye_scene, pose_error
+from quorvantine.vemo.scenes import make_hand_eye_scene, pose_error
 
 
 def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
@@ -18,7 +18,8 @@ def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
                  "--marker-size", "0.04", "--marker-separation", "0.01", "--dictionary", "DICT_4X4_50",
                  "--method", "PARK", "--output", str(tmp_path / "out" / "result.json")])
     assert code == 0
-    assert "HAND-EYE RESULTS" in capsys.readouterr().out
+    out = capsys.readouterr().out
+    assert out.startswith("Hand-eye calibration: method PARK, 14 captures\n\n" + "=" * 60 + "\nHAND-EYE RESULTS\n")
     saved = json.loads((tmp_path / "out" / "result.json").read_text())
     assert saved["method"] == "PARK" and saved["num_frames_total"] == 14
     # ArUco marker corners carry no sub-pixel refinement: a looser bound than for ChArUco
@@ -36,3 +37,45 @@ def test_hand_eye_command_reports_unusable_input(tmp_path, capsys):
 
     with pytest.raises(SystemExit):
         main(["hand-eye", str(tmp_path), "--method", "tsai"])
+
+
+CHARUCO_OPTIONS = ["--squares-x", "8", "--squares-y", "6", "--square-size", "0.04", "--marker-size", "0.03",
+                   "--dictionary", "DICT_5X5_100"]
+
+
+@pytest.fixture(scope="module")
+def charuco_dataset(tmp_path_factory):
+    target = v.CharucoTarget(8, 6, 0.04, 0.03, "DICT_5X5_100")
+    scene = make_hand_eye_scene(target, count=10, image_size=(800, 600), distance=0.4, seed=3)
+    data_dir = tmp_path_factory.mktemp("charuco") / "data"
+    v.io.save_hand_eye_dataset(data_dir, scene.images, scene.robot_T_tcp_list)
+    return scene, data_dir
+
+
+def test_compare_command_prints_the_comparison_agreement_and_residuals(charuco_dataset, capsys):
+    scene, data_dir = charuco_dataset
+    assert main(["compare", str(data_dir)] + CHARUCO_OPTIONS) == 0
+    out = capsys.readouterr().out
+    assert out.startswith("=" * 60 + "\nHAND-EYE CROSS-METHOD COMPARISON\n")
+    assert "HAND-EYE RESULTS" not in out  # the five runs' own reports are left out
+    assert "  >>> All 5 methods agree to within ~1.50 deg of median (" in out
+    assert "  >>> Translation: all 5 methods within 5.00 mm of the median.\n" in out
+    tsai = v.EyeInHandCalibrator(scene.target).calibrate(scene.robot_T_tcp_list, scene.images, "TSAI").consistency
+    assert out.endswith(f"  TSAI        {1000 * tsai.mean_translation_m:8.3f} / {1000 * tsai.max_translation_m:.3f} mm"
+                        f"{tsai.mean_rotation_deg:9.3f} / {tsai.max_rotation_deg:.3f} deg\n")
+    assert out.index("HAND-EYE CROSS-METHOD") < out.index("Deviation from the median") < out.index("consistency residual")
+
+
+def test_benchmark_command_prints_the_table_and_saves_the_json(charuco_dataset, capsys, tmp_path):
+    _, data_dir = charuco_dataset
+    output = tmp_path / "bench.json"
+    assert main(["benchmark", str(data_dir), "--splits", "4", "--seed", "7", "--backend-name", "rig A",
+                 "--output", str(output)] + CHARUCO_OPTIONS) == 0
+    lines = capsys.readouterr().out.split("\n")
+    assert lines[1] == "BENCHMARK SUMMARY" and lines[5].startswith("rig A" + " " * 23)
+    (saved,) = json.loads(output.read_text())["results"]
+    assert saved["backend_name"] == "rig A" and saved["image_count"] == 10
+    assert lines[5] == (f"{'rig A':<28}{saved['reprojection_error']:6.2f}{saved['held_out_reprojection_error']:6.2f}"
+                        f"{saved['hand_eye_roundtrip_error']:6.2f}")
+    with pytest.raises(SystemExit):
+        main(["benchmark", str(data_dir), "--seed", "-1"])

@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import _vemo
-from quorvantine.vemo.views import render_orbit
+from quorvantine.vemo.scenes import render_orbit
 
 IMAGE_SIZE = (640, 480)
 TRUE_K = np.array([[612.0, 0.0, 323.0], [0.0, 606.0, 236.0], [0.0, 0.0, 1.0]])

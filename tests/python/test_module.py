@@ -25,11 +25,15 @@ def test_names_are_registered_in_the_published_order():
         "TargetDetections", "IntrinsicResult", "IntrinsicCalibrator",
         "hand_eye_method_by_name_map", "TargetConsistencyStats", "HandEyeResult", "AlignedTargetPoses",
         "EyeInHandCalibrator",
-        "diagnostics", "io", "synthetic"]
+        "CALIB_FIX_INTRINSIC", "CALIB_USE_INTRINSIC_GUESS", "TriangulationReport", "MultiCameraResult", "SubsetResult",
+        "MultiCameraCalibrator",
+        "diagnostics", "BenchmarkResult", "CalibrationBenchmark", "io", "synthetic"]
     assert public_names(_vemo.tf) == [
         "pose_to_transformation_matrix", "transformation_matrix_to_pose", "average_pose"]
     assert public_names(_vemo.diagnostics) == [
-        "RotationVarietyStats", "analyze_rotation_variety", "format_rotation_variety"]
+        "RotationVarietyStats", "analyze_rotation_variety", "format_rotation_variety",
+        "HandEyeMethodResult", "compare_hand_eye_methods", "format_method_comparison",
+        "MethodDeviation", "MethodAgreement", "assess_method_agreement", "format_method_agreement"]
     assert public_names(_vemo.io) == [
         "save_hand_eye_dataset", "load_hand_eye_dataset", "next_multi_camera_capture_index",
         "save_multi_camera_capture", "save_multi_camera_robot_poses", "load_multi_camera_robot_poses",

@@ -11,6 +11,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@
 
 namespace vemo::calibration {
 
+// Defined in three files: eye_in_hand_run.cpp (construction and calibrate),
+// eye_in_hand_target_poses.cpp (target poses per image) and
+// eye_in_hand_consistency_report.cpp (consistency statistics and the report). The run's
+// thresholds are in eye_in_hand_limits.hpp.
 class EyeInHandCalibrator {
  public:
   // One target pose per image whose pose was found, with the image's position in the
@@ -50,17 +55,44 @@ class EyeInHandCalibrator {
   //  - an intrinsic calibration of image_list and one solvePnP per kept view.
   // method: a key of handEyeMethodByNameMap. A non-empty output_path saves the result as
   // "hand_eye.json" (see vemo/io/result_records.hpp). Prints the report to standard output.
-  // Fewer than 4 usable captures is not an exception: an Error line is logged and the
-  // result's ok is false. Throws std::invalid_argument for an unknown method, a pose that
-  // is not a finite 4x4 rigid transform (last row 0 0 0 1, invertible rotation block), a
-  // camera_T_target_list whose length differs from robot_T_tcp_list, lists of different
-  // lengths on the intrinsic path, or a re-detection with a non-ChArUco target. The last
-  // result changes only when the solve ran.
+  // Fewer than 4 usable captures, or robot poses that do not rotate about two different
+  // axes, is not an exception: an Error line is logged and the result's ok is false.
+  // Throws std::invalid_argument for an unknown method, a pose that is not a finite 4x4
+  // rigid transform (last row 0 0 0 1, a proper rotation block within
+  // tf::kOrthonormalityTolerance), an intrinsic_matrix that is not a finite 3x3 camera
+  // matrix with positive focal lengths, a camera_T_target_list whose length differs from
+  // robot_T_tcp_list, image and robot lists of different lengths when the target is
+  // detected, or a re-detection with a non-ChArUco target. The last result changes only
+  // when the solve ran.
   HandEyeResult calibrate(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
                           const std::string& method = "TSAI", const std::vector<cv::Mat>& camera_T_target_list = {},
                           const cv::Mat& intrinsic_matrix = cv::Mat(),
                           const cv::Mat& distortion_coefficients = cv::Mat(),
                           const std::filesystem::path& output_path = {});
+
+  // calibrate in two halves, for callers that solve one set of captures with several
+  // methods (the cross-method comparison) and so prepare it once.
+  struct PreparedCaptures {
+    // The matrices and, when solvable, the aligned lists of the captures to solve.
+    HandEyeResult result;
+    // false: too few captures; the Error line is logged and result is final (ok false).
+    bool solvable = false;
+    std::size_t input_image_count = 0;  // image_list.size(), for the saved record
+  };
+  // Everything calibrate does before the solve, with its log lines and exceptions (but the
+  // method check): validation, then target poses from camera_T_target_list, a ChArUco
+  // re-detection or an intrinsic calibration. image_detections, when given, are the
+  // detections of image_list under options that detect alike (detectsAlike): the intrinsic
+  // calibration then starts from them (IntrinsicCalibrator::calibrateWithDetections).
+  PreparedCaptures prepareCaptures(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                   const std::vector<cv::Mat>& image_list,
+                                   const std::vector<cv::Mat>& camera_T_target_list,
+                                   const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                   const TargetDetections* image_detections = nullptr);
+  // The rest of calibrate: the solve with `method`, the statistics, the last result, the
+  // report and the optional saving. Unsolvable captures come back as they are.
+  HandEyeResult solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
+                                      const std::filesystem::path& output_path = {});
 
   // Target poses by solvePnP (iterative) per view. Chessboard: from corner_list (per view
   // N x 1 CV_32FC2 inner corners, as IntrinsicResult::image_points), image_list unread.
@@ -85,7 +117,7 @@ class EyeInHandCalibrator {
 
   // The report of the last result ("Calibration failed." before the first successful run).
   std::string formatResults() const;
-  // Writes formatResults() to standard output and flushes it.
+  // Writes formatResults() to the report output (vemo/core/report_output.hpp).
   void printResults() const;
 
   // Board points of the target: N x 3 CV_32F, metres (chessboard inner corners; ChArUco
@@ -102,8 +134,5 @@ class EyeInHandCalibrator {
   IntrinsicCalibrator intrinsic_calibrator_;
   HandEyeResult last_result_;
 };
-
-// 4x4 CV_64F camera_T_target from a solvePnP rotation vector and translation vector.
-cv::Mat rvecTvecToTransformationMatrix(const cv::Mat& rvec, const cv::Mat& tvec);
 
 }  // namespace vemo::calibration

@@ -1,20 +1,21 @@
+// EyeInHandCalibrator: one camera_T_target per image, from the intrinsic run's corners
+// or by detecting the target again.
+
 #include <opencv2/calib3d.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "vemo/calibration/eye_in_hand_calibrator.hpp"
-#include "vemo/core/aruco.hpp"
+#include "vemo/calibration/eye_in_hand_limits.hpp"
 #include "vemo/core/logging.hpp"
+#include "vemo/core/target_detection.hpp"
 #include "vemo/core/tf.hpp"
 
 namespace vemo::calibration {
 
 namespace {
-
-constexpr std::size_t kMinimumPoints = 4;
 
 // camera_T_target by iterative PnP, or nothing when the solver gives up. A degenerate camera
 // matrix (NaN, or focal lengths near 0) makes solvePnP report success with a NaN pose; that
@@ -27,39 +28,22 @@ std::optional<cv::Mat> solveTargetPose(cv::InputArray object_points, cv::InputAr
       !cv::checkRange(rvec) || !cv::checkRange(tvec)) {
     return std::nullopt;
   }
-  return rvecTvecToTransformationMatrix(rvec, tvec);
+  return tf::rvecTvecToTransformationMatrix(rvec, tvec);
 }
 
-cv::Mat toGrey(const cv::Mat& image) {
-  cv::Mat grey;
-  cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
-  return grey;
-}
-
-// Detects the ChArUco corners of one image; the object points are the board corners
-// selected by the detected ids, in detection order.
-struct CharucoView {
-  std::vector<cv::Point2f> image_points;
-  std::vector<cv::Point3f> object_points;
-};
-
-CharucoView detectCharucoView(const aruco::CharucoDetector& detector, const std::vector<cv::Point3f>& board_corners,
-                              const cv::Mat& image) {
-  CharucoView view;
-  std::vector<int> ids;
-  detector.detectBoard(toGrey(image), view.image_points, ids);
-  view.object_points.reserve(ids.size());
-  for (int id : ids) view.object_points.push_back(board_corners.at(static_cast<std::size_t>(id)));
-  return view;
+// Re-detection for poses takes the target as OpenCV's detectors give it: no marker
+// refinement against the board, no drawing, and ArUco markers that are not on the board
+// count towards the minimum (they are left out of the points afterwards).
+TargetDetector redetectionDetector(const Target& target) {
+  DetectionSettings settings;
+  settings.minimum_count = eye_in_hand::kMinimumTargetPoints;
+  settings.drop_off_board_markers_before_count = false;
+  settings.refine_markers_against_board = false;
+  settings.annotate = false;
+  return TargetDetector(target, settings);
 }
 
 }  // namespace
-
-cv::Mat rvecTvecToTransformationMatrix(const cv::Mat& rvec, const cv::Mat& tvec) {
-  cv::Mat rotation;
-  cv::Rodrigues(rvec, rotation);
-  return tf::composeTransformationMatrix(rotation, tvec);
-}
 
 cv::Mat EyeInHandCalibrator::boardObjectPoints() const {
   if (const auto* chessboard = std::get_if<ChessboardTarget>(&target_)) return chessboard->objectPoints();
@@ -94,36 +78,23 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
                                                   std::to_string(i) + ", skipping.");
       }
     }
-  } else if (const auto* charuco = std::get_if<CharucoTarget>(&target_)) {
-    const aruco::CharucoDetector detector = charuco->buildDetector();
-    const std::vector<cv::Point3f> board_corners = detector.getBoard().getChessboardCorners();
-    for (std::size_t i = 0; i < image_list.size(); ++i) {
-      const CharucoView view = detectCharucoView(detector, board_corners, image_list[i]);
-      if (view.image_points.size() < kMinimumPoints) {
-        logging::log(logging::Level::Warning,
-                     "[EyeInHandCalibrator] ChArUco re-detection failed for image " + std::to_string(i) + ", skipping.");
-        continue;
-      }
-      keep(solveTargetPose(view.object_points, view.image_points, intrinsic_matrix, distortion_coefficients), i);
+    return poses;
+  }
+
+  const TargetDetector detector = redetectionDetector(target_);
+  const std::string failure = std::holds_alternative<CharucoTarget>(target_)
+                                  ? "[EyeInHandCalibrator] ChArUco re-detection failed for image "
+                                  : "[EyeInHandCalibrator] ArUco re-detection failed for image ";
+  for (std::size_t i = 0; i < image_list.size(); ++i) {
+    requireColourImage(image_list[i], "EyeInHandCalibrator", i);
+    const std::optional<TargetView> view = detector.detect(image_list[i]);
+    if (!view) {
+      logging::log(logging::Level::Warning, failure + std::to_string(i) + ", skipping.");
+      continue;
     }
-  } else {
-    const ArucoTarget& aruco_target = std::get<ArucoTarget>(target_);
-    const aruco::ArucoDetector detector(aruco_target.buildDictionary());
-    const aruco::GridBoard board = aruco_target.buildBoard();
-    for (std::size_t i = 0; i < image_list.size(); ++i) {
-      std::vector<std::vector<cv::Point2f>> marker_corners;
-      std::vector<int> marker_ids;
-      detector.detectMarkers(toGrey(image_list[i]), marker_corners, marker_ids);
-      if (marker_ids.size() < kMinimumPoints) {
-        logging::log(logging::Level::Warning,
-                     "[EyeInHandCalibrator] ArUco re-detection failed for image " + std::to_string(i) + ", skipping.");
-        continue;
-      }
-      cv::Mat object_points, image_points;
-      board.matchImagePoints(marker_corners, marker_ids, object_points, image_points);
-      if (object_points.empty()) continue;
-      keep(solveTargetPose(object_points, image_points, intrinsic_matrix, distortion_coefficients), i);
-    }
+    // Only off-board ArUco markers were detected: no points to solve from.
+    if (view->object_points.empty()) continue;
+    keep(solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients), i);
   }
   return poses;
 }
@@ -131,22 +102,21 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
 EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTargetList(
     const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& robot_T_tcp_list,
     const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const {
-  const auto* charuco = std::get_if<CharucoTarget>(&target_);
-  if (charuco == nullptr) {
+  if (!std::holds_alternative<CharucoTarget>(target_)) {
     throw std::invalid_argument("EyeInHandCalibrator::computeCameraTTargetList only supports CharucoTarget");
   }
-  const aruco::CharucoDetector detector = charuco->buildDetector();
-  const std::vector<cv::Point3f> board_corners = detector.getBoard().getChessboardCorners();
+  const TargetDetector detector = redetectionDetector(target_);
 
   AlignedTargetPoses aligned;
   for (std::size_t i = 0; i < image_list.size() && i < robot_T_tcp_list.size(); ++i) {
-    const CharucoView view = detectCharucoView(detector, board_corners, image_list[i]);
-    if (view.image_points.size() < kMinimumPoints) {
+    requireColourImage(image_list[i], "EyeInHandCalibrator", i);
+    const std::optional<TargetView> view = detector.detect(image_list[i]);
+    if (!view) {
       logging::log(logging::Level::Warning, "frame " + std::to_string(i) + ": ChArUco detection failed  -  skipping");
       continue;
     }
     std::optional<cv::Mat> camera_T_target =
-        solveTargetPose(view.object_points, view.image_points, intrinsic_matrix, distortion_coefficients);
+        solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients);
     if (!camera_T_target) {
       logging::log(logging::Level::Warning, "frame " + std::to_string(i) + ": solvePnP failed  -  skipping");
       continue;

@@ -14,19 +14,50 @@ namespace {
 
 cv::Mat copyOfGuess(const std::optional<cv::Mat>& guess) { return guess ? guess->clone() : cv::Mat(); }
 
+std::string sizeText(const cv::Size& size) { return std::to_string(size.width) + "x" + std::to_string(size.height); }
+
+// One camera model fits one image size: views of another size would be solved as if their
+// pixels were this size's, a wrong camera matrix without a word.
+void requireOneImageSize(const std::vector<cv::Mat>& images, const std::vector<int>& detected_indices,
+                         const cv::Size& image_size) {
+  for (int index : detected_indices) {
+    const cv::Size size = images.at(static_cast<std::size_t>(index)).size();
+    if (size != image_size) {
+      throw std::invalid_argument("IntrinsicCalibrator: image " + std::to_string(index) + " is " + sizeText(size) +
+                                  " but the first image is " + sizeText(image_size) +
+                                  "; every view of one calibration must have the same size");
+    }
+  }
+}
+
 }  // namespace
 
 IntrinsicCalibrator::IntrinsicCalibrator(Target target, IntrinsicOptions options)
     : target_(std::move(target)), options_(std::move(options)) {}
 
 TargetDetections IntrinsicCalibrator::findCorners(const std::vector<cv::Mat>& images) const {
-  if (const auto* charuco = std::get_if<CharucoTarget>(&target_)) return findCharucoTargetCorners(*charuco, images);
-  if (const auto* aruco = std::get_if<ArucoTarget>(&target_)) return findArucoTargetCorners(*aruco, images);
-  return findChessboardTargetCorners(std::get<ChessboardTarget>(target_), options_, images);
+  return findTargetCorners(target_, options_, images);
 }
 
 IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& images) {
   detections_ = findCorners(images);
+  rotation_vectors_.clear();
+  translation_vectors_.clear();
+  return solve(images);
+}
+
+IntrinsicResult IntrinsicCalibrator::calibrateWithDetections(const std::vector<cv::Mat>& images,
+                                                             TargetDetections detections) {
+  std::size_t next_view = 0;
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const auto& found = detections.successful_indices;
+    if (next_view < found.size() && found[next_view] == static_cast<int>(i)) {
+      ++next_view;
+    } else {
+      logSkippedImage(target_, i);
+    }
+  }
+  detections_ = std::move(detections);
   rotation_vectors_.clear();
   translation_vectors_.clear();
   return solve(images);
@@ -44,6 +75,7 @@ IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
     throw std::invalid_argument("IntrinsicCalibrator::solve: no images to take the image size from");
   }
   const cv::Size image_size = images.front().size();
+  requireOneImageSize(images, detections_.successful_indices, image_size);
 
   // The solver writes into these; the options' guesses must stay as the caller set them.
   cv::Mat intrinsic_matrix = copyOfGuess(options_.intrinsic_matrix_guess);

@@ -29,6 +29,11 @@ class IntrinsicCalibrator {
   // findCorners, stores the detections (clearing the stored view poses), then solve.
   IntrinsicResult calibrate(const std::vector<cv::Mat>& images);
 
+  // calibrate with the detections of `images` already made (findCorners, or
+  // selectDetections of a larger batch, under options that detect alike): logs the
+  // warnings their detection logged, stores them and solves, as calibrate would.
+  IntrinsicResult calibrateWithDetections(const std::vector<cv::Mat>& images, TargetDetections detections);
+
   // Solves from the stored detections; images only give the image size (of the first
   // image, whether or not the target was found in it). Too little data is not an error:
   // the result's ok is false. Throws std::invalid_argument for an unknown

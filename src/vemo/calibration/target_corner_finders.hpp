@@ -1,12 +1,13 @@
 #pragma once
 
-// The target finders behind IntrinsicCalibrator::findCorners, one per target kind.
-// Each converts every image (BGR, 3 or 4 channels) to grey, detects the target, and
-// appends one entry per accepted image to the detections; a rejected image is skipped
-// with a warning line naming its 0-based index. Never throws for a missing target.
+// The target finding behind IntrinsicCalibrator::findCorners: the detection path of the
+// target's kind with the intrinsic calibration's settings, over a batch of images. A
+// rejected image is skipped with a warning line naming its 0-based index; a missing
+// target never throws.
 
 #include <opencv2/core.hpp>
 
+#include <cstddef>
 #include <vector>
 
 #include "vemo/calibration/intrinsic_options.hpp"
@@ -15,18 +16,27 @@
 
 namespace vemo::calibration {
 
-// All inner corners must be found. "Default" corners are refined with cornerSubPix,
-// "Sector Based" ones are not. Throws std::invalid_argument for another detector name,
-// checked per image (so an empty batch never throws).
-TargetDetections findChessboardTargetCorners(const ChessboardTarget& target, const IntrinsicOptions& options,
-                                             const std::vector<cv::Mat>& images);
+// Chessboard: all inner corners must be found; "Default" corners are refined with
+// cornerSubPix, "Sector Based" ones are not; another detector name throws
+// std::invalid_argument, checked per image (so an empty batch never throws).
+// ChArUco: at least 4 interpolated corners; fills point_ids.
+// ArUco: at least 4 markers of the board (markers of the dictionary that are not on the
+// board are dropped first), then board refinement recovers missed markers; points are
+// the 4 corners of each marker, marker after marker.
+// Every accepted view carries an annotated copy of its image.
+TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions& options,
+                                   const std::vector<cv::Mat>& images);
 
-// Accepts an image with at least 4 interpolated ChArUco corners; fills point_ids.
-TargetDetections findCharucoTargetCorners(const CharucoTarget& target, const std::vector<cv::Mat>& images);
+// The warning findTargetCorners logs for the image at `index` when the target is not accepted.
+void logSkippedImage(const Target& target, std::size_t index);
 
-// Accepts an image with at least 4 markers of the board (markers of the dictionary that
-// are not on the board are dropped first), then lets board refinement recover missed
-// markers. Points: the 4 corners of each marker, marker after marker.
-TargetDetections findArucoTargetCorners(const ArucoTarget& target, const std::vector<cv::Mat>& images);
+// Whether findTargetCorners finds the same corners under both options: they agree in every
+// field it reads (detector name, chessboard flags, sub-pixel window, zero zone, criteria).
+bool detectsAlike(const IntrinsicOptions& a, const IntrinsicOptions& b);
+
+// The detections of the images at image_indices (positions in the batch that `detections`
+// was found in), as findTargetCorners gives them for the batch of those images in that
+// order.
+TargetDetections selectDetections(const TargetDetections& detections, const std::vector<int>& image_indices);
 
 }  // namespace vemo::calibration

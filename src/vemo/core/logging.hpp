@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vemo::logging {
 
@@ -11,5 +12,32 @@ enum class Level : int { Debug = 0, Info = 1, Warning = 2, Error = 3, Success = 
 // level filter. A value outside the enumeration prints as INFO. The message is written
 // unchanged (embedded newlines are not indented).
 void log(Level level, const std::string& message);
+
+struct LogLine {
+  Level level;
+  std::string message;
+};
+
+// While alive, keeps a copy of every line logged (from any thread), which is still
+// written as usual: work done once can then be reported as often as independent runs
+// would have reported it. Transcripts nest (each keeps every line); destroy them in
+// reverse order of creation.
+class Transcript {
+ public:
+  Transcript();
+  ~Transcript();
+  Transcript(const Transcript&) = delete;
+  Transcript& operator=(const Transcript&) = delete;
+
+  std::vector<LogLine> lines() const;
+
+ private:
+  friend void log(Level level, const std::string& message);
+  Transcript* enclosing_;
+  std::vector<LogLine> lines_;
+};
+
+// Logs the lines again, in order.
+void replay(const std::vector<LogLine>& lines);
 
 }  // namespace vemo::logging

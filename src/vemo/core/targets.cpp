@@ -1,12 +1,13 @@
 #include "vemo/core/targets.hpp"
 
-#include <opencv2/imgproc.hpp>
-
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "vemo/core/target_detection.hpp"
 
 namespace vemo {
 
@@ -71,22 +72,12 @@ aruco::CharucoBoard CharucoTarget::buildBoard() const {
 aruco::CharucoDetector CharucoTarget::buildDetector() const { return aruco::CharucoDetector(buildBoard()); }
 
 std::pair<cv::Mat, int> CharucoTarget::detectAndAnnotate(const cv::Mat& image) const {
-  const aruco::CharucoDetector detector = buildDetector();
-  cv::Mat grey;
-  cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
-
-  std::vector<cv::Point2f> charuco_corners;
-  std::vector<int> charuco_ids;
-  std::vector<std::vector<cv::Point2f>> marker_corners;
-  std::vector<int> marker_ids;
-  detector.detectBoard(grey, charuco_corners, charuco_ids, marker_corners, marker_ids);
-
-  cv::Mat annotated = image.clone();
-  if (!marker_ids.empty()) aruco::drawDetectedMarkers(annotated, marker_corners, marker_ids, cv::Scalar(0, 255, 0));
-  if (!charuco_ids.empty()) {
-    aruco::drawDetectedCornersCharuco(annotated, charuco_corners, charuco_ids, cv::Scalar(255, 0, 0));
-  }
-  return {annotated, static_cast<int>(charuco_corners.size())};
+  requireColourImage(image, "CharucoTarget::detectAndAnnotate", 0);
+  DetectionSettings settings;
+  settings.minimum_count = 0;  // the caller judges the count; the drawing is wanted anyway
+  settings.annotate = true;
+  TargetView view = *TargetDetector(*this, settings).detect(image);
+  return {std::move(view.annotated_image), view.count};
 }
 
 ArucoTarget::ArucoTarget(cv::Size board_size, double marker_length, double marker_separation, int aruco_dict_id)

@@ -57,7 +57,7 @@ struct CharucoTarget {
   // Detector with OpenCV's default ChArUco, marker-detector and refinement parameters.
   aruco::CharucoDetector buildDetector() const;
 
-  // Detects the board in a BGR image (3 or 4 channels; other counts make OpenCV throw)
+  // Detects the board in an 8-bit BGR image (3 or 4 channels; std::runtime_error otherwise)
   // and draws on a deep copy of it: markers with ids in green (0, 255, 0), ChArUco corners
   // with ids in blue (255, 0, 0). Returns (annotated copy, number of ChArUco corners).
   std::pair<cv::Mat, int> detectAndAnnotate(const cv::Mat& image) const;

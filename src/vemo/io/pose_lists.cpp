@@ -3,11 +3,14 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "vemo/core/tf.hpp"
+
 namespace vemo::io {
 
 namespace {
 
 const char* const kPoseKey = "robot_T_tcp_list";
+const tf::PoseRequirements kShapeOnly{false, false, false, false};
 
 }  // namespace
 
@@ -15,12 +18,13 @@ std::vector<double> flattenPoseList(const std::vector<cv::Mat>& poses) {
   std::vector<double> values;
   values.reserve(16 * poses.size());
   for (const cv::Mat& pose : poses) {
-    cv::Mat converted;
-    pose.convertTo(converted, CV_64F, 1.0, 0.0);
-    // A multi-channel matrix would hold more than 16 values behind its 4x4 size.
-    if (converted.dims != 2 || converted.rows != 4 || converted.cols != 4 || converted.channels() != 1) {
+    // Any 4x4 matrix is stored as given; a multi-channel one would hold more than 16
+    // values behind its 4x4 size.
+    if (tf::findPoseDefect(pose, kShapeOnly) != tf::PoseDefect::None) {
       throw std::invalid_argument("io: expected 4x4 pose matrices");
     }
+    cv::Mat converted;
+    pose.convertTo(converted, CV_64F, 1.0, 0.0);
     for (int r = 0; r < 4; ++r) {
       const double* row = converted.ptr<double>(r);
       values.insert(values.end(), row, row + 4);

@@ -143,6 +143,7 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
     failed = WriteFailure{false, errno};
     ::unlink(temporary.c_str());
   }
+  if (failed && failed->opening) throw CannotCreateFile(describeWriteFailure(prefix, target, *failed));
   if (failed) throw std::runtime_error(describeWriteFailure(prefix, target, *failed));
 }
 

@@ -7,23 +7,25 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "vemo/core/tf.hpp"
+
 namespace vemo::quality {
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 // The pose as CV_64F, after the checks that keep OpenCV from either aborting (wrong
 // shape, channels) or quietly producing nonsense (NaN, a singular matrix whose "inverse"
 // OpenCV returns as zeros).
 cv::Mat checkedPose(const cv::Mat& camera_T_target, std::size_t index) {
   const std::string where = "analyzeRotationVariety: pose " + std::to_string(index);
-  if (camera_T_target.rows != 4 || camera_T_target.cols != 4 || camera_T_target.channels() != 1) {
-    throw std::invalid_argument(where + " is not a single-channel 4x4 matrix");
+  const tf::PoseRequirements finite_only{true, false, false, false};
+  switch (tf::findPoseDefect(camera_T_target, finite_only)) {
+    case tf::PoseDefect::None: break;
+    case tf::PoseDefect::NotSingleChannel4x4: throw std::invalid_argument(where + " is not a single-channel 4x4 matrix");
+    default: throw std::invalid_argument(where + " contains NaN or infinity");
   }
   cv::Mat pose;
   camera_T_target.convertTo(pose, CV_64F);
-  if (!cv::checkRange(pose)) throw std::invalid_argument(where + " contains NaN or infinity");
   return pose;
 }
 
@@ -44,7 +46,7 @@ std::optional<RotationVarietyStats> analyzeRotationVariety(const std::vector<cv:
     throw std::invalid_argument("analyzeRotationVariety: min_rotation_deg must be non-negative, got " +
                                 std::to_string(min_rotation_deg));
   }
-  const double min_rotation_rad = min_rotation_deg * kPi / 180.0;
+  const double min_rotation_rad = tf::radiansFromDegrees(min_rotation_deg);
 
   std::vector<cv::Vec3d> rvecs;
   std::vector<double> angles_rad;
@@ -54,7 +56,7 @@ std::optional<RotationVarietyStats> analyzeRotationVariety(const std::vector<cv:
     if (!previous.empty()) {
       const cv::Mat motion = inverseOf(previous, i - 1) * current;
       cv::Vec3d rvec;
-      cv::Rodrigues(motion(cv::Rect(0, 0, 3, 3)), rvec);
+      cv::Rodrigues(tf::rotationOf(motion), rvec);
       const double angle = cv::norm(rvec);
       if (angle > min_rotation_rad) {
         rvecs.push_back(rvec);
@@ -76,7 +78,7 @@ std::optional<RotationVarietyStats> analyzeRotationVariety(const std::vector<cv:
   stats.axis_span_ratio = stats.singular_values[2] / stats.singular_values[0];
   double sum_deg = 0.0;
   for (double angle : angles_rad) {
-    const double angle_deg = angle * 180.0 / kPi;
+    const double angle_deg = tf::degreesFromRadians(angle);
     sum_deg += angle_deg;
     stats.angle_max_deg = std::max(stats.angle_max_deg, angle_deg);
   }

@@ -12,6 +12,10 @@
 // lie in one plane, one direction of the hand-eye rotation is barely observed.
 namespace vemo::quality {
 
+// Motions rotating this little (degrees) are noise rather than rotation: the default
+// threshold of the analysis.
+inline constexpr double kDefaultMinRotationDeg = 0.5;
+
 struct RotationVarietyStats {
   int num_motions = 0;                          // motions that passed the minimum-rotation filter
   std::array<double, 3> singular_values{};      // of the stacked rotation vectors, radians, largest first

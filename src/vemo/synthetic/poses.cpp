@@ -3,11 +3,9 @@
 #include <cmath>
 #include <stdexcept>
 
-namespace vemo::synthetic {
+#include "vemo/core/tf.hpp"
 
-namespace {
-constexpr double kPi = 3.14159265358979323846;
-}
+namespace vemo::synthetic {
 
 cv::Point3d targetCentre(const Target& target) {
   if (const auto* chessboard = std::get_if<ChessboardTarget>(&target)) {
@@ -41,7 +39,7 @@ cv::Mat cameraTTargetLookingAt(const Target& target, const cv::Point3d& camera_p
   const cv::Vec3d right = cv::normalize(right_unnormalized);
   const cv::Vec3d down = forward.cross(right);
   // Roll turns the camera's x and y axes about its viewing axis (right-handed).
-  const double roll = roll_deg * kPi / 180.0;
+  const double roll = tf::radiansFromDegrees(roll_deg);
   const cv::Vec3d x_axis = std::cos(roll) * right + std::sin(roll) * down;
   const cv::Vec3d y_axis = std::cos(roll) * down - std::sin(roll) * right;
 

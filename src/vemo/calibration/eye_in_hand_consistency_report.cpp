@@ -1,13 +1,16 @@
+// EyeInHandCalibrator: how well the captures agree on one fixed target, and the report.
+
 #include <opencv2/calib3d.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <numeric>
 #include <sstream>
 
 #include "vemo/calibration/eye_in_hand_calibrator.hpp"
+#include "vemo/calibration/eye_in_hand_limits.hpp"
+#include "vemo/core/report_output.hpp"
 #include "vemo/core/tf.hpp"
 #include "vemo/quality/rotation_variety.hpp"
 
@@ -15,20 +18,11 @@ namespace vemo::calibration {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
 double mean(const std::vector<double>& values) {
   return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
 }
 
 double maximum(const std::vector<double>& values) { return *std::max_element(values.begin(), values.end()); }
-
-// Angle of the rotation between two rotation blocks, degrees.
-double rotationAngleDeg(const cv::Mat& rotation_a, const cv::Mat& rotation_b) {
-  const cv::Mat relative = rotation_a.t() * rotation_b;
-  const double cosine = std::clamp((cv::trace(relative)[0] - 1.0) * 0.5, -1.0, 1.0);
-  return std::acos(cosine) * 180.0 / kPi;
-}
 
 cv::Point3f centroidOf(const cv::Mat& object_points) {
   cv::Mat centre;
@@ -47,11 +41,10 @@ void EyeInHandCalibrator::computeConsistency(HandEyeResult& result) const {
     world_T_target[i] = result.valid_robot_T_tcp_list[i] * result.tcp_T_camera * result.camera_T_target_list[i];
   }
   const cv::Mat mean_pose = tf::averagePose(world_T_target);
-  const cv::Mat mean_translation = mean_pose(cv::Rect(3, 0, 1, 3));
-  const cv::Mat mean_rotation = mean_pose(cv::Rect(0, 0, 3, 3));
   for (const cv::Mat& pose : world_T_target) {
-    stats.translation_deviations_m.push_back(cv::norm(pose(cv::Rect(3, 0, 1, 3)), mean_translation, cv::NORM_L2));
-    stats.rotation_deviations_deg.push_back(rotationAngleDeg(pose(cv::Rect(0, 0, 3, 3)), mean_rotation));
+    stats.translation_deviations_m.push_back(
+        cv::norm(tf::translationOf(pose), tf::translationOf(mean_pose), cv::NORM_L2));
+    stats.rotation_deviations_deg.push_back(tf::rotationAngleDeg(pose, mean_pose));
   }
   stats.mean_translation_m = mean(stats.translation_deviations_m);
   stats.max_translation_m = maximum(stats.translation_deviations_m);
@@ -64,9 +57,8 @@ void EyeInHandCalibrator::computeConsistency(HandEyeResult& result) const {
                                                                     : result.distortion_coefficients;
   const double no_projection = std::numeric_limits<double>::quiet_NaN();
   for (const cv::Mat& camera_T_target : result.camera_T_target_list) {
-    cv::Mat rvec;
-    cv::Rodrigues(camera_T_target(cv::Rect(0, 0, 3, 3)), rvec);
-    const cv::Mat tvec = camera_T_target(cv::Rect(3, 0, 1, 3)).clone();
+    cv::Mat rvec, tvec;
+    tf::transformationMatrixToRvecTvec(camera_T_target, rvec, tvec);
     stats.distances_m.push_back(cv::norm(tvec, cv::NORM_L2));
     if (result.intrinsic_matrix.empty()) {
       stats.board_us.push_back(no_projection);
@@ -121,11 +113,12 @@ std::string EyeInHandCalibrator::formatResults() const {
     }
   }
   if (!result.camera_T_target_list.empty()) {
-    out << "\n" << quality::formatRotationVariety(quality::analyzeRotationVariety(result.camera_T_target_list, 0.5));
+    out << "\n" << quality::formatRotationVariety(quality::analyzeRotationVariety(result.camera_T_target_list,
+                                                                        eye_in_hand::kReportMinRotationDeg));
   }
   return out.str();
 }
 
-void EyeInHandCalibrator::printResults() const { std::cout << formatResults() << std::flush; }
+void EyeInHandCalibrator::printResults() const { report::write(formatResults()); }
 
 }  // namespace vemo::calibration

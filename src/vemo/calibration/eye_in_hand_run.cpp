@@ -6,6 +6,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "vemo/calibration/camera_matrix_check.hpp"
+#include "vemo/calibration/eye_in_hand_limits.hpp"
 #include "vemo/calibration/hand_eye_methods.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/core/tf.hpp"
@@ -15,8 +17,7 @@ namespace vemo::calibration {
 
 namespace {
 
-constexpr std::size_t kMinimumCaptures = 4;
-
+using eye_in_hand::kMinimumCaptures;
 using logging::Level;
 
 template <class T>
@@ -27,10 +28,20 @@ std::vector<T> pick(const std::vector<T>& items, const std::vector<int>& indices
   return picked;
 }
 
-// The rotation blocks of all target poses lie within 0.001 (max abs element) of the first.
-bool allOrientationsEqual(const std::vector<cv::Mat>& target_rotations) {
-  for (std::size_t j = 1; j < target_rotations.size(); ++j) {
-    if (cv::norm(target_rotations[j] - target_rotations[0], cv::NORM_INF) >= 0.001) return false;
+int methodValue(const std::string& method) {
+  const auto& methods = handEyeMethodByNameMap();
+  const auto entry = methods.find(method);
+  if (entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+  return entry->second;
+}
+
+// The rotation blocks of all target poses lie within the tolerance (max abs element) of the first.
+bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
+  for (std::size_t j = 1; j < camera_T_target_list.size(); ++j) {
+    if (cv::norm(tf::rotationOf(camera_T_target_list[j]) - tf::rotationOf(camera_T_target_list[0]), cv::NORM_INF) >=
+        eye_in_hand::kSameOrientationTolerance) {
+      return false;
+    }
   }
   return true;
 }
@@ -39,17 +50,11 @@ cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std:
                         int method) {
   std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
   for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
-    r_target2cam.push_back(camera_T_target_list[i](cv::Rect(0, 0, 3, 3)).clone());
-    t_target2cam.push_back(camera_T_target_list[i](cv::Rect(3, 0, 1, 3)).clone());
-    r_gripper2base.push_back(robot_T_tcp_list[i](cv::Rect(0, 0, 3, 3)).clone());
-    t_gripper2base.push_back(robot_T_tcp_list[i](cv::Rect(3, 0, 1, 3)).clone());
+    r_target2cam.push_back(tf::rotationOf(camera_T_target_list[i]).clone());
+    t_target2cam.push_back(tf::translationOf(camera_T_target_list[i]).clone());
+    r_gripper2base.push_back(tf::rotationOf(robot_T_tcp_list[i]).clone());
+    t_gripper2base.push_back(tf::translationOf(robot_T_tcp_list[i]).clone());
   }
-  if (r_target2cam.size() >= 2 && allOrientationsEqual(r_target2cam)) {
-    logging::log(Level::Warning,
-                 "[EyeInHandCalibrator] All camera poses have identical orientation! Hand-eye calibration requires "
-                 "varied rotations to solve uniquely.");
-  }
-
   cv::Mat r_cam2gripper, t_cam2gripper;
   cv::calibrateHandEye(r_gripper2base, t_gripper2base, r_target2cam, t_target2cam, r_cam2gripper, t_cam2gripper,
                        static_cast<cv::HandEyeCalibrationMethod>(method));
@@ -57,26 +62,39 @@ cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std:
   return tf::composeTransformationMatrix(r_cam2gripper, t_cam2gripper);
 }
 
-// A rigid transform: single-channel 4x4, finite, last row (0, 0, 0, 1), invertible rotation
-// block. Anything else is rejected up front: it would fail deep inside OpenCV, or solve and
-// be stored as the last result whose report (which inverts the target poses) then throws.
-bool isHomogeneousTransform(const cv::Mat& pose) {
-  if (pose.rows != 4 || pose.cols != 4 || pose.channels() != 1 || !cv::checkRange(pose)) return false;
-  cv::Mat pose_64f;
-  pose.convertTo(pose_64f, CV_64F);
-  const cv::Mat expected_last_row = (cv::Mat_<double>(1, 4) << 0, 0, 0, 1);
-  return cv::norm(pose_64f.row(3), expected_last_row, cv::NORM_INF) < 1e-6 &&
-         std::abs(cv::determinant(pose_64f(cv::Rect(0, 0, 3, 3)))) > 1e-6;
+// A pose that is not a finite rigid transform is rejected up front: it would fail deep
+// inside OpenCV, or solve and be stored as the last result whose report (which inverts
+// the target poses) then throws.
+// A rotation block that is no rotation (scaled, sheared, reflected) would be solved
+// as given and return a confident wrong transform.
+void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name) {
+  const tf::PoseRequirements rigid{true, true, true, true};
+  for (std::size_t i = 0; i < poses.size(); ++i) {
+    const tf::PoseDefect defect = tf::findPoseDefect(poses[i], rigid);
+    if (defect == tf::PoseDefect::None) continue;
+    const std::string where = "EyeInHandCalibrator: " + list_name + "[" + std::to_string(i) + "] ";
+    if (defect == tf::PoseDefect::NotRotation) throw std::invalid_argument(where + tf::describePoseDefect(defect));
+    throw std::invalid_argument(where +
+                                "must be a finite 4x4 matrix with last row (0, 0, 0, 1) and an invertible "
+                                "rotation block");
+  }
 }
 
-void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name) {
-  for (std::size_t i = 0; i < poses.size(); ++i) {
-    if (!isHomogeneousTransform(poses[i])) {
-      throw std::invalid_argument("EyeInHandCalibrator: " + list_name + "[" + std::to_string(i) +
-                                  "] must be a finite 4x4 matrix with last row (0, 0, 0, 1) and an invertible "
-                                  "rotation block");
-    }
+// AX = XB pins the hand-eye rotation only with flange motions about two different axes;
+// with fewer the solvers still return a transform, metres to light years off.
+bool robotRotatesAboutTwoAxes(const std::vector<cv::Mat>& robot_T_tcp_list) {
+  std::vector<cv::Vec3d> motion_rvecs;
+  for (std::size_t i = 1; i < robot_T_tcp_list.size(); ++i) {
+    const cv::Mat motion = robot_T_tcp_list[i - 1].inv(cv::DECOMP_LU) * robot_T_tcp_list[i];
+    cv::Vec3d rvec;
+    cv::Rodrigues(tf::rotationOf(motion), rvec);
+    motion_rvecs.push_back(rvec);
   }
+  if (motion_rvecs.size() < 2) return false;
+  cv::Mat singular_values;
+  cv::SVD::compute(cv::Mat(motion_rvecs, false).reshape(1, static_cast<int>(motion_rvecs.size())), singular_values,
+                   cv::SVD::NO_UV);
+  return singular_values.at<double>(1) > tf::radiansFromDegrees(eye_in_hand::kMinimumSecondAxisRotationDeg);
 }
 
 // The solver and the statistics multiply poses together, which needs one depth; CV_64F
@@ -104,16 +122,25 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                                              const cv::Mat& intrinsic_matrix,
                                              const cv::Mat& distortion_coefficients,
                                              const std::filesystem::path& output_path) {
-  const auto& methods = handEyeMethodByNameMap();
-  const auto method_entry = methods.find(method);
-  if (method_entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
+  methodValue(method);  // an unknown method is refused before anything is logged
+  return solvePreparedCaptures(
+      prepareCaptures(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients),
+      method, output_path);
+}
+
+EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
+    const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+    const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
+    const cv::Mat& distortion_coefficients, const TargetDetections* image_detections) {
   checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
   checkPoses(camera_T_target_list, "camera_T_target_list");
+  if (!intrinsic_matrix.empty()) requireCameraMatrix(intrinsic_matrix, "EyeInHandCalibrator: intrinsic_matrix");
 
   const bool poses_given = !camera_T_target_list.empty();
   const bool redetect = !poses_given && !intrinsic_matrix.empty();
-  // On the intrinsic path robot poses are picked by image index, so the lists must pair up.
-  if (!poses_given && !redetect && robot_T_tcp_list.size() != image_list.size()) {
+  // Images pair with robot poses by index on both detecting paths: a list left over would
+  // be silently dropped, or pair captures wrongly.
+  if (!poses_given && robot_T_tcp_list.size() != image_list.size()) {
     throw std::invalid_argument("EyeInHandCalibrator: robot_T_tcp_list and image_list must have the same length. Got " +
                                 std::to_string(robot_T_tcp_list.size()) + " (robot) vs " +
                                 std::to_string(image_list.size()) + " (images).");
@@ -140,12 +167,14 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                    "Only " + std::to_string(poses.size()) + " valid frames after solvePnP  -  need at least 4.");
       result.valid_robot_T_tcp_list = std::move(robot_poses);
       result.valid_image_list = std::move(images);
-      return result;
+      return {std::move(result), false, image_list.size()};
     }
   }
 
   if (poses.empty()) {
-    const IntrinsicResult intrinsics = intrinsic_calibrator_.calibrate(image_list);
+    const IntrinsicResult intrinsics = image_detections
+                                           ? intrinsic_calibrator_.calibrateWithDetections(image_list, *image_detections)
+                                           : intrinsic_calibrator_.calibrate(image_list);
     result.intrinsic_matrix = intrinsics.intrinsic_matrix;
     result.distortion_coefficients = intrinsics.distortion_coefficients;
     result.reprojection_error = intrinsics.reprojection_error;
@@ -166,7 +195,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
       logging::log(Level::Error, "Not enough valid images for extrinsic calibration. Need at least 4!");
       result.valid_robot_T_tcp_list = std::move(robot_poses);
       result.valid_image_list = std::move(images);
-      return result;
+      return {std::move(result), false, image_list.size()};
     }
     logging::log(Level::Info, "Calculating extrinsic (hand-eye) transform...");
     TargetPoses target_poses =
@@ -187,10 +216,30 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
   if (robot_poses.size() < kMinimumCaptures) {
     logging::log(Level::Error, "Not enough valid poses for hand-eye calibration after filtering. Got " +
                                    std::to_string(robot_poses.size()) + ", need at least 4.");
-    return result;
+    return {std::move(result), false, image_list.size()};
   }
 
-  result.tcp_T_camera = solveTcpTCamera(robot_poses, poses, method_entry->second);
+  if (poses.size() >= 2 && allOrientationsEqual(poses)) {
+    logging::log(Level::Warning,
+                 "[EyeInHandCalibrator] All camera poses have identical orientation! Hand-eye calibration requires "
+                 "varied rotations to solve uniquely.");
+  }
+  if (!robotRotatesAboutTwoAxes(robot_poses)) {
+    logging::log(Level::Error,
+                 "[EyeInHandCalibrator] The robot must rotate between captures, about at least two different axes: "
+                 "the flange motions of the robot poses given do not, so tcp_T_camera cannot be solved.");
+    return {std::move(result), false, image_list.size()};
+  }
+  return {std::move(result), true, image_list.size()};
+}
+
+HandEyeResult EyeInHandCalibrator::solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
+                                                         const std::filesystem::path& output_path) {
+  const int method_value = methodValue(method);
+  HandEyeResult result = captures.result;
+  if (!captures.solvable) return result;
+
+  result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value);
   result.ok = true;
   computeConsistency(result);
   last_result_ = result;
@@ -203,7 +252,7 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     record.num_cameras = 1;
     record.method = method;
     record.num_frames_used = static_cast<int>(result.valid_image_list.size());
-    record.num_frames_total = static_cast<int>(image_list.size());
+    record.num_frames_total = static_cast<int>(captures.input_image_count);
     record.tcp_T_camera_list = {result.tcp_T_camera};
     io::saveHandEyeResult(output_path, record);
   }

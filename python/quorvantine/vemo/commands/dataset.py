@@ -1,0 +1,19 @@
+"""Loading the hand-eye dataset directory that several commands read."""
+
+import argparse
+
+import _vemo
+
+
+def add_dataset_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("data_dir", metavar="DATA_DIR", help="the dataset directory")
+    parser.add_argument("--image-format", default="png", help="image file extension (default png)")
+
+
+def load_captures(args: argparse.Namespace) -> tuple[list, list]:
+    """(images, robot_T_tcp_list) of DATA_DIR, one robot pose per image; ValueError otherwise."""
+    images, robot_T_tcp_list = _vemo.io.load_hand_eye_dataset(args.data_dir, args.image_format)
+    if len(images) != len(robot_T_tcp_list):
+        raise ValueError(f"{args.data_dir} holds {len(robot_T_tcp_list)} robot poses but {len(images)} images; "
+                         f"every pose needs its image_NN.{args.image_format}")
+    return images, robot_T_tcp_list

@@ -1,0 +1,63 @@
+"""`rig DATA_DIR`: extrinsic calibration of a multi-camera capture directory."""
+
+import argparse
+import pathlib
+import sys
+
+import _vemo
+from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
+
+
+def camera_count(data_dir: pathlib.Path) -> int:
+    """Number of consecutive camera folders cam_00, cam_01, ... in data_dir."""
+    count = 0
+    while (data_dir / f"cam_{count:02d}").is_dir():
+        count += 1
+    return count
+
+
+def subset_sizes(text: str) -> list[int]:
+    try:
+        sizes = [int(size) for size in text.split(",")]
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected camera counts separated by commas, such as 2,3; got {text!r}")
+    if any(size < 2 for size in sizes):
+        raise argparse.ArgumentTypeError(f"a subset needs at least 2 cameras; got {text!r}")
+    return sizes
+
+
+def run(args: argparse.Namespace) -> int:
+    data_dir = pathlib.Path(args.data_dir)
+    cameras = camera_count(data_dir)
+    if cameras < 2:
+        print(f"error: {data_dir} holds {cameras} camera folders (cam_00, cam_01, ...); a rig needs at least 2",
+              file=sys.stderr)
+        return 2
+    image_lists = _vemo.io.load_multi_camera_dataset(data_dir, cameras)
+    calibrator = _vemo.MultiCameraCalibrator(build_target(args), cameras, args.reference)
+    result = calibrator.calibrate(image_lists, output_path=args.output or data_dir)
+    if args.subsets:
+        calibrator.calibrate_subsets(image_lists, args.subsets)
+        calibrator.print_results()
+    return 0 if result.ok else 1
+
+
+def add_command(commands) -> None:
+    rig = commands.add_parser(
+        "rig", help="extrinsic calibration of a multi-camera capture directory",
+        description="Calibrates every camera of a synchronized rig and its pose reference_T_camera in the frame of "
+                    "the reference camera, from a capture directory (cam_00/image_00.png, cam_01/image_00.png, ... "
+                    "as io.save_multi_camera_capture writes it; every camera folder holds the same captures). Each "
+                    "camera's intrinsics are calibrated from its own images. Prints the report and saves "
+                    "multi_camera_calibration.json. Lengths are in metres.")
+    rig.add_argument("data_dir", metavar="DATA_DIR", help="the capture directory")
+    add_target_arguments(rig)
+    rig.add_argument("--reference", type=int, default=0, metavar="INDEX",
+                     help="index of the camera whose frame the poses are given in (default 0)")
+    rig.add_argument("--subsets", type=subset_sizes, metavar="SIZES",
+                     help="also calibrate every combination of this many cameras as a rig of its own, for each "
+                          "comma-separated size (for example 2,3), and end with their summary")
+    rig.add_argument("--output", metavar="OUT",
+                     help="where to save multi_camera_calibration.json: a directory, or a file path ending in .json "
+                          "(default DATA_DIR)")
+    rig.set_defaults(handler=run)

@@ -1,0 +1,52 @@
+#pragma once
+
+// The five hand-eye solvers side by side on the same captures, with a consensus verdict
+// on the rotation about the camera's z axis (rz), the component most often poorly
+// constrained. Agreement means the data determines the transform; one deviating solver
+// hit a local optimum of its formulation; scattered results mean under-determined data.
+//
+// In src/vemo/evaluation because it runs calibrations, yet in namespace vemo::quality
+// with the other diagnostics, as the library's interface names it.
+
+#include <opencv2/core.hpp>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vemo/calibration/hand_eye_result.hpp"
+#include "vemo/core/targets.hpp"
+
+namespace vemo::quality {
+
+struct HandEyeMethodResult {
+  std::string method_name;        // key of calibration::handEyeMethodByNameMap
+  cv::Mat tcp_T_camera;           // 4x4 CV_64F
+  std::vector<double> pose_deg;   // tf::transformationMatrixToPose(tcp_T_camera): metres, degrees
+  // The run's target consistency residual (world_T_target scatter over the captures).
+  calibration::TargetConsistencyStats consistency;
+};
+
+// Keyed by method name in byte order; an empty entry is a run that failed or threw.
+using HandEyeMethodResults = std::map<std::string, std::optional<HandEyeMethodResult>>;
+
+// Runs EyeInHandCalibrator::calibrate once per method of the table, in its key order, with
+// the arguments' meaning there and default IntrinsicOptions but per_view_error_threshold.
+// Every run logs its lines and prints its report exactly as an independent run would, but
+// the captures (detections, intrinsics, target poses) are prepared once and shared: their
+// inputs do not depend on the method. A run that throws a std::exception logs
+// "[diag] method NAME failed: WHAT" and leaves its entry empty. Saves nothing.
+HandEyeMethodResults compareHandEyeMethods(const Target& target, const std::vector<cv::Mat>& robot_T_tcp_list,
+                                           const std::vector<cv::Mat>& image_list,
+                                           const std::vector<cv::Mat>& camera_T_target_list,
+                                           const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                           double per_view_error_threshold);
+
+// The table (x, y, z in metres with 4 decimals, rx, ry, rz in degrees with 2) and, with two
+// or more results, the rz spread, the translation spread and the verdict: all agree, one
+// outlier, or no consensus. A method agrees when its rz lies within consensus_threshold_deg
+// of the median rz (inclusive).
+std::string formatMethodComparison(const HandEyeMethodResults& method_results, double consensus_threshold_deg);
+
+}  // namespace vemo::quality
