@@ -114,3 +114,14 @@ def test_record_errors_surface_as_python_exceptions(tmp_path):
         io.load_hand_eye_result(tmp_path / "bad.json")
     with pytest.raises(TypeError):
         io.save_hand_eye_result(tmp_path, io.MultiCameraCalibrationRecord())
+
+
+def test_json_records_that_are_not_utf8_say_so(tmp_path):
+    # The library's parse error would quote the broken bytes, which Python cannot show.
+    record = tmp_path / "hand_eye.json"
+    record.write_bytes(b'{"method": "TS\xffAI", "num_cameras": 1}')
+    with pytest.raises(RuntimeError, match=r"^io: JSON record is not valid UTF-8 \(byte offset 14\)$"):
+        io.load_hand_eye_result(record)
+    record.write_bytes(b'{"num_cameras": \xc3\xa9}')  # a syntax error at well-formed UTF-8, cut by the parser
+    with pytest.raises(RuntimeError, match=r"invalid literal; last read: '\"num_cameras\": \\xC3'$"):
+        io.load_multi_camera_calibration(record)
