@@ -45,7 +45,9 @@ void registerHandEye(py::module_& module) {
       .def_readonly("valid_image_list", &AlignedTargetPoses::valid_image_list)
       .def_readonly("valid_robot_T_tcp_list", &AlignedTargetPoses::valid_robot_T_tcp_list);
 
-  py::classh<EyeInHandCalibrator>(module, "EyeInHandCalibrator", "Eye-in-hand (camera-on-flange) hand-eye calibrator.")
+  py::classh<EyeInHandCalibrator> calibrator(module, "EyeInHandCalibrator",
+                                             "Eye-in-hand (camera-on-flange) hand-eye calibrator.");
+  calibrator
       .def(py::init<Target, IntrinsicOptions>(), py::arg("target"),
            py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"))
       // output_path defaults to the Python string "", which converts to the empty path (save
@@ -62,11 +64,7 @@ void registerHandEye(py::module_& module) {
       .def("target", &EyeInHandCalibrator::target)
       .def("format_results", lockedWithoutGil(&EyeInHandCalibrator::formatResults))
       .def("print_results", lockedWithoutGil(&EyeInHandCalibrator::printResults))
-      .def("last_result", lockedWithoutGil(&EyeInHandCalibrator::lastResult))
-      .def("refine", lockedWithoutGil(&EyeInHandCalibrator::refine), py::arg("refine_intrinsics") = false,
-           py::arg("loss_scale_px") = 1.0,
-           "Refines the last run's tcp_T_camera and target pose jointly against its corner pixels.")
-      .def("format_refinement", lockedWithoutGil(&EyeInHandCalibrator::formatRefinement));
+      .def("last_result", lockedWithoutGil(&EyeInHandCalibrator::lastResult));
 
   const auto axes = [](const cv::Vec3d& values) { return std::vector<double>{values[0], values[1], values[2]}; };
   py::classh<HandEyeRefinement>(module, "HandEyeRefinement", "Result of EyeInHandCalibrator.refine().")
@@ -87,6 +85,14 @@ void registerHandEye(py::module_& module) {
       .def_readonly("image_noise_px", &HandEyeRefinement::image_noise_px)
       .def_readonly("robot_noise_translation_mm", &HandEyeRefinement::robot_noise_translation_mm)
       .def_readonly("robot_noise_rotation_deg", &HandEyeRefinement::robot_noise_rotation_deg);
+
+  // Bound once its result class is: a signature naming an unregistered class shows as "...",
+  // which the type stubs cannot carry.
+  calibrator
+      .def("refine", lockedWithoutGil(&EyeInHandCalibrator::refine), py::arg("refine_intrinsics") = false,
+           py::arg("loss_scale_px") = 1.0,
+           "Refines the last run's tcp_T_camera and target pose jointly against its corner pixels.")
+      .def("format_refinement", lockedWithoutGil(&EyeInHandCalibrator::formatRefinement));
 }
 
 }  // namespace vemo::bindings
