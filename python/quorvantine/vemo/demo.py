@@ -109,14 +109,16 @@ def eye_to_hand_demo() -> None:
     if not intrinsics.ok:
         print("calibration failed")
         return
-    print(f"  {'method':<12}{'base_T_camera':>28}{'tcp_T_target':>28}")
-    print(f"  {'':<12}{'(deg)':>14}{'(mm)':>14}{'(deg)':>14}{'(mm)':>14}")
     solved = {}
     for method in _vemo.hand_eye_method_by_name_map():
         with contextlib.redirect_stdout(io.StringIO()):
             solved[method] = _vemo.EyeToHandCalibrator(target).calibrate(
                 scene.robot_T_tcp_list, scene.images, method, [], intrinsics.intrinsic_matrix,
                 intrinsics.distortion_coefficients)
+    # The table after the runs, so that their log lines do not break it up.
+    print(f"  {'method':<12}{'base_T_camera':>28}{'tcp_T_target':>28}", flush=True)
+    print(f"  {'':<12}{'(deg)':>14}{'(mm)':>14}{'(deg)':>14}{'(mm)':>14}")
+    for method in solved:
         camera_deg, camera_m = pose_error(solved[method].base_T_camera, scene.base_T_camera)
         target_deg, target_m = pose_error(solved[method].tcp_T_target, scene.tcp_T_target)
         print(f"  {method:<12}{camera_deg:14.4f}{1000 * camera_m:14.3f}{target_deg:14.4f}{1000 * target_m:14.3f}")
