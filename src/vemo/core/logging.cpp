@@ -1,7 +1,6 @@
 #include "vemo/core/logging.hpp"
 
 #include <iostream>
-#include <mutex>
 
 namespace vemo::logging {
 
@@ -17,33 +16,28 @@ const char* tagOf(Level level) {
   }
 }
 
-std::mutex transcripts_mutex;
-Transcript* innermost_transcript = nullptr;
+thread_local Transcript* innermost_transcript = nullptr;
 
 }  // namespace
 
 void log(Level level, const std::string& message) {
   // Standard error is unbuffered, so each piece reaches the terminal as it is written.
   std::cerr << "[vemo][" << tagOf(level) << "] " << message << "\n";
-  const std::lock_guard<std::mutex> lock(transcripts_mutex);
   for (Transcript* transcript = innermost_transcript; transcript; transcript = transcript->enclosing_) {
     transcript->lines_.push_back({level, message});
   }
 }
 
 Transcript::Transcript() {
-  const std::lock_guard<std::mutex> lock(transcripts_mutex);
   enclosing_ = innermost_transcript;
   innermost_transcript = this;
 }
 
 Transcript::~Transcript() {
-  const std::lock_guard<std::mutex> lock(transcripts_mutex);
   innermost_transcript = enclosing_;
 }
 
 std::vector<LogLine> Transcript::lines() const {
-  const std::lock_guard<std::mutex> lock(transcripts_mutex);
   return lines_;
 }
 
