@@ -38,10 +38,10 @@ bench: build
 	bash scripts/run-benchmarks $(BUILD_DIR)
 
 # Robustness helpers, not part of `make test`: the fuzz targets (clang's libFuzzer with
-# AddressSanitizer and UBSan) and the C++ tests under AddressSanitizer and UBSan.
+# AddressSanitizer and UBSan) and the C++ and Python tests under AddressSanitizer and UBSan.
 FUZZ_DIR ?= build/fuzz
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS ?= fuzz_npz fuzz_hand_eye_json fuzz_multi_camera_json
+FUZZ_TARGETS ?= fuzz_npz fuzz_hand_eye_json fuzz_multi_camera_json fuzz_multi_camera_folders fuzz_hand_eye_dataset
 ASAN_DIR ?= build/asan
 
 fuzz-deps:
@@ -55,11 +55,19 @@ fuzz: fuzz-deps
 fuzz-run: fuzz
 	bash scripts/run-fuzzers $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
+# The Python tests load the sanitized module into an interpreter that is not: the ASan
+# runtime the module links must be preloaded, and the C++ runtime with it (else ASan
+# finds no __cxa_throw to intercept and aborts at the first exception). Python's own
+# allocations are never freed at exit, so leak reports would only list those.
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEMO_SANITIZE=ON -DVEMO_BUILD_BENCH=OFF \
 	  -DPython_EXECUTABLE=$$(command -v $(PYTHON))
-	cmake --build $(ASAN_DIR) -j $(JOBS) --target vemo_tests
+	cmake --build $(ASAN_DIR) -j $(JOBS) --target vemo_tests _vemo _vemo_testing
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
+	preload=$$(ldd $(ASAN_DIR)/_vemo.*.so | awk '/libasan/ { asan = $$3 } /libstdc\+\+/ { cxx = $$3 } END { print asan, cxx }'); \
+	  case "$$preload" in *libasan*) ;; *) echo "test-asan: the module does not link the ASan runtime"; exit 1 ;; esac; \
+	  LD_PRELOAD="$$preload" ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	  PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/python $(PYTHON) -m pytest -q tests/python
 
 install: deps
 	$(PYTHON) -m pip install .

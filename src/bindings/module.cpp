@@ -1,3 +1,4 @@
+#include "bindings/log_sink.hpp"
 #include "bindings/register.hpp"
 #include "bindings/report_output.hpp"
 
@@ -11,6 +12,7 @@ PYBIND11_MODULE(_vemo, module) {
       "Compiled C++ core of quorvantine-vemo: targets, calibration, geometry, quality, io. "
       "Not meant to be imported directly  -  use the quorvantine.vemo Python package.";
 
+  sendLogLinesToPythonStderr();
   routeReportsToSysStdout();
 
   py::module_ tf = module.def_submodule("tf", "SE(3) pose <-> 4x4 transformation matrix conversions.");
@@ -18,6 +20,7 @@ PYBIND11_MODULE(_vemo, module) {
   registerTargets(module);
   registerIntrinsic(module);
   registerHandEye(module);
+  registerEyeToHand(module);
   registerMultiCamera(module);
   py::module_ diagnostics = module.def_submodule("diagnostics", "Diagnostics for hand-eye calibration data and solvers.");
   registerDiagnostics(diagnostics);

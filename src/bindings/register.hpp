@@ -10,6 +10,7 @@ void registerTf(pybind11::module_& tf);
 void registerTargets(pybind11::module_& module);
 void registerIntrinsic(pybind11::module_& module);
 void registerHandEye(pybind11::module_& module);
+void registerEyeToHand(pybind11::module_& module);
 void registerMultiCamera(pybind11::module_& module);
 void registerDiagnostics(pybind11::module_& diagnostics);
 void registerBenchmark(pybind11::module_& module);

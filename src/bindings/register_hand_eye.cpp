@@ -62,7 +62,31 @@ void registerHandEye(py::module_& module) {
       .def("target", &EyeInHandCalibrator::target)
       .def("format_results", lockedWithoutGil(&EyeInHandCalibrator::formatResults))
       .def("print_results", lockedWithoutGil(&EyeInHandCalibrator::printResults))
-      .def("last_result", lockedWithoutGil(&EyeInHandCalibrator::lastResult));
+      .def("last_result", lockedWithoutGil(&EyeInHandCalibrator::lastResult))
+      .def("refine", lockedWithoutGil(&EyeInHandCalibrator::refine), py::arg("refine_intrinsics") = false,
+           py::arg("loss_scale_px") = 1.0,
+           "Refines the last run's tcp_T_camera and target pose jointly against its corner pixels.")
+      .def("format_refinement", lockedWithoutGil(&EyeInHandCalibrator::formatRefinement));
+
+  const auto axes = [](const cv::Vec3d& values) { return std::vector<double>{values[0], values[1], values[2]}; };
+  py::classh<HandEyeRefinement>(module, "HandEyeRefinement", "Result of EyeInHandCalibrator.refine().")
+      .def_readonly("ok", &HandEyeRefinement::ok)
+      .def_readonly("converged", &HandEyeRefinement::converged)
+      .def_readonly("iterations", &HandEyeRefinement::iterations)
+      .def_readonly("tcp_T_camera", &HandEyeRefinement::tcp_T_camera)
+      .def_readonly("base_T_target", &HandEyeRefinement::base_T_target)
+      .def_readonly("intrinsic_matrix", &HandEyeRefinement::intrinsic_matrix)
+      .def_readonly("distortion_coefficients", &HandEyeRefinement::distortion_coefficients)
+      .def_readonly("rms_before_px", &HandEyeRefinement::rms_before_px)
+      .def_readonly("rms_after_px", &HandEyeRefinement::rms_after_px)
+      .def_readonly("per_capture_rms_px", &HandEyeRefinement::per_capture_rms_px)
+      .def_property_readonly("sigma_translation_mm",
+                             [axes](const HandEyeRefinement& r) { return axes(r.sigma_translation_mm); })
+      .def_property_readonly("sigma_rotation_deg",
+                             [axes](const HandEyeRefinement& r) { return axes(r.sigma_rotation_deg); })
+      .def_readonly("image_noise_px", &HandEyeRefinement::image_noise_px)
+      .def_readonly("robot_noise_translation_mm", &HandEyeRefinement::robot_noise_translation_mm)
+      .def_readonly("robot_noise_rotation_deg", &HandEyeRefinement::robot_noise_rotation_deg);
 }
 
 }  // namespace vemo::bindings

@@ -76,6 +76,9 @@ void registerIntrinsic(py::module_& module) {
            "Annotated images of the last calibrate(), one per successful view.")
       .def("detections", lockedWithoutGil(&IntrinsicCalibrator::detections),
            "TargetDetections of the last calibrate().")
+      .def("reprojection_residuals", lockedWithoutGil(&IntrinsicCalibrator::reprojectionResiduals),
+           py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
+           "Per view of the last calibrate(), detected minus projected corners (N, 2) in pixels.")
       .def(
           "target", [](const IntrinsicCalibrator& calibrator) { return calibrator.target(); }, "The target.")
       .def(

@@ -1,6 +1,8 @@
 #include "bindings/conversions.hpp"
 #include "bindings/register.hpp"
+#include "vemo/io/eye_to_hand_record.hpp"
 #include "vemo/io/hand_eye_dataset.hpp"
+#include "vemo/io/image_paths.hpp"
 #include "vemo/io/multi_camera_dataset.hpp"
 #include "vemo/io/result_records.hpp"
 
@@ -51,6 +53,20 @@ void registerIo(py::module_& io) {
       .def_readwrite("tcp_T_camera_list", &HandEyeResultRecord::tcp_T_camera_list);
   io.def("save_hand_eye_result", &saveHandEyeResult, py::arg("output_path"), py::arg("record"));
   io.def("load_hand_eye_result", &loadHandEyeResult, py::arg("input_path"));
+
+  py::classh<EyeToHandResultRecord>(io, "EyeToHandResultRecord")
+      .def(py::init<>())
+      .def_readwrite("method", &EyeToHandResultRecord::method)
+      .def_readwrite("num_frames_used", &EyeToHandResultRecord::num_frames_used)
+      .def_readwrite("num_frames_total", &EyeToHandResultRecord::num_frames_total)
+      .def_readwrite("base_T_camera", &EyeToHandResultRecord::base_T_camera)
+      .def_readwrite("tcp_T_target", &EyeToHandResultRecord::tcp_T_target);
+  io.def("save_eye_to_hand_result", &saveEyeToHandResult, py::arg("output_path"), py::arg("record"));
+  io.def("load_eye_to_hand_result", &loadEyeToHandResult, py::arg("input_path"));
+
+  io.def("load_images", &loadImages, py::arg("paths"),
+         "(images, paths): the BGR uint8 (H, W, 3) images of files, folders (their .png, .jpg, .jpeg files) "
+         "and glob patterns, and the path each was read from.");
 }
 
 }  // namespace vemo::bindings

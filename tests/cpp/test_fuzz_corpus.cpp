@@ -7,6 +7,7 @@
 #include <iterator>
 #include <vector>
 
+#include "../fuzz/folder_targets.hpp"
 #include "../fuzz/fuzz_targets.hpp"
 
 namespace {
@@ -28,4 +29,7 @@ TEST(FuzzCorpus, EverySeedRunsThroughItsTargetWithoutBreakingAnInvariant) {
   EXPECT_GE(replay("npz", vemo::fuzz::npzReader), 5u);
   EXPECT_GE(replay("hand_eye_json", vemo::fuzz::handEyeJson), 3u);
   EXPECT_GE(replay("multi_camera_json", vemo::fuzz::multiCameraJson), 3u);
+  EXPECT_GE(replay("multi_camera_folders", vemo::fuzz::multiCameraFolderNames), 3u);
+  EXPECT_GE(replay("hand_eye_dataset", vemo::fuzz::handEyeDatasetLoader), 3u);
+  vemo::fuzz::folder_fuzzing::removeScratch();
 }

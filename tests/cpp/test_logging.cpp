@@ -59,3 +59,14 @@ TEST(Logging, ATranscriptKeepsOnlyTheLinesOfItsOwnThread) {
   EXPECT_EQ(lines[0].message, "mine");
   EXPECT_EQ(err.str(), "[vemo][INFO] mine\n[vemo][WARNING] theirs\n");
 }
+
+TEST(Logging, AReplacedSinkGetsTheSameLineAndAnEmptyOneRestoresStandardError) {
+  using vemo::logging::Level;
+  std::string received;
+  vemo::logging::setSink([&received](const std::string& line) { received += line; });
+  const CapturedStreams redirected = capture(Level::Warning, "abc");
+  vemo::logging::setSink({});
+  EXPECT_EQ(received, "[vemo][WARNING] abc\n");
+  EXPECT_EQ(redirected.err, "");
+  EXPECT_EQ(capture(Level::Warning, "abc").err, "[vemo][WARNING] abc\n");
+}

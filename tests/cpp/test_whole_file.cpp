@@ -8,7 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include "io_test_support.hpp"
-#include "vemo/io/image_files.hpp"
+#include "vemo/io/hand_eye_dataset.hpp"
 #include "vemo/io/npz.hpp"
 #include "vemo/io/result_records.hpp"
 #include "vemo/io/whole_file.hpp"
@@ -85,14 +85,22 @@ TEST_F(WholeFile, EveryWriterKeepsTheExistingFileWhenTheDiskFills) {
   rig.intrinsic_matrices.assign(20, cv::Mat::eye(3, 3, CV_64F));
 
   struct Writer {
-    std::string file, prefix;
+    std::string file, message;  // the message up to the reason the system gives
     std::function<void(const std::filesystem::path&)> write;
+    std::vector<std::string> written_before;  // files a writer puts in place before the one that fails
   };
+  const auto path = [&](const std::string& file) { return (dir_ / file).string(); };
   const std::vector<Writer> writers{
-      {"a.npz", "npz", [](const auto& p) { vemo::detail::saveNpz(p.string(), "k", {400}, std::vector<double>(400)); }},
-      {"hand_eye.json", "io", [&](const auto& p) { vemo::io::saveHandEyeResult(p, hand_eye); }},
-      {"multi_camera_calibration.json", "io", [&](const auto& p) { vemo::io::saveMultiCameraCalibration(p, rig); }},
-      {"image.png", "io", [&](const auto& p) { vemo::io::writeImage(p.string(), image); }},
+      {"a.npz", "npz: cannot write " + path("a.npz") + ": ",
+       [](const auto& p) { vemo::detail::saveNpz(p.string(), "k", {400}, std::vector<double>(400)); }},
+      {"hand_eye.json", "io: cannot write " + path("hand_eye.json") + ": ",
+       [&](const auto& p) { vemo::io::saveHandEyeResult(p, hand_eye); }},
+      {"multi_camera_calibration.json", "io: cannot write " + path("multi_camera_calibration.json") + ": ",
+       [&](const auto& p) { vemo::io::saveMultiCameraCalibration(p, rig); }},
+      // Image files fail with one message, whatever the cause.
+      {"image_00.png", "io: cv::imwrite failed for " + path("image_00.png"),
+       [&](const auto& p) { vemo::io::saveHandEyeDataset(p.parent_path(), {image}, {}, {}); },
+       {"calibration_data.npz"}},
   };
   for (const Writer& writer : writers) {
     const std::filesystem::path target = dir_ / writer.file;
@@ -102,9 +110,12 @@ TEST_F(WholeFile, EveryWriterKeepsTheExistingFileWhenTheDiskFills) {
       FileSizeLimit limit(1000);
       message = VEMO_THROWN_MESSAGE(std::runtime_error, writer.write(target));
     }
-    EXPECT_EQ(message.rfind(writer.prefix + ": cannot write " + target.string() + ": ", 0), 0u) << message;
+    EXPECT_EQ(message.rfind(writer.message, 0), 0u) << message;
     EXPECT_EQ(fileBytes(target), previous) << writer.file;
-    EXPECT_EQ(directoryNames(dir_), std::vector<std::string>{writer.file});
-    std::filesystem::remove(target);
+    std::vector<std::string> left = writer.written_before;
+    left.push_back(writer.file);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(directoryNames(dir_), left);
+    for (const std::string& file : left) std::filesystem::remove(dir_ / file);
   }
 }

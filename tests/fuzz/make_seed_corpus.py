@@ -2,8 +2,9 @@
 
 Run with the built module on PYTHONPATH (PYTHONPATH=build/dev python3 tests/fuzz/make_seed_corpus.py).
 The seeds cover what the readers accept (the library's own files, numpy.savez and
-savez_compressed archives, .npy versions 2 and 3, null and object forms in JSON) and a
-few inputs they reject, so that fuzzing starts deep inside the parsers.
+savez_compressed archives, .npy versions 2 and 3, null and object forms in JSON, dataset
+folders with and without interrupted saves) and a few inputs they reject, so that
+fuzzing starts deep inside the parsers.
 """
 
 import io
@@ -87,9 +88,66 @@ def multi_camera_seeds():
                          b' "reference_T_camera_list": [], "reference_index": 1e300}'
 
 
+def folder_input(parameter, *entries):
+    """The input format of the folder targets: entries "path" (a generated PNG) or (path, content)."""
+    parts = [parameter.encode()]
+    for entry in entries:
+        parts.append(entry.encode() if isinstance(entry, str) else entry[0].encode() + b"\n" + entry[1])
+    return b"\n%%\n".join(parts)
+
+
+def journal(*renames):
+    return ("vemo save journal 1\n" + "".join(f"{t} {n}\n" for t, n in renames) + "end\n").encode()
+
+
+def png_bytes():
+    with tempfile.TemporaryDirectory() as directory:
+        _vemo.io.save_hand_eye_dataset(directory, [np.full((3, 2), 77, np.uint8)], [])
+        return (pathlib.Path(directory) / "image_00.png").read_bytes()
+
+
+def multi_camera_folder_seeds():
+    yield "two_captures", folder_input("3", *(f"cam_0{c}/image_0{k}.png" for k in range(2) for c in range(3)))
+    yield "capture_order", folder_input("1", *(f"cam_00/image_{n}.png" for n in (
+        "9", "10", "100", "99", "007", "7", "left", "01_annotated")), "cam_00/image_02.PNG")
+    yield "huge_count", folder_input("2147483647", "cam_00/image_05.png", "cam_100/image_07.png",
+                                     "cam_7/image_50.png")
+    yield "capture_beyond_int", folder_input("2", "cam_01/image_2147483648.png")
+    temporaries = [(f"cam_0{c}/.image_01.png.tmp-1-{c}-0", f"cam_0{c}/image_01.png") for c in range(2)]
+    for state in ("committed", "pending"):
+        yield f"{state}_capture", folder_input("2", "cam_00/image_00.png", "cam_01/image_00.png",
+                                               *(t for t, _ in temporaries),
+                                               (f".vemo-save-{state}", journal(*temporaries)))
+    yield "journal_cut_short", folder_input("1", "cam_00/image_00.png",
+                                            (".vemo-save-pending", journal(*temporaries)[:40]))
+    yield "not_a_png", folder_input("1", ("cam_00/image_00.png", b"\x89PNG\r\n\x1a\nnot really"))
+
+
+def hand_eye_dataset_seeds():
+    with tempfile.TemporaryDirectory() as directory:
+        _vemo.io.save_hand_eye_dataset(directory, [], [np.eye(4) * k for k in range(1, 4)])
+        archive = (pathlib.Path(directory) / "calibration_data.npz").read_bytes()
+    poses = ("calibration_data.npz", archive)
+    yield "three_views", folder_input("png", poses, "image_00.png", "image_01.png", "image_02.png",
+                                      "image_00_annotated.png")
+    yield "gap", folder_input("png", poses, "image_00.png", "image_02.png")
+    yield "trailing_missing", folder_input("jpg", poses, "image_00.jpg", ("image_01.png", png_bytes()))
+    yield "corrupt_image", folder_input("png", poses, ("image_00.png", png_bytes()[:-20]))
+    yield "corrupt_archive", folder_input("png", ("calibration_data.npz", archive[:300]), "image_00.png")
+    temporaries = [(".image_01.png.tmp-4-0-0", "image_01.png"), (".calibration_data.npz.tmp-4-1-0",
+                                                                  "calibration_data.npz")]
+    yield "committed_save", folder_input("png", poses, "image_00.png", "image_01.png", temporaries[0][0],
+                                         (temporaries[1][0], archive),
+                                         (".vemo-save-committed", journal(*temporaries)))
+    yield "foreign_journal", folder_input("png", poses, ".passwd.tmp-1",
+                                          (".vemo-save-committed", b"vemo save journal 1\n.passwd.tmp-1 passwd\nend\n"))
+
+
 def main():
     for folder, seeds in (("npz", npz_seeds()), ("hand_eye_json", hand_eye_seeds()),
-                          ("multi_camera_json", multi_camera_seeds())):
+                          ("multi_camera_json", multi_camera_seeds()),
+                          ("multi_camera_folders", multi_camera_folder_seeds()),
+                          ("hand_eye_dataset", hand_eye_dataset_seeds())):
         (CORPUS / folder).mkdir(parents=True, exist_ok=True)
         for name, data in seeds:
             (CORPUS / folder / name).write_bytes(data)

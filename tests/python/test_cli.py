@@ -6,7 +6,7 @@ import _vemo as v
 import numpy as np
 import pytest
 from quorvantine.vemo.cli import main
-from quorvantine.vemo.scenes import make_hand_eye_scene, pose_error
+from quorvantine.vemo.scenes import make_eye_to_hand_scene, make_hand_eye_scene, pose_error
 
 
 def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
@@ -16,10 +16,11 @@ def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
 
     code = main(["hand-eye", str(tmp_path / "data"), "--target", "aruco", "--markers-x", "5", "--markers-y", "4",
                  "--marker-size", "0.04", "--marker-separation", "0.01", "--dictionary", "DICT_4X4_50",
-                 "--method", "PARK", "--output", str(tmp_path / "out" / "result.json")])
+                 "--method", "PARK", "--output", str(tmp_path / "out" / "result.json"), "--refine"])
     assert code == 0
     out = capsys.readouterr().out
     assert out.startswith("Hand-eye calibration: method PARK, 14 captures\n\n" + "=" * 60 + "\nHAND-EYE RESULTS\n")
+    assert "HAND-EYE REFINEMENT" in out and "  sigma translation: x " in out and "  sigma rotation:    x " in out
     saved = json.loads((tmp_path / "out" / "result.json").read_text())
     assert saved["method"] == "PARK" and saved["num_frames_total"] == 14
     # ArUco marker corners carry no sub-pixel refinement: a looser bound than for ChArUco
@@ -27,16 +28,34 @@ def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
     assert rotation_deg < 0.5 and translation_m < 0.003
 
 
+CHESSBOARD = ["--target", "chessboard", "--cols", "9", "--rows", "6", "--square-size", "0.03"]
+
+
 def test_hand_eye_command_reports_unusable_input(tmp_path, capsys):
-    assert main(["hand-eye", str(tmp_path / "missing")]) == 2
+    assert main(["hand-eye", str(tmp_path / "missing"), *CHESSBOARD]) == 2
     assert "error: npz: cannot open" in capsys.readouterr().err
 
     v.io.save_hand_eye_dataset(tmp_path / "short", [np.zeros((8, 8, 3), np.uint8)], [np.eye(4), np.eye(4)])
-    assert main(["hand-eye", str(tmp_path / "short")]) == 2
+    assert main(["hand-eye", str(tmp_path / "short"), *CHESSBOARD]) == 2
     assert "holds 2 robot poses but 1 images" in capsys.readouterr().err
 
     with pytest.raises(SystemExit):
         main(["hand-eye", str(tmp_path), "--method", "tsai"])
+
+
+def test_eye_to_hand_command_calibrates_a_dataset_directory(tmp_path, capsys):
+    target = v.CharucoTarget(7, 5, 0.04, 0.03, "DICT_4X4_50")
+    scene = make_eye_to_hand_scene(target, count=12, image_size=(800, 600), distance=0.4, seed=9)
+    v.io.save_hand_eye_dataset(tmp_path, scene.images, scene.robot_T_tcp_list)
+
+    code = main(["eye-to-hand", str(tmp_path), "--target", "charuco", "--squares-x", "7", "--squares-y", "5",
+                 "--square-size", "0.04", "--marker-size", "0.03", "--dictionary", "DICT_4X4_50"])
+    assert code == 0
+    assert "EYE-TO-HAND RESULTS" in capsys.readouterr().out
+    saved = json.loads((tmp_path / "eye_to_hand.json").read_text())
+    assert saved["method"] == "TSAI" and saved["num_frames_total"] == 12
+    rotation_deg, translation_m = pose_error(np.array(saved["base_T_camera"]), scene.base_T_camera)
+    assert rotation_deg < 0.2 and translation_m < 0.002
 
 
 CHARUCO_OPTIONS = ["--squares-x", "8", "--squares-y", "6", "--square-size", "0.04", "--marker-size", "0.03",
@@ -79,3 +98,18 @@ def test_benchmark_command_prints_the_table_and_saves_the_json(charuco_dataset, 
                         f"{saved['hand_eye_roundtrip_error']:6.2f}")
     with pytest.raises(SystemExit):
         main(["benchmark", str(data_dir), "--seed", "-1"])
+
+
+def test_too_few_detections_fail_with_a_hint_and_keep_the_last_result(tmp_path, capsys):
+    target = v.ArucoTarget((5, 4), 0.04, 0.01, "DICT_4X4_50")
+    scene = make_hand_eye_scene(target, count=6, image_size=(800, 600), seed=5)
+    images = scene.images[:2] + [np.full_like(scene.images[0], 200)] * 4
+    v.io.save_hand_eye_dataset(tmp_path, images, scene.robot_T_tcp_list)
+    (tmp_path / "hand_eye.json").write_text("earlier result")
+
+    code = main(["hand-eye", str(tmp_path), "--target", "aruco", "--markers-x", "5", "--markers-y", "4",
+                 "--marker-size", "0.04", "--marker-separation", "0.01", "--dictionary", "DICT_4X4_50"])
+    assert code != 0
+    assert ("error: the target was found in only 2 of the 6 images (a calibration needs at least 4); looked for "
+            "an ArUco grid of 5 x 4 markers") in capsys.readouterr().err
+    assert (tmp_path / "hand_eye.json").read_text() == "earlier result"

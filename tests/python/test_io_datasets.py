@@ -2,6 +2,7 @@
 
 import os
 import pathlib
+import re
 
 import numpy as np
 import pytest
@@ -27,6 +28,10 @@ def names(directory):
     return sorted(os.listdir(directory))
 
 
+def snapshot(directory):
+    return {path.relative_to(directory): path.read_bytes() for path in directory.rglob("*") if path.is_file()}
+
+
 def test_hand_eye_dataset_round_trip_with_annotated_images(tmp_path, capfd):
     data_dir = tmp_path / "run1" / "nested"
     robot_T_tcp_list = poses(3)
@@ -46,12 +51,21 @@ def test_hand_eye_dataset_round_trip_with_annotated_images(tmp_path, capfd):
                                                    f"[vemo][SUCCESS] Loaded 3 images from {data_dir}"]
 
 
-def test_hand_eye_dataset_loading_skips_missing_images_and_uses_the_format(tmp_path, capfd):
+def test_hand_eye_dataset_loading_refuses_gaps_and_uses_the_format(tmp_path, capfd):
     io.save_hand_eye_dataset(tmp_path, [image(0), image(1), image(2)], poses(3))
+    # Without image_01, image_02 would pair with the second pose.
     (tmp_path / "image_01.png").unlink()
+    with pytest.raises(RuntimeError, match=f"^io: missing image file {re.escape(str(tmp_path / 'image_01.png'))}$"):
+        io.load_hand_eye_dataset(tmp_path)
+    (tmp_path / "image_00.png").unlink()
+    with pytest.raises(RuntimeError, match=f"^io: missing image file {re.escape(str(tmp_path / 'image_00.png'))}$"):
+        io.load_hand_eye_dataset(tmp_path)
+    # Only trailing images missing: those that exist pair with the first poses.
+    (tmp_path / "image_02.png").rename(tmp_path / "image_00.png")
+    capfd.readouterr()
     images, loaded_poses = io.load_hand_eye_dataset(tmp_path)
-    assert [int(i[0, 0, 0]) for i in images] == [0, 2] and len(loaded_poses) == 3
-    assert capfd.readouterr().err.splitlines()[-1] == f"[vemo][SUCCESS] Loaded 2 images from {tmp_path}"
+    assert [int(i[0, 0, 0]) for i in images] == [2] and len(loaded_poses) == 3
+    assert capfd.readouterr().err.splitlines()[-1] == f"[vemo][SUCCESS] Loaded 1 images from {tmp_path}"
 
     (tmp_path / "image_00.png").rename(tmp_path / "image_00.jpg")
     images, _ = io.load_hand_eye_dataset(tmp_path, image_format="jpg")
@@ -96,6 +110,43 @@ def test_hand_eye_dataset_rejects_bad_input_before_writing(tmp_path):
         io.load_hand_eye_dataset(tmp_path / "c")
 
 
+def test_saves_refuse_images_that_would_not_read_back_before_writing(tmp_path):
+    io.save_hand_eye_dataset(tmp_path / "he", [image(1)], poses(1))
+    io.save_multi_camera_capture(tmp_path / "mc", [image(1)], 0)
+    before = snapshot(tmp_path)
+    with pytest.raises(ValueError, match=r"^saveHandEyeDataset: image_list\[1\] is CV_16UC3; only 8-bit images with "
+                                         r"1, 3 or 4 channels read back as saved$"):
+        io.save_hand_eye_dataset(tmp_path / "he", [image(2), np.zeros((4, 4, 3), np.uint16)], poses(2))
+    for what, bad in (("is CV_32FC1", np.zeros((4, 4), np.float32)), ("is CV_8UC2", np.zeros((4, 4, 2), np.uint8)),
+                      ("is empty", np.zeros((0, 4), np.uint8))):
+        with pytest.raises(ValueError, match=rf"^saveHandEyeDataset: image_list\[1\] {what}"):
+            io.save_hand_eye_dataset(tmp_path / "he", [image(2), bad], poses(2))
+        with pytest.raises(ValueError, match=rf"^saveHandEyeDataset: annotated_images\[0\] {what}"):
+            io.save_hand_eye_dataset(tmp_path / "he", [image(2)], poses(1), [bad])
+        with pytest.raises(ValueError, match=rf"^saveMultiCameraCapture: frames\[1\] {what}"):
+            io.save_multi_camera_capture(tmp_path / "mc", [image(2), bad], 0)
+        with pytest.raises(ValueError, match=rf"^saveMultiCameraCapture: annotated_images\[0\] {what}"):
+            io.save_multi_camera_capture(tmp_path / "mc", [image(2)], 0, [bad])
+    assert snapshot(tmp_path) == before
+
+
+def test_image_write_failures_name_the_file_and_keep_the_files_written_before(tmp_path):
+    hand_eye = tmp_path / "he"
+    (hand_eye / "image_01.png").mkdir(parents=True)
+    with pytest.raises(RuntimeError, match=f"^io: cv::imwrite failed for {re.escape(str(hand_eye / 'image_01.png'))}$"):
+        io.save_hand_eye_dataset(hand_eye, [image(5), image(6), image(7)], poses(3))
+    assert names(hand_eye) == ["calibration_data.npz", "image_00.png", "image_01.png"]
+    (hand_eye / "image_01.png").rmdir()
+    images, loaded_poses = io.load_hand_eye_dataset(hand_eye)
+    assert [int(i[0, 0, 0]) for i in images] == [5] and len(loaded_poses) == 3
+
+    rig = tmp_path / "mc"
+    (rig / "cam_01" / "image_04.png").mkdir(parents=True)
+    with pytest.raises(RuntimeError, match=f"^io: cv::imwrite failed for {re.escape(str(rig / 'cam_01' / 'image_04.png'))}$"):
+        io.save_multi_camera_capture(rig, [image(1), image(2), image(3)], 4)
+    assert [names(rig / camera) for camera in names(rig)] == [["image_04.png"], ["image_04.png"], []]
+
+
 def test_next_capture_index(tmp_path):
     assert io.next_multi_camera_capture_index(tmp_path / "nowhere", 2) == 0
     assert io.next_multi_camera_capture_index(tmp_path, 0) == 0
@@ -111,6 +162,12 @@ def test_next_capture_index(tmp_path):
     (cam1 / "image_07.png").touch()
     assert io.next_multi_camera_capture_index(tmp_path, 1) == 2
     assert io.next_multi_camera_capture_index(pathlib.PurePath(tmp_path), 2) == 8
+    # Camera folders are found by listing, so a huge count returns at once; only folders
+    # named as the writer names them count.
+    assert io.next_multi_camera_capture_index(tmp_path, 2**31 - 1) == 8
+    (tmp_path / "cam_7").mkdir()
+    (tmp_path / "cam_7" / "image_50.png").touch()
+    assert io.next_multi_camera_capture_index(tmp_path, 2**31 - 1) == 8
     (cam1 / "image_2147483648.png").touch()
     with pytest.raises(IndexError, match="stoi"):
         io.next_multi_camera_capture_index(tmp_path, 2)
@@ -131,11 +188,16 @@ def test_multi_camera_capture_round_trip(tmp_path, capfd):
         f"[vemo][SUCCESS] Loaded 3 frames from {tmp_path / f'cam_0{i}'}" for i in range(3)]
     assert io.load_multi_camera_dataset(tmp_path, 0) == []
 
-    # Byte-wise name order, not numeric: image_100 sorts between image_10 and image_11.
-    io.save_multi_camera_capture(tmp_path / "order", [image(1)], 100)
-    io.save_multi_camera_capture(tmp_path / "order", [image(2)], 11)
-    io.save_multi_camera_capture(tmp_path / "order", [image(3)], 10)
-    assert [int(f[0, 0, 0]) for f in io.load_multi_camera_dataset(tmp_path / "order", 1)[0]] == [3, 1, 2]
+    # Capture order past 99: all-digit numbers by value, then any other name in byte order.
+    order = tmp_path / "order" / "cam_00"
+    for value, capture in enumerate((100, 11, 10, 99, 9)):
+        io.save_multi_camera_capture(tmp_path / "order", [image(value)], capture)
+    for value, name in ((5, "image_left.png"), (6, "image_007.png"), (7, "image_7.png"), (8, "image_1a.png")):
+        io.save_multi_camera_capture(tmp_path / "order" / "scratch", [image(value)], 0)
+        (tmp_path / "order" / "scratch" / "cam_00" / "image_00.png").rename(order / name)
+    loaded = io.load_multi_camera_dataset(tmp_path / "order", 1)[0]
+    # image_007 before image_7 (equal numbers, byte order); image_1a and image_left after all numbers.
+    assert [int(f[0, 0, 0]) for f in loaded] == [6, 7, 4, 2, 1, 3, 0, 8, 5]
 
 
 def test_multi_camera_capture_errors(tmp_path, capfd):

@@ -20,7 +20,8 @@ def test_io_submodule_layout():
                       "save_multi_camera_capture", "save_multi_camera_robot_poses", "load_multi_camera_robot_poses",
                       "load_multi_camera_dataset", "MultiCameraCalibrationRecord", "save_multi_camera_calibration",
                       "load_multi_camera_calibration", "HandEyeResultRecord", "save_hand_eye_result",
-                      "load_hand_eye_result"]
+                      "load_hand_eye_result", "EyeToHandResultRecord", "save_eye_to_hand_result",
+                      "load_eye_to_hand_result", "load_images"]
     assert list(vars(_vemo)).index("io") > list(vars(_vemo)).index("tf")
 
 
@@ -113,3 +114,14 @@ def test_record_errors_surface_as_python_exceptions(tmp_path):
         io.load_hand_eye_result(tmp_path / "bad.json")
     with pytest.raises(TypeError):
         io.save_hand_eye_result(tmp_path, io.MultiCameraCalibrationRecord())
+
+
+def test_json_records_that_are_not_utf8_say_so(tmp_path):
+    # The library's parse error would quote the broken bytes, which Python cannot show.
+    record = tmp_path / "hand_eye.json"
+    record.write_bytes(b'{"method": "TS\xffAI", "num_cameras": 1}')
+    with pytest.raises(RuntimeError, match=r"^io: JSON record is not valid UTF-8 \(byte offset 14\)$"):
+        io.load_hand_eye_result(record)
+    record.write_bytes(b'{"num_cameras": \xc3\xa9}')  # a syntax error at well-formed UTF-8, cut by the parser
+    with pytest.raises(RuntimeError, match=r"invalid literal; last read: '\"num_cameras\": \\xC3'$"):
+        io.load_multi_camera_calibration(record)

@@ -24,7 +24,7 @@ def test_names_are_registered_in_the_published_order():
         "TERM_CRITERIA_COUNT", "TERM_CRITERIA_MAX_ITER", "TERM_CRITERIA_EPS", "TermCriteria", "IntrinsicOptions",
         "TargetDetections", "IntrinsicResult", "IntrinsicCalibrator",
         "hand_eye_method_by_name_map", "TargetConsistencyStats", "HandEyeResult", "AlignedTargetPoses",
-        "EyeInHandCalibrator",
+        "EyeInHandCalibrator", "HandEyeRefinement", "EyeToHandResult", "EyeToHandCalibrator",
         "CALIB_FIX_INTRINSIC", "CALIB_USE_INTRINSIC_GUESS", "TriangulationReport", "MultiCameraResult", "SubsetResult",
         "MultiCameraCalibrator",
         "diagnostics", "BenchmarkResult", "CalibrationBenchmark", "io", "synthetic"]
@@ -38,7 +38,8 @@ def test_names_are_registered_in_the_published_order():
         "save_hand_eye_dataset", "load_hand_eye_dataset", "next_multi_camera_capture_index",
         "save_multi_camera_capture", "save_multi_camera_robot_poses", "load_multi_camera_robot_poses",
         "load_multi_camera_dataset", "MultiCameraCalibrationRecord", "save_multi_camera_calibration",
-        "load_multi_camera_calibration", "HandEyeResultRecord", "save_hand_eye_result", "load_hand_eye_result"]
+        "load_multi_camera_calibration", "HandEyeResultRecord", "save_hand_eye_result", "load_hand_eye_result",
+        "EyeToHandResultRecord", "save_eye_to_hand_result", "load_eye_to_hand_result", "load_images"]
     assert _vemo.diagnostics.__doc__ == "Diagnostics for hand-eye calibration data and solvers."
     assert _vemo.io.__doc__ == "On-disk persistence for calibration datasets and results."
 

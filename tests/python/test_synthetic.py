@@ -116,6 +116,13 @@ def test_bad_arguments_raise_value_errors():
         synthetic.Renderer(target, CAMERA, np.zeros(6), (64, 48))
     with pytest.raises(ValueError, match="^Renderer: camera_matrix must be finite"):
         synthetic.Renderer(target, CAMERA * np.nan, np.zeros(5), (64, 48))
+    # A skew (or another last row) would be ignored, as cv::projectPoints ignores it: refused.
+    for row, col, value in ((0, 1, 5.0), (2, 2, 2.0)):
+        changed = CAMERA.copy()
+        changed[row, col] = value
+        with pytest.raises(ValueError, match=r"^Renderer: camera_matrix must be \[fx 0 cx; 0 fy cy; 0 0 1\] "
+                                             r"\(skew is not modelled\)$"):
+            synthetic.Renderer(target, changed, np.zeros(5), (64, 48))
     with pytest.raises(ValueError, match="^Renderer: image_size must not be empty"):
         synthetic.Renderer(target, CAMERA, np.zeros(5), (0, 48))
     with pytest.raises(ValueError, match="^exactPixelsPerMetre: a chessboard needs"):

@@ -8,6 +8,7 @@ import sys
 
 import _vemo
 from _vemo import *  # noqa: F401,F403
+from quorvantine.vemo.version import __version__  # noqa: F401
 
 # The core's submodules are attributes of a compiled module, which the import system
 # cannot find on its own: registering them lets `import quorvantine.vemo.io` and

@@ -2,22 +2,21 @@
 module of quorvantine.vemo.commands."""
 
 import argparse
-import sys
 
-from quorvantine.vemo.commands import benchmark, compare, demo, hand_eye, rig
+from quorvantine.vemo.commands import (benchmark, common_options, compare, demo, eye_to_hand, hand_eye, intrinsic,
+                                        rig)
+from quorvantine.vemo.version import __version__
 
-COMMANDS = (demo, hand_eye, rig, compare, benchmark)
+COMMANDS = (demo, hand_eye, rig, compare, benchmark, eye_to_hand, intrinsic)
 
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="python -m quorvantine.vemo",
                                      description="Camera calibration for robot cells.")
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True)
     for command in COMMANDS:
         command.add_command(commands)
-    args = parser.parse_args(argv)
-    try:
-        return args.handler(args)
-    except (ValueError, RuntimeError) as error:
-        print(f"error: {error}", file=sys.stderr)
-        return 2
+    for command_parser in commands.choices.values():
+        common_options.add_common_arguments(command_parser)
+    return common_options.run(parser.parse_args(argv))

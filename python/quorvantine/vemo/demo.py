@@ -7,7 +7,8 @@ import tempfile
 import numpy as np
 
 import _vemo
-from quorvantine.vemo.scenes import make_hand_eye_scene, make_rig_scene, pose_error, render_orbit
+from quorvantine.vemo.scenes import (make_eye_to_hand_scene, make_hand_eye_scene, make_rig_scene, pose_error,
+                                     render_orbit)
 
 CALIB_FIX_K3 = 128  # OpenCV's calibration flag
 
@@ -97,8 +98,47 @@ def rig_demo() -> None:
     print(report[report.index("=" * 90):], end="")
 
 
+def eye_to_hand_demo() -> None:
+    target = _vemo.CharucoTarget(10, 7, 0.03, 0.022, "DICT_5X5_100")
+    scene = make_eye_to_hand_scene(target, count=16, image_size=(1280, 960), distance=0.5)
+    print(f"\nEye-to-hand calibration: {len(scene.images)} rendered 1280x960 captures of the board on the flange,\n"
+          f"seen by a camera fixed in the cell. The intrinsics are calibrated once, then every solver runs on\n"
+          f"the board poses re-detected with them.", flush=True)
+    intrinsic_calibrator = _vemo.IntrinsicCalibrator(target)
+    intrinsics = intrinsic_calibrator.calibrate(scene.images)
+    if not intrinsics.ok:
+        print("calibration failed")
+        return
+    print(f"  {'method':<12}{'base_T_camera':>28}{'tcp_T_target':>28}")
+    print(f"  {'':<12}{'(deg)':>14}{'(mm)':>14}{'(deg)':>14}{'(mm)':>14}")
+    solved = {}
+    for method in _vemo.hand_eye_method_by_name_map():
+        with contextlib.redirect_stdout(io.StringIO()):
+            solved[method] = _vemo.EyeToHandCalibrator(target).calibrate(
+                scene.robot_T_tcp_list, scene.images, method, [], intrinsics.intrinsic_matrix,
+                intrinsics.distortion_coefficients)
+        camera_deg, camera_m = pose_error(solved[method].base_T_camera, scene.base_T_camera)
+        target_deg, target_m = pose_error(solved[method].tcp_T_target, scene.tcp_T_target)
+        print(f"  {method:<12}{camera_deg:14.4f}{1000 * camera_m:14.3f}{target_deg:14.4f}{1000 * target_m:14.3f}")
+
+    try:
+        from quorvantine.vemo import plots
+        folder = tempfile.mkdtemp(prefix="vemo-demo-plots-")
+        residuals = intrinsic_calibrator.reprojection_residuals(intrinsics.intrinsic_matrix,
+                                                                intrinsics.distortion_coefficients)
+        written = plots.intrinsic_figures(folder, intrinsics, residuals, scene.image_size,
+                                          _vemo.IntrinsicOptions().per_view_error_threshold)
+        written += plots.hand_eye_figures(folder, solved["TSAI"])
+        written.append(plots.comparison({method: result.base_T_camera for method, result in solved.items()},
+                                        f"{folder}/comparison.png", "base_T_camera"))
+        print(f"\nPictures of the eye-to-hand run ({', '.join(path.name for path in written)}) are in {folder}")
+    except ImportError as error:
+        print(f"\nNo pictures: {error}")
+
+
 def run() -> int:
     intrinsic_demo()
     hand_eye_demo()
     rig_demo()
+    eye_to_hand_demo()
     return 0

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "vemo/calibration/hand_eye_refinement.hpp"
 #include "vemo/calibration/hand_eye_result.hpp"
 #include "vemo/calibration/intrinsic_calibrator.hpp"
 #include "vemo/calibration/intrinsic_options.hpp"
@@ -23,10 +24,13 @@
 
 namespace vemo::calibration {
 
-// Defined in three files: eye_in_hand_run.cpp (construction and calibrate),
-// eye_in_hand_target_poses.cpp (target poses per image) and
-// eye_in_hand_consistency_report.cpp (consistency statistics and the report). The run's
-// thresholds are in eye_in_hand_limits.hpp.
+class EyeToHandCalibrator;
+
+// Defined in four files: eye_in_hand_run.cpp (construction, preparation, solve and calibrate),
+// eye_in_hand_target_poses.cpp (target poses per image),
+// eye_in_hand_consistency_report.cpp (consistency statistics and the report) and
+// eye_in_hand_refine.cpp (joint refinement of the last run). The run's thresholds are in
+// eye_in_hand_limits.hpp.
 class EyeInHandCalibrator {
  public:
   // One target pose per image whose pose was found, with the image's position in the
@@ -34,6 +38,7 @@ class EyeInHandCalibrator {
   struct TargetPoses {
     std::vector<cv::Mat> camera_T_target_list;  // 4x4 CV_64F
     std::vector<int> image_indices;
+    std::vector<CaptureCorners> corners;  // per pose, the points it was solved from
   };
 
   // The frames whose target pose was found, with their image and robot pose (header
@@ -42,6 +47,7 @@ class EyeInHandCalibrator {
     std::vector<cv::Mat> camera_T_target_list;  // 4x4 CV_64F
     std::vector<cv::Mat> valid_image_list;
     std::vector<cv::Mat> valid_robot_T_tcp_list;
+    std::vector<CaptureCorners> corners;  // per pose, the points it was solved from
   };
 
   // Stores the target and builds the inner intrinsic calibrator from it and the options.
@@ -63,7 +69,8 @@ class EyeInHandCalibrator {
   // matrix with positive focal lengths, a camera_T_target_list whose length differs from
   // robot_T_tcp_list, image and robot lists of different lengths when the target is
   // detected, or a re-detection with a non-ChArUco target. The last result changes only
-  // when the solve ran.
+  // when the solve ran. Logs a warning when the poses fit much better read in millimetres
+  // or inverted (pose_reading_check.hpp).
   HandEyeResult calibrate(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
                           const std::string& method = "TSAI", const std::vector<cv::Mat>& camera_T_target_list = {},
                           const cv::Mat& intrinsic_matrix = cv::Mat(),
@@ -78,6 +85,9 @@ class EyeInHandCalibrator {
     // false: too few captures; the Error line is logged and result is final (ok false).
     bool solvable = false;
     std::size_t input_image_count = 0;  // image_list.size(), for the saved record
+    // Per capture of result's lists, the points its target pose was solved from; empty
+    // when the target poses were given. What refine() works from.
+    std::vector<CaptureCorners> corners{};
   };
   // Everything calibrate does before the solve, with its log lines and exceptions (but the
   // method check): validation, then target poses from camera_T_target_list, a ChArUco
@@ -93,6 +103,10 @@ class EyeInHandCalibrator {
   // report and the optional saving. Unsolvable captures come back as they are.
   HandEyeResult solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
                                       const std::filesystem::path& output_path = {});
+  // The solve with `method` and the statistics alone: nothing kept, printed or saved (the
+  // eye-to-hand calibrator runs it on inverted robot poses). Unsolvable captures come back
+  // as they are; an unknown method throws std::invalid_argument.
+  HandEyeResult solveCaptures(const PreparedCaptures& captures, const std::string& method) const;
 
   // Target poses by solvePnP (iterative) per view. Chessboard: from corner_list (per view
   // N x 1 CV_32FC2 inner corners, as IntrinsicResult::image_points), image_list unread.
@@ -134,15 +148,40 @@ class EyeInHandCalibrator {
   // corners in id order; the four corners of every ArUco marker in board order).
   cv::Mat boardObjectPoints() const;
 
+  // Refines the last successful run's tcp_T_camera and target pose jointly against its
+  // corner pixels (see hand_eye_refinement.hpp) and keeps the outcome for
+  // formatRefinement(). Throws std::runtime_error before a successful run, or after one on
+  // caller-given target poses (there are no corners to refine against).
+  HandEyeRefinement refine(bool refine_intrinsics = false, double loss_scale_px = 1.0);
+  // The last refinement as text; says so when there is none since the last run.
+  std::string formatRefinement() const;
+
   const Target& target() const { return target_; }
   const HandEyeResult& lastResult() const { return last_result_; }
   // Annotated images of the inner intrinsic calibrator's last corner detection.
   std::vector<cv::Mat> cornerImages() const { return intrinsic_calibrator_.cornerImages(); }
 
  private:
+  friend class EyeToHandCalibrator;
+  // How messages name the calibrator and the transform it solves.
+  struct Naming {
+    std::string class_name = "EyeInHandCalibrator";
+    std::string solved_transform = "tcp_T_camera";
+  };
+  // For a calibrator that runs this one inside (eye-to-hand): messages then name it.
+  EyeInHandCalibrator(Target target, IntrinsicOptions options, Naming naming);
+
   Target target_;
   IntrinsicCalibrator intrinsic_calibrator_;
   HandEyeResult last_result_;
+  // What refine() works from: the corners of last_result_'s captures (none when the run
+  // was given its target poses), and its last outcome.
+  struct RefinementState {
+    std::vector<CaptureCorners> corners;
+    HandEyeRefinement refinement;
+  };
+  RefinementState refinement_state_;
+  Naming naming_;
 };
 
 }  // namespace vemo::calibration

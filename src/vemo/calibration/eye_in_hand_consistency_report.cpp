@@ -9,10 +9,9 @@
 #include <sstream>
 
 #include "vemo/calibration/eye_in_hand_calibrator.hpp"
-#include "vemo/calibration/eye_in_hand_limits.hpp"
+#include "vemo/calibration/hand_eye_report.hpp"
 #include "vemo/core/report_output.hpp"
 #include "vemo/core/tf.hpp"
-#include "vemo/quality/rotation_variety.hpp"
 
 namespace vemo::calibration {
 
@@ -76,45 +75,18 @@ void EyeInHandCalibrator::computeConsistency(HandEyeResult& result) const {
 
 std::string EyeInHandCalibrator::formatResults() const {
   const HandEyeResult& result = last_result_;
-  const std::string rule(60, '=');
   std::ostringstream out;
-  out << "\n" << rule << "\nHAND-EYE RESULTS\n" << rule << "\n";
+  hand_eye_report::writeTitle(out, "HAND-EYE RESULTS");
   if (result.tcp_T_camera.empty()) {
     out << "Calibration failed.\n";
     return out.str();
   }
-  out << "\nHand-Eye Transform (TCP -> Camera):\n" << result.tcp_T_camera << "\n";
-  const std::vector<double> pose = tf::transformationMatrixToPose(result.tcp_T_camera);
-  out << "\nPose [x, y, z, rx, ry, rz] (deg):\n  [";
-  for (std::size_t i = 0; i < pose.size(); ++i) out << (i ? ", " : "") << pose[i];
-  out << "]\n";
-  out << "\nIntrinsic Matrix:\n" << result.intrinsic_matrix << "\n";
-  out << "\nDistortion Coefficients:\n" << result.distortion_coefficients << "\n";
-  out << "\nReprojection Error: ";
-  if (std::isnan(result.reprojection_error)) {
-    out << "n/a\n";
-  } else {
-    // Fixed notation from here on: every later number of the report prints with 4 decimals.
-    out << std::fixed;
-    out.precision(4);
-    out << result.reprojection_error << " px\n";
-  }
-
-  if (result.has_consistency) {
-    const TargetConsistencyStats& c = result.consistency;
-    out << "\nTarget Consistency Residual:\n";
-    out << "  Translation - mean: " << 1000.0 * c.mean_translation_m << " mm   max: " << 1000.0 * c.max_translation_m
-        << " mm\n";
-    out << "  Rotation    - mean: " << c.mean_rotation_deg << " deg   max: " << c.max_rotation_deg << " deg\n";
-    for (std::size_t j = 0; j < c.translation_deviations_m.size(); ++j) {
-      out << "  Frame " << j << ": trans=" << 1000.0 * c.translation_deviations_m[j]
-          << "mm rot=" << c.rotation_deviations_deg[j] << "deg dist=" << 1000.0 * c.distances_m[j]
-          << "mm center=(" << c.board_us[j] << ", " << c.board_vs[j] << ")\n";
-    }
-  }
+  hand_eye_report::writeTransformSection(out, "Hand-Eye Transform (TCP -> Camera)", result.tcp_T_camera);
+  hand_eye_report::writeIntrinsicsSection(out, result.intrinsic_matrix, result.distortion_coefficients,
+                                          result.reprojection_error);
+  if (result.has_consistency) hand_eye_report::writeConsistencySection(out, result.consistency);
   if (!result.camera_T_target_list.empty()) {
-    out << "\n" << quality::formatRotationVariety(quality::analyzeRotationVariety(result.camera_T_target_list,
-                                                                        eye_in_hand::kReportMinRotationDeg));
+    hand_eye_report::writeRotationVarietySection(out, result.camera_T_target_list);
   }
   return out.str();
 }

@@ -8,7 +8,9 @@
 
 #include "vemo/calibration/camera_matrix_check.hpp"
 #include "vemo/calibration/eye_in_hand_limits.hpp"
+#include "vemo/calibration/hand_eye_input_checks.hpp"
 #include "vemo/calibration/hand_eye_methods.hpp"
+#include "vemo/calibration/pose_reading_check.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/core/tf.hpp"
 #include "vemo/io/result_records.hpp"
@@ -28,13 +30,6 @@ std::vector<T> pick(const std::vector<T>& items, const std::vector<int>& indices
   return picked;
 }
 
-int methodValue(const std::string& method) {
-  const auto& methods = handEyeMethodByNameMap();
-  const auto entry = methods.find(method);
-  if (entry == methods.end()) throw std::invalid_argument("Unknown hand-eye method '" + method + "'");
-  return entry->second;
-}
-
 // The rotation blocks of all target poses lie within the tolerance (max abs element) of the first.
 bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
   for (std::size_t j = 1; j < camera_T_target_list.size(); ++j) {
@@ -48,36 +43,11 @@ bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
 
 cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
                         int method) {
-  std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
-  for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
-    r_target2cam.push_back(tf::rotationOf(camera_T_target_list[i]).clone());
-    t_target2cam.push_back(tf::translationOf(camera_T_target_list[i]).clone());
-    r_gripper2base.push_back(tf::rotationOf(robot_T_tcp_list[i]).clone());
-    t_gripper2base.push_back(tf::translationOf(robot_T_tcp_list[i]).clone());
+  const cv::Mat tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
+  for (const std::string& warning : findPoseMisreadings(robot_T_tcp_list, camera_T_target_list, method)) {
+    logging::log(Level::Warning, warning);
   }
-  cv::Mat r_cam2gripper, t_cam2gripper;
-  cv::calibrateHandEye(r_gripper2base, t_gripper2base, r_target2cam, t_target2cam, r_cam2gripper, t_cam2gripper,
-                       static_cast<cv::HandEyeCalibrationMethod>(method));
-
-  return tf::composeTransformationMatrix(r_cam2gripper, t_cam2gripper);
-}
-
-// A pose that is not a finite rigid transform is rejected up front: it would fail deep
-// inside OpenCV, or solve and be stored as the last result whose report (which inverts
-// the target poses) then throws.
-// A rotation block that is no rotation (scaled, sheared, reflected) would be solved
-// as given and return a confident wrong transform.
-void checkPoses(const std::vector<cv::Mat>& poses, const std::string& list_name) {
-  const tf::PoseRequirements rigid{true, true, true, true};
-  for (std::size_t i = 0; i < poses.size(); ++i) {
-    const tf::PoseDefect defect = tf::findPoseDefect(poses[i], rigid);
-    if (defect == tf::PoseDefect::None) continue;
-    const std::string where = "EyeInHandCalibrator: " + list_name + "[" + std::to_string(i) + "] ";
-    if (defect == tf::PoseDefect::NotRotation) throw std::invalid_argument(where + tf::describePoseDefect(defect));
-    throw std::invalid_argument(where +
-                                "must be a finite 4x4 matrix with last row (0, 0, 0, 1) and an invertible "
-                                "rotation block");
-  }
+  return tcp_T_camera;
 }
 
 // AX = XB pins the hand-eye rotation only with flange motions about two different axes;
@@ -116,13 +86,18 @@ std::vector<cv::Mat> asDouble(const std::vector<cv::Mat>& poses) {
 EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options)
     : target_(std::move(target)), intrinsic_calibrator_(target_, std::move(options)) {}
 
+EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options, Naming naming)
+    : EyeInHandCalibrator(std::move(target), std::move(options)) {
+  naming_ = std::move(naming);
+}
+
 HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
                                              const std::vector<cv::Mat>& image_list, const std::string& method,
                                              const std::vector<cv::Mat>& camera_T_target_list,
                                              const cv::Mat& intrinsic_matrix,
                                              const cv::Mat& distortion_coefficients,
                                              const std::filesystem::path& output_path) {
-  methodValue(method);  // an unknown method is refused before anything is logged
+  handEyeMethodValue(method);  // an unknown method is refused before anything is logged
   return solvePreparedCaptures(
       prepareCaptures(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients),
       method, output_path);
@@ -132,16 +107,17 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
     const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
     const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
     const cv::Mat& distortion_coefficients, const TargetDetections* image_detections) {
-  checkPoses(robot_T_tcp_list, "robot_T_tcp_list");
-  checkPoses(camera_T_target_list, "camera_T_target_list");
-  if (!intrinsic_matrix.empty()) requireCameraMatrix(intrinsic_matrix, "EyeInHandCalibrator: intrinsic_matrix");
+  requireRigidPoses(robot_T_tcp_list, "robot_T_tcp_list", naming_.class_name);
+  requireRigidPoses(camera_T_target_list, "camera_T_target_list", naming_.class_name);
+  if (!intrinsic_matrix.empty()) requireCameraMatrix(intrinsic_matrix, naming_.class_name + ": intrinsic_matrix");
 
   const bool poses_given = !camera_T_target_list.empty();
   const bool redetect = !poses_given && !intrinsic_matrix.empty();
   // Images pair with robot poses by index on both detecting paths: a list left over would
   // be silently dropped, or pair captures wrongly.
   if (!poses_given && robot_T_tcp_list.size() != image_list.size()) {
-    throw std::invalid_argument("EyeInHandCalibrator: robot_T_tcp_list and image_list must have the same length. Got " +
+    throw std::invalid_argument(naming_.class_name +
+                                ": robot_T_tcp_list and image_list must have the same length. Got " +
                                 std::to_string(robot_T_tcp_list.size()) + " (robot) vs " +
                                 std::to_string(image_list.size()) + " (images).");
   }
@@ -155,6 +131,7 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
   std::vector<cv::Mat> poses = asDouble(camera_T_target_list);
   std::vector<cv::Mat> images = image_list;
   std::vector<cv::Mat> robot_poses = asDouble(robot_T_tcp_list);
+  std::vector<CaptureCorners> corners_solved_from;  // none when the target poses were given
 
   if (redetect) {
     AlignedTargetPoses aligned =
@@ -162,6 +139,7 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
     poses = std::move(aligned.camera_T_target_list);
     images = std::move(aligned.valid_image_list);
     robot_poses = std::move(aligned.valid_robot_T_tcp_list);
+    corners_solved_from = std::move(aligned.corners);
     if (poses.size() < kMinimumCaptures) {
       logging::log(Level::Error,
                    "Only " + std::to_string(poses.size()) + " valid frames after solvePnP  -  need at least 4.");
@@ -206,9 +184,10 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
     poses = std::move(target_poses.camera_T_target_list);
     images = pick(images, target_poses.image_indices);
     robot_poses = pick(robot_poses, target_poses.image_indices);
+    corners_solved_from = std::move(target_poses.corners);
   } else if (poses.size() != robot_poses.size()) {
     throw std::invalid_argument(
-        "EyeInHandCalibrator: robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
+        naming_.class_name + ": robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
         std::to_string(robot_poses.size()) + " (robot) vs " + std::to_string(poses.size()) +
         " (camera). Filter robot_T_tcp_list by the backend's successful indices before passing it in.");
   }
@@ -224,28 +203,36 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
 
   if (poses.size() >= 2 && allOrientationsEqual(poses)) {
     logging::log(Level::Warning,
-                 "[EyeInHandCalibrator] All camera poses have identical orientation! Hand-eye calibration requires "
-                 "varied rotations to solve uniquely.");
+                 "[" + naming_.class_name + "] All camera poses have identical orientation! Hand-eye calibration "
+                 "requires varied rotations to solve uniquely.");
   }
   if (!robotRotatesAboutTwoAxes(robot_poses)) {
     logging::log(Level::Error,
-                 "[EyeInHandCalibrator] The robot must rotate between captures, about at least two different axes: "
-                 "the flange motions of the robot poses given do not, so tcp_T_camera cannot be solved.");
+                 "[" + naming_.class_name + "] The robot must rotate between captures, about at least two different "
+                 "axes: the flange motions of the robot poses given do not, so " + naming_.solved_transform +
+                 " cannot be solved.");
     return {std::move(result), false, image_list.size()};
   }
-  return {std::move(result), true, image_list.size()};
+  return {std::move(result), true, image_list.size(), std::move(corners_solved_from)};
 }
 
-HandEyeResult EyeInHandCalibrator::solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
-                                                         const std::filesystem::path& output_path) {
-  const int method_value = methodValue(method);
+HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& captures, const std::string& method) const {
+  const int method_value = handEyeMethodValue(method);
   HandEyeResult result = captures.result;
   if (!captures.solvable) return result;
 
   result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value);
   result.ok = true;
   computeConsistency(result);
+  return result;
+}
+
+HandEyeResult EyeInHandCalibrator::solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
+                                                         const std::filesystem::path& output_path) {
+  HandEyeResult result = solveCaptures(captures, method);
+  if (!result.ok) return result;
   last_result_ = result;
+  refinement_state_ = {captures.corners, {}};
   logging::log(Level::Info, "Extrinsic calibration complete.");
   printResults();
 

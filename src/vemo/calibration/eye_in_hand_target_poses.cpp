@@ -48,6 +48,7 @@ TargetDetector redetectionDetector(const Target& target) {
 struct Redetection {
   bool found = false;                      // the target was accepted
   std::optional<cv::Mat> camera_T_target;  // its pose, when there were points to solve from and PnP gave one
+  CaptureCorners corners;                  // the points the pose was solved from
 };
 
 // The target detected again in one image and its pose solved. Only off-board ArUco markers
@@ -56,17 +57,19 @@ Redetection redetectPose(const TargetDetector& detector, const cv::Mat& image, c
                          const cv::Mat& distortion_coefficients) {
   const std::optional<TargetView> view = detector.detect(image);
   if (!view) return {};
-  if (view->object_points.empty()) return {true, std::nullopt};
-  return {true, solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients)};
+  if (view->object_points.empty()) return {true, std::nullopt, {}};
+  return {true, solveTargetPose(view->object_points, view->image_points, intrinsic_matrix, distortion_coefficients),
+          {view->object_points, view->image_points}};
 }
 
 // One pose per view of corner_list, solved on OpenCV's threads; a view whose solve fails is
-// skipped, with a warning naming its index when `failure` is given.
+// skipped, with a warning naming its index when `failure` is not empty.
 template <class ObjectPointsOf>
 EyeInHandCalibrator::TargetPoses posesFromCorners(const std::vector<cv::Mat>& corner_list,
                                                   const ObjectPointsOf& object_points_of,
                                                   const cv::Mat& intrinsic_matrix,
-                                                  const cv::Mat& distortion_coefficients, const char* failure) {
+                                                  const cv::Mat& distortion_coefficients,
+                                                  const std::string& failure) {
   auto solved = parallelMap(corner_list.size(), [&](std::size_t i) {
     return solveTargetPose(object_points_of(i), corner_list[i], intrinsic_matrix, distortion_coefficients);
   });
@@ -74,11 +77,12 @@ EyeInHandCalibrator::TargetPoses posesFromCorners(const std::vector<cv::Mat>& co
   for (std::size_t i = 0; i < solved.size(); ++i) {
     std::optional<cv::Mat>& camera_T_target = solved[i].take();
     if (!camera_T_target) {
-      if (failure) logging::log(logging::Level::Warning, failure + std::to_string(i) + ", skipping.");
+      if (!failure.empty()) logging::log(logging::Level::Warning, failure + std::to_string(i) + ", skipping.");
       continue;
     }
     poses.camera_T_target_list.push_back(std::move(*camera_T_target));
     poses.image_indices.push_back(static_cast<int>(i));
+    poses.corners.push_back({object_points_of(i), corner_list[i]});
   }
   return poses;
 }
@@ -106,16 +110,16 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
     const cv::Mat object_points = boardObjectPoints();
     return posesFromCorners(
         corner_list, [&](std::size_t) -> const cv::Mat& { return object_points; }, intrinsic_matrix,
-        distortion_coefficients, "[EyeInHandCalibrator] solvePnP failed for chessboard image ");
+        distortion_coefficients, "[" + naming_.class_name + "] solvePnP failed for chessboard image ");
   }
 
   TargetPoses poses;
   const TargetDetector detector = redetectionDetector(target_);
-  const std::string failure = std::holds_alternative<CharucoTarget>(target_)
-                                  ? "[EyeInHandCalibrator] ChArUco re-detection failed for image "
-                                  : "[EyeInHandCalibrator] ArUco re-detection failed for image ";
+  const std::string failure = "[" + naming_.class_name + "] " +
+                              (std::holds_alternative<CharucoTarget>(target_) ? "ChArUco" : "ArUco") +
+                              " re-detection failed for image ";
   auto redetected = parallelMap(image_list.size(), [&](std::size_t i) {
-    requireColourImage(image_list[i], "EyeInHandCalibrator", i);
+    requireColourImage(image_list[i], naming_.class_name, i);
     return redetectPose(detector, image_list[i], intrinsic_matrix, distortion_coefficients);
   });
   for (std::size_t i = 0; i < redetected.size(); ++i) {
@@ -127,6 +131,7 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPoses(
     if (!redetection.camera_T_target) continue;
     poses.camera_T_target_list.push_back(std::move(*redetection.camera_T_target));
     poses.image_indices.push_back(static_cast<int>(i));
+    poses.corners.push_back(std::move(redetection.corners));
   }
   return poses;
 }
@@ -136,7 +141,7 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPosesFromDete
     const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const {
   return posesFromCorners(
       corner_list, [&](std::size_t i) -> const cv::Mat& { return object_points.at(i); }, intrinsic_matrix,
-      distortion_coefficients, nullptr);
+      distortion_coefficients, "");
 }
 
 EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTargetList(
@@ -149,7 +154,7 @@ EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTarge
 
   const std::size_t frames = std::min(image_list.size(), robot_T_tcp_list.size());
   auto redetected = parallelMap(frames, [&](std::size_t i) {
-    requireColourImage(image_list[i], "EyeInHandCalibrator", i);
+    requireColourImage(image_list[i], naming_.class_name, i);
     return redetectPose(detector, image_list[i], intrinsic_matrix, distortion_coefficients);
   });
   AlignedTargetPoses aligned;
@@ -166,6 +171,7 @@ EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTarge
     aligned.camera_T_target_list.push_back(std::move(*redetection.camera_T_target));
     aligned.valid_image_list.push_back(image_list[i]);
     aligned.valid_robot_T_tcp_list.push_back(robot_T_tcp_list[i]);
+    aligned.corners.push_back(std::move(redetection.corners));
   }
   logging::log(logging::Level::Info, "compute_camera_T_target_list: " +
                                          std::to_string(aligned.camera_T_target_list.size()) + "/" +

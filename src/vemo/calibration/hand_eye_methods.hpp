@@ -1,7 +1,10 @@
 #pragma once
 
+#include <opencv2/core.hpp>
+
 #include <map>
 #include <string>
+#include <vector>
 
 namespace vemo::calibration {
 
@@ -9,5 +12,14 @@ namespace vemo::calibration {
 // "HORAUD" 2, "ANDREFF" 3, "DANIILIDIS" 4. Keys are matched exactly (upper case);
 // iteration runs in byte order of the names. Built on first use, never changed.
 const std::map<std::string, int>& handEyeMethodByNameMap();
+
+// The value of a method name; std::invalid_argument "Unknown hand-eye method '<name>'" for
+// a name not in the table.
+int handEyeMethodValue(const std::string& method);
+
+// tcp_T_camera (4x4 CV_64F) solving AX = XB by cv::calibrateHandEye with the method value,
+// from aligned 4x4 CV_64F robot_T_tcp and camera_T_target lists.
+cv::Mat solveHandEyeEquation(const std::vector<cv::Mat>& robot_T_tcp_list,
+                             const std::vector<cv::Mat>& camera_T_target_list, int method);
 
 }  // namespace vemo::calibration

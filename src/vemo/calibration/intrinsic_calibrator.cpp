@@ -171,20 +171,31 @@ IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
 
 double IntrinsicCalibrator::meanReprojectionError(const cv::Mat& intrinsic_matrix,
                                                   const cv::Mat& distortion_coefficients) const {
+  const std::vector<cv::Mat> residuals = reprojectionResiduals(intrinsic_matrix, distortion_coefficients);
+  double sum = 0.0;
+  for (const cv::Mat& view : residuals) sum += cv::norm(view, cv::NORM_L2) / view.rows;
+  return sum / static_cast<double>(residuals.size());
+}
+
+std::vector<cv::Mat> IntrinsicCalibrator::reprojectionResiduals(const cv::Mat& intrinsic_matrix,
+                                                                const cv::Mat& distortion_coefficients) const {
   const std::size_t views = detections_.object_points.size();
   if (views == 0 || rotation_vectors_.size() < views || translation_vectors_.size() < views) {
     throw std::invalid_argument(
         "IntrinsicCalibrator::meanReprojectionError: no solved view poses for the stored detections; run calibrate "
         "first");
   }
-  double sum = 0.0;
+  std::vector<cv::Mat> residuals(views);
   for (std::size_t i = 0; i < views; ++i) {
-    cv::Mat projected;
+    cv::Mat projected, detected;
     cv::projectPoints(detections_.object_points[i], rotation_vectors_[i], translation_vectors_[i], intrinsic_matrix,
                       distortion_coefficients, projected);
-    sum += cv::norm(detections_.image_points[i], projected, cv::NORM_L2) / projected.rows;
+    detections_.image_points[i].convertTo(detected, CV_64F);
+    projected.convertTo(projected, CV_64F);
+    const cv::Mat difference = detected - projected;
+    residuals[i] = difference.reshape(1, difference.rows);
   }
-  return sum / static_cast<double>(views);
+  return residuals;
 }
 
 }  // namespace vemo::calibration

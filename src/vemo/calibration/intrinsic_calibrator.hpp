@@ -46,6 +46,12 @@ class IntrinsicCalibrator {
   // Throws std::invalid_argument when no solve has left a pose for every stored view.
   double meanReprojectionError(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const;
 
+  // Per stored view, detected minus projected corner positions: N x 2 CV_64F, pixels, in
+  // the order of the view's points, with the view poses of the last solve. Throws as
+  // meanReprojectionError.
+  std::vector<cv::Mat> reprojectionResiduals(const cv::Mat& intrinsic_matrix,
+                                             const cv::Mat& distortion_coefficients) const;
+
   const Target& target() const { return target_; }
   const IntrinsicOptions& options() const { return options_; }
   // Detections of the last calibrate; empty before the first.

@@ -1,6 +1,7 @@
 #include "vemo/core/logging.hpp"
 
 #include <iostream>
+#include <utility>
 
 namespace vemo::logging {
 
@@ -16,13 +17,23 @@ const char* tagOf(Level level) {
   }
 }
 
+Sink& currentSink() {
+  static Sink sink;
+  return sink;
+}
+
 thread_local Transcript* innermost_transcript = nullptr;
 
 }  // namespace
 
 void log(Level level, const std::string& message) {
-  // Standard error is unbuffered, so each piece reaches the terminal as it is written.
-  std::cerr << "[vemo][" << tagOf(level) << "] " << message << "\n";
+  const std::string line = std::string("[vemo][") + tagOf(level) + "] " + message + "\n";
+  if (const Sink& sink = currentSink()) {
+    sink(line);
+  } else {
+    // Standard error is unbuffered: the line reaches the terminal in one write.
+    std::cerr << line;
+  }
   for (Transcript* transcript = innermost_transcript; transcript; transcript = transcript->enclosing_) {
     transcript->lines_.push_back({level, message});
   }
@@ -44,5 +55,7 @@ std::vector<LogLine> Transcript::lines() const {
 void replay(const std::vector<LogLine>& lines) {
   for (const LogLine& line : lines) log(line.level, line.message);
 }
+
+void setSink(Sink sink) { currentSink() = std::move(sink); }
 
 }  // namespace vemo::logging

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,10 +9,18 @@ namespace vemo::logging {
 // Severity of a console line; the value selects the tag printed in brackets.
 enum class Level : int { Debug = 0, Info = 1, Warning = 2, Error = 3, Success = 4 };
 
-// Writes "[vemo][TAG] message\n" to standard error. Every call prints: there is no
-// level filter. A value outside the enumeration prints as INFO. The message is written
-// unchanged (embedded newlines are not indented).
+// Writes "[vemo][TAG] message\n" to the sink, by default standard error. Every call
+// prints: there is no level filter. A value outside the enumeration prints as INFO. The
+// message is written unchanged (embedded newlines are not indented).
 void log(Level level, const std::string& message);
+
+// Receives each complete line, newline included.
+using Sink = std::function<void(const std::string& line)>;
+
+// Sends later lines to `sink` instead; an empty function restores standard error. For a
+// host that owns its own error stream (the Python module sends lines to sys.stderr).
+// Not synchronised with log: set it before logging starts.
+void setSink(Sink sink);
 
 struct LogLine {
   Level level;

@@ -2,29 +2,41 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include <filesystem>
 #include <iomanip>
 #include <sstream>
 #include <stdexcept>
 
-#include "vemo/io/whole_file.hpp"
-
 namespace vemo::io {
 
-void writeImage(const std::string& path, const cv::Mat& image) {
-  if (image.empty()) throw std::invalid_argument("io: cannot write an empty image to " + path);
-  std::vector<uchar> encoded;
-  // Encoding in memory first lets the file be replaced atomically, like every other
-  // file this library writes.
-  bool ok = false;
-  try {
-    ok = cv::imencode(std::filesystem::path(path).extension().string(), image, encoded);
-  } catch (const cv::Exception&) {
-    ok = false;
+void requireSavableImages(const std::string& operation, const std::string& list, const std::vector<cv::Mat>& images) {
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const cv::Mat& image = images[i];
+    const std::string which = operation + ": " + list + "[" + std::to_string(i) + "]";
+    if (image.empty()) throw std::invalid_argument(which + " is empty");
+    const int channels = image.channels();
+    if (image.dims != 2 || image.depth() != CV_8U || (channels != 1 && channels != 3 && channels != 4)) {
+      throw std::invalid_argument(which + " is " + cv::typeToString(image.type()) +
+                                  "; only 8-bit images with 1, 3 or 4 channels read back as saved");
+    }
   }
-  if (!ok) throw std::runtime_error("io: cv::imwrite failed for " + path);
-  writeWholeFileAtomically(path, std::string_view(reinterpret_cast<const char*>(encoded.data()), encoded.size()),
-                           "io");
+}
+
+GroupFile pngFile(const std::filesystem::path& folder, const std::string& name, const cv::Mat& image) {
+  const std::string path = (folder / name).string();
+  const auto failed = [path](const WriteFailure& /*cause*/) { return "io: cv::imwrite failed for " + path; };
+  return {name,
+          [image, failed]() {
+            std::vector<uchar> encoded;
+            bool ok = false;
+            try {
+              ok = cv::imencode(".png", image, encoded);
+            } catch (const cv::Exception&) {
+              ok = false;
+            }
+            if (!ok) throw std::runtime_error(failed(WriteFailure{false, 0}));
+            return std::string(encoded.begin(), encoded.end());
+          },
+          failed};
 }
 
 cv::Mat readImage(const std::string& path) {

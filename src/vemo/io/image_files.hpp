@@ -3,15 +3,22 @@
 #include <opencv2/core.hpp>
 
 #include <string>
+#include <vector>
+
+#include "vemo/io/files_together.hpp"
 
 // Image files of the dataset directories and the numbering in their names.
 namespace vemo::io {
 
-// Encodes `image` in the format its extension names (".png", ".jpg", ...) and replaces
-// the file at `path` with it atomically. Throws std::invalid_argument
-// "io: cannot write an empty image to <path>" and std::runtime_error
-// "io: cv::imwrite failed for <path>" when OpenCV cannot encode it.
-void writeImage(const std::string& path, const cv::Mat& image);
+// Throws std::invalid_argument "<operation>: <list>[<i>] ..." for the first image that
+// would not read back as it was saved: empty, or not 8-bit with 1, 3 or 4 channels (a
+// grey image comes back as BGR, an alpha channel is dropped; these are the conversions
+// the loaders promise). Run before anything is written.
+void requireSavableImages(const std::string& operation, const std::string& list, const std::vector<cv::Mat>& images);
+
+// The PNG file `name` (relative to `folder`) holding `image`, for saveFilesTogether. Any
+// failure to write it is std::runtime_error "io: cv::imwrite failed for <folder/name>".
+GroupFile pngFile(const std::filesystem::path& folder, const std::string& name, const cv::Mat& image);
 
 // The image at `path` as 3-channel 8-bit BGR, whatever was stored (grey images are
 // expanded). Throws std::runtime_error "io: cv::imread returned an empty image for <path>"

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "vemo/core/logging.hpp"
+#include "vemo/io/files_together.hpp"
+#include "vemo/io/frame_names.hpp"
 #include "vemo/io/image_files.hpp"
 #include "vemo/io/pose_lists.hpp"
 
@@ -16,14 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kPoseArchive = "calibration_data.npz";
-
-bool isFrameFile(const fs::path& name) {
-  const std::string stem = name.stem().string();
-  const std::string annotated = "_annotated";
-  const bool is_annotated =
-      stem.size() >= annotated.size() && stem.compare(stem.size() - annotated.size(), annotated.size(), annotated) == 0;
-  return name.extension() == ".png" && stem.rfind("image_", 0) == 0 && !is_annotated;
-}
 
 bool isDirectory(const fs::path& path) { return fs::status(path).type() == fs::file_type::directory; }
 
@@ -39,12 +33,15 @@ void requireCameraCount(const std::string& operation, int count) {
 
 int nextMultiCameraCaptureIndex(const fs::path& data_dir, int num_cameras) {
   requireCameraCount("nextMultiCameraCaptureIndex", num_cameras);
+  if (num_cameras == 0 || !isDirectory(data_dir)) return 0;
+  const FolderLock lock = settledFolder(data_dir);
   int largest = -1;
-  for (int camera = 0; camera < num_cameras; ++camera) {
-    const fs::path directory = cameraDirectory(data_dir, camera);
-    if (!isDirectory(directory)) continue;
-    for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
-      if (!isFrameFile(entry.path().filename())) continue;
+  // The folders present are few, the cameras asked for may be billions: walk the former.
+  for (const fs::directory_entry& folder : fs::directory_iterator(data_dir)) {
+    const std::optional<int> camera = cameraFolderNumber(folder.path().filename().string());
+    if (!camera || *camera >= num_cameras || !isDirectory(folder.path())) continue;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder.path())) {
+      if (!isFrameFile(entry.path().filename().string())) continue;
       const std::string stem = entry.path().stem().string();
       const std::string tail = stem.substr(stem.rfind('_') + 1);
       if (tail.empty() || tail.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -59,16 +56,21 @@ void saveMultiCameraCapture(const fs::path& data_dir, const std::vector<cv::Mat>
                             const std::vector<cv::Mat>& annotated_images) {
   if (capture_index < 0) throw std::invalid_argument("saveMultiCameraCapture: capture_index must not be negative");
   requireOneAnnotationPerImage("saveMultiCameraCapture", annotated_images.size(), frames.size(), "frame");
+  requireSavableImages("saveMultiCameraCapture", "frames", frames);
+  requireSavableImages("saveMultiCameraCapture", "annotated_images", annotated_images);
   const int cameras = static_cast<int>(frames.size());
   for (int camera = 0; camera < cameras; ++camera) fs::create_directories(cameraDirectory(data_dir, camera));
   const std::string index = zeroPaddedIndex(capture_index);
+  std::vector<GroupFile> files;
   for (int camera = 0; camera < cameras; ++camera) {
-    const fs::path directory = cameraDirectory(data_dir, camera);
-    writeImage((directory / ("image_" + index + ".png")).string(), frames[camera]);
+    const std::string folder = cameraDirectory({}, camera).string() + "/";
+    files.push_back(pngFile(data_dir, folder + "image_" + index + ".png", frames[camera]));
     if (!annotated_images.empty()) {
-      writeImage((directory / ("image_" + index + "_annotated.png")).string(), annotated_images[camera]);
+      files.push_back(pngFile(data_dir, folder + "image_" + index + "_annotated.png", annotated_images[camera]));
     }
   }
+  // Written as one change: every camera folder holds the capture, or none does.
+  saveFilesTogether(data_dir, files);
   logging::log(logging::Level::Success, "Saved capture #" + std::to_string(capture_index) + " (" +
                                             std::to_string(frames.size()) + " cameras)");
 }
@@ -102,15 +104,18 @@ std::vector<cv::Mat> loadMultiCameraRobotPoses(const fs::path& data_dir) {
 std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const fs::path& data_dir, int num_cameras) {
   std::vector<std::vector<cv::Mat>> cameras;
   if (num_cameras <= 0) return cameras;
+  const FolderLock lock = settledFolder(data_dir);
   for (int camera = 0; camera < num_cameras; ++camera) {
     const fs::path directory = cameraDirectory(data_dir, camera);
     if (!isDirectory(directory)) throw std::runtime_error("io: missing camera folder: " + directory.string());
     std::vector<std::string> names;
     for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
-      if (isFrameFile(entry.path().filename())) names.push_back(entry.path().filename().string());
+      if (isFrameFile(entry.path().filename().string())) names.push_back(entry.path().filename().string());
     }
     if (names.empty()) throw std::runtime_error("io: no image_*.png files in " + directory.string());
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      return capturesInOrder(a, b);
+    });
     std::vector<cv::Mat> frames;
     frames.reserve(names.size());
     for (const std::string& name : names) frames.push_back(readImage((directory / name).string()));

@@ -11,8 +11,7 @@
 //   cam_01/image_00.png, ...                        (indices zero-filled to two digits at least)
 //   cam_CC/image_KK_annotated.png                   optional annotated copies, never read back
 //   cam_CC/calibration_data.npz                     optional robot poses, the same in every folder
-// A frame file is a name with extension ".png" (exactly), a stem beginning with
-// "image_" and not ending with "_annotated".
+// Frame files and camera folder names: frame_names.hpp.
 namespace vemo::io {
 
 // data_dir / ("cam_" + the camera number zero-filled to two digits): cam_00, cam_07, cam_100.
@@ -24,14 +23,19 @@ void requireCameraCount(const std::string& operation, int count);
 
 // One more than the largest capture number (the all-digit text after the last "_" of a
 // frame file name) in the first num_cameras camera folders; 0 when there is none or the
-// folders are missing. Gaps are not filled. Throws std::out_of_range("stoi") for a
-// number beyond the int range.
+// folders are missing. Gaps are not filled. A capture whose save a kill interrupted is
+// finished first. The cost follows the folders present, not num_cameras. Throws
+// std::out_of_range("stoi") for a number beyond the int range.
 int nextMultiCameraCaptureIndex(const std::filesystem::path& data_dir, int num_cameras);
 
 // Writes frames[i] as cam_<i>/image_<capture_index>.png, creating all camera folders
-// first, each annotated image right after the frame of the same camera. Throws
-// std::invalid_argument "saveMultiCameraCapture: ..." before writing anything for a
-// negative capture_index or when annotated_images is neither empty nor as long as frames.
+// first, each annotated image right after the frame of the same camera, as one change
+// that a kill never leaves half done: the capture is then in every camera folder or in
+// none (files_together.hpp). Throws std::invalid_argument "saveMultiCameraCapture: ..."
+// before writing anything for a negative capture_index, when annotated_images is neither
+// empty nor as long as frames, or for an image that would not read back as saved (see
+// requireSavableImages). A file that cannot be written throws
+// "io: cv::imwrite failed for <path>"; the files before it are in place.
 void saveMultiCameraCapture(const std::filesystem::path& data_dir, const std::vector<cv::Mat>& frames,
                             int capture_index, const std::vector<cv::Mat>& annotated_images);
 
@@ -46,10 +50,10 @@ void saveMultiCameraRobotPoses(const std::filesystem::path& data_dir, const std:
 std::vector<cv::Mat> loadMultiCameraRobotPoses(const std::filesystem::path& data_dir);
 
 // result[i][k]: frame k of camera i, the frame files of each camera folder read in
-// byte-wise name order (image_100.png sorts between image_10.png and image_11.png) as
-// 3-channel 8-bit BGR. Empty for num_cameras <= 0. Throws std::runtime_error for a
-// missing camera folder, a folder without frame files, and when the cameras hold
-// different numbers of frames.
+// capture order (capturesInOrder: image_99.png before image_100.png) as 3-channel 8-bit
+// BGR, after finishing a save that a kill interrupted. Empty for num_cameras <= 0.
+// Throws std::runtime_error for a missing camera folder, a folder without frame files,
+// and when the cameras hold different numbers of frames.
 std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const std::filesystem::path& data_dir, int num_cameras);
 
 }  // namespace vemo::io

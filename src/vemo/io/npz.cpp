@@ -308,8 +308,8 @@ NpyArray parseNpy(const std::string& blob) {
 
 }  // namespace
 
-void saveNpz(const std::string& path, const std::string& key, const std::vector<std::uint64_t>& shape,
-             const std::vector<double>& data) {
+std::string npzArchive(const std::string& key, const std::vector<std::uint64_t>& shape,
+                       const std::vector<double>& data) {
   std::uint64_t count = 0;
   if (!elementCount(shape, count) || count != data.size()) {
     throw std::invalid_argument("saveNpz: shape " + shapeTuple(shape) + " does not hold " +
@@ -324,8 +324,12 @@ void saveNpz(const std::string& path, const std::string& key, const std::vector<
       98 + 2 * name.size() + 10 + header.size() + 8 * static_cast<std::uint64_t>(data.size()) > kMax32) {
     throw std::invalid_argument("saveNpz: array or key too large for an uncompressed ZIP archive");
   }
-  const std::string archive = zipWithOneMember(name, npyBlob(header, data));
-  vemo::io::writeWholeFileAtomically(path, archive, "npz");
+  return zipWithOneMember(name, npyBlob(header, data));
+}
+
+void saveNpz(const std::string& path, const std::string& key, const std::vector<std::uint64_t>& shape,
+             const std::vector<double>& data) {
+  vemo::io::writeWholeFileAtomically(path, npzArchive(key, shape, data), "npz");
 }
 
 NpyArray loadNpz(const std::string& path, const std::string& key) {

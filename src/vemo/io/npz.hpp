@@ -19,6 +19,11 @@ struct NpyArray {
   std::vector<double> data;
 };
 
+// The bytes of an archive holding the single member key + ".npy". Throws
+// std::invalid_argument as saveNpz does.
+std::string npzArchive(const std::string& key, const std::vector<std::uint64_t>& shape,
+                       const std::vector<double>& data);
+
 // Writes an archive holding the single member key + ".npy" to `path`, replacing any
 // file there; a failed save leaves an existing file unchanged. Throws
 // std::invalid_argument when data does not hold product(shape) values or the archive

@@ -53,6 +53,16 @@ void writePoseArchive(const std::filesystem::path& file, const std::vector<doubl
   detail::saveNpz(file.string(), kPoseKey, {flattened_poses.size() / 16, 4, 4}, flattened_poses);
 }
 
+GroupFile poseArchiveFile(const std::filesystem::path& folder, const std::string& name,
+                          const std::vector<double>& flattened_poses) {
+  const std::string path = (folder / name).string();
+  return {name,
+          [flattened_poses]() {
+            return detail::npzArchive(kPoseKey, {flattened_poses.size() / 16, 4, 4}, flattened_poses);
+          },
+          [path](const WriteFailure& cause) { return describeWriteFailure("npz", path, cause); }};
+}
+
 std::vector<cv::Mat> readPoseArchive(const std::filesystem::path& file) {
   return poseListFromNpy(detail::loadNpz(file.string(), kPoseKey));
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "vemo/io/files_together.hpp"
 #include "vemo/io/npz.hpp"
 
 // Robot pose lists (robot_T_tcp, 4x4 homogeneous transforms) as stored in the datasets:
@@ -23,6 +24,11 @@ std::vector<cv::Mat> poseListFromNpy(const detail::NpyArray& array);
 
 // Writes flattened poses (16 per pose, from flattenPoseList) as the archive `file`.
 void writePoseArchive(const std::filesystem::path& file, const std::vector<double>& flattened_poses);
+
+// The archive `name` (relative to `folder`) of flattened poses, for saveFilesTogether,
+// failing with the messages of saveNpz.
+GroupFile poseArchiveFile(const std::filesystem::path& folder, const std::string& name,
+                          const std::vector<double>& flattened_poses);
 
 // The pose list of the archive `file`; the NPZ reader's errors pass through.
 std::vector<cv::Mat> readPoseArchive(const std::filesystem::path& file);

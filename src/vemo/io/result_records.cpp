@@ -4,16 +4,17 @@
 
 #include <cmath>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 
 #include "vemo/core/logging.hpp"
+#include "vemo/io/json_record_parts.hpp"
 #include "vemo/io/whole_file.hpp"
 
 namespace vemo::io {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using namespace json_parts;
 
 namespace {
 
@@ -21,24 +22,6 @@ const char* const kMultiCameraFileName = "multi_camera_calibration.json";
 const char* const kHandEyeFileName = "hand_eye.json";
 
 // ---- writing ----
-
-// All values of the matrix as one float64 matrix with one channel.
-cv::Mat singleChannelDoubles(const cv::Mat& matrix) {
-  cv::Mat converted;
-  matrix.convertTo(converted, CV_64F, 1.0, 0.0);
-  return converted.reshape(1);
-}
-
-json matToJson(const cv::Mat& matrix) {
-  json rows = json::array();
-  if (matrix.empty()) return rows;
-  const cv::Mat values = singleChannelDoubles(matrix);
-  for (int r = 0; r < values.rows; ++r) {
-    const double* row = values.ptr<double>(r);
-    rows.push_back(json(std::vector<double>(row, row + values.cols)));
-  }
-  return rows;
-}
 
 json flatToJson(const cv::Mat& matrix) {
   json flat = json::array();
@@ -50,8 +33,6 @@ json flatToJson(const cv::Mat& matrix) {
   return flat;
 }
 
-json matOrNullToJson(const cv::Mat& matrix) { return matrix.empty() ? json(nullptr) : matToJson(matrix); }
-
 json matricesToJson(const std::vector<cv::Mat>& matrices, json (*one)(const cv::Mat&)) {
   json list = json::array();
   for (const cv::Mat& matrix : matrices) list.push_back(one(matrix));
@@ -61,35 +42,7 @@ json matricesToJson(const std::vector<cv::Mat>& matrices, json (*one)(const cv::
 // nlohmann::json writes non-finite numbers as null by itself.
 json numbersToJson(const std::vector<double>& values) { return json(values); }
 
-json intOrNull(int value) { return value < 0 ? json(nullptr) : json(value); }
-
 // ---- reading ----
-
-double numberFromJson(const json& value) {
-  return value.is_null() ? std::numeric_limits<double>::quiet_NaN() : value.get<double>();
-}
-
-cv::Mat matFromJson(const json& rows) {
-  if (rows.is_null() || rows.empty()) return {};
-  const std::size_t cols = rows[0].size();
-  if (cols == 0) return {};
-  const std::size_t row_count = rows.size();
-  if (row_count > static_cast<std::size_t>(std::numeric_limits<int>::max()) ||
-      cols > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-    throw std::runtime_error("io: matrix too large");
-  }
-  cv::Mat matrix(static_cast<int>(row_count), static_cast<int>(cols), CV_64F);
-  for (std::size_t r = 0; r < row_count; ++r) {
-    const json& row = rows[r];
-    if (row.size() != cols) {
-      throw std::runtime_error("io: matrix rows differ in length (row " + std::to_string(r) + " has " +
-                               std::to_string(row.size()) + " values, row 0 has " + std::to_string(cols) + ")");
-    }
-    double* out = matrix.ptr<double>(static_cast<int>(r));
-    for (std::size_t c = 0; c < cols; ++c) out[c] = numberFromJson(row[c]);
-  }
-  return matrix;
-}
 
 cv::Mat flatFromJson(const json& flat) {
   std::vector<double> values;
@@ -99,24 +52,6 @@ cv::Mat flatFromJson(const json& flat) {
     throw std::runtime_error("io: distortion coefficient list too long");
   }
   return cv::Mat(values, true).reshape(1, 1);
-}
-
-// The JSON library's own conversion, except that values outside the int range (which it
-// would convert with undefined behaviour) are rejected.
-int intFromJson(const json& value, const char* key) {
-  if (value.is_number()) {
-    const double number = value.get<double>();
-    if (!(number > std::numeric_limits<int>::min() - 1.0 && number < std::numeric_limits<int>::max() + 1.0)) {
-      throw std::runtime_error(std::string("io: '") + key + "' is out of the int range");
-    }
-  }
-  return value.get<int>();
-}
-
-int requiredIntFromJson(const json& object, const char* key) { return intFromJson(object.at(key), key); }
-
-int optionalIntFromJson(const json& object, const char* key) {
-  return object.contains(key) && !object[key].is_null() ? intFromJson(object[key], key) : -1;
 }
 
 std::vector<cv::Mat> matricesFromJson(const json& list, cv::Mat (*one)(const json&)) {
@@ -130,35 +65,6 @@ std::vector<double> optionalNumbersFromJson(const json& object, const char* key)
   if (!object.contains(key) || object[key].is_null()) return values;
   for (const json& value : object[key]) values.push_back(numberFromJson(value));
   return values;
-}
-
-// The first JSON value of the text, as the stream extraction of the JSON library reads
-// it: anything after it is not examined.
-json parseFirstValue(const std::string& text) {
-  std::istringstream stream(text);
-  json root;
-  stream >> root;
-  return root;
-}
-
-// ---- files ----
-
-fs::path resolveResultPath(const fs::path& path, const char* default_name) {
-  if (fs::status(path).type() == fs::file_type::directory) return path / default_name;
-  if (!path.extension().empty()) return path;
-  return path / default_name;
-}
-
-fs::path resolveInputPath(const fs::path& path, const char* default_name) {
-  return fs::status(path).type() == fs::file_type::directory ? path / default_name : path;
-}
-
-fs::path saveText(const fs::path& output_path, const char* default_name, const std::string& text) {
-  const fs::path target = resolveResultPath(output_path, default_name);
-  // A bare file name has no parent: it goes to the current directory.
-  if (!target.parent_path().empty()) fs::create_directories(target.parent_path());
-  writeWholeFileAtomically(target, text, "io");
-  return target;
 }
 
 }  // namespace
@@ -212,23 +118,23 @@ HandEyeResultRecord handEyeResultFromJson(const std::string& text) {
 }
 
 fs::path saveMultiCameraCalibration(const fs::path& output_path, const MultiCameraCalibrationRecord& record) {
-  const fs::path target = saveText(output_path, kMultiCameraFileName, multiCameraCalibrationToJson(record));
+  const fs::path target = saveRecordText(output_path, kMultiCameraFileName, multiCameraCalibrationToJson(record));
   logging::log(logging::Level::Success, "Saved multi-camera calibration to " + target.string());
   return target;
 }
 
 fs::path saveHandEyeResult(const fs::path& output_path, const HandEyeResultRecord& record) {
-  const fs::path target = saveText(output_path, kHandEyeFileName, handEyeResultToJson(record));
+  const fs::path target = saveRecordText(output_path, kHandEyeFileName, handEyeResultToJson(record));
   logging::log(logging::Level::Success, "Saved hand-eye result to " + target.string());
   return target;
 }
 
 MultiCameraCalibrationRecord loadMultiCameraCalibration(const fs::path& input_path) {
-  return multiCameraCalibrationFromJson(readWholeFile(resolveInputPath(input_path, kMultiCameraFileName), "io"));
+  return multiCameraCalibrationFromJson(readWholeFile(resolveRecordInputPath(input_path, kMultiCameraFileName), "io"));
 }
 
 HandEyeResultRecord loadHandEyeResult(const fs::path& input_path) {
-  return handEyeResultFromJson(readWholeFile(resolveInputPath(input_path, kHandEyeFileName), "io"));
+  return handEyeResultFromJson(readWholeFile(resolveRecordInputPath(input_path, kHandEyeFileName), "io"));
 }
 
 }  // namespace vemo::io

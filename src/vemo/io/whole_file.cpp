@@ -30,19 +30,6 @@ struct Descriptor {
   }
 };
 
-// A name no other writer in this or another process picks: the process id and a
-// per-process counter, retried with the next counter value when the file exists anyway.
-// Only the start of the target's name is kept, so that a target name as long as the file
-// system allows (255 bytes) still leaves room for the suffix.
-std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt) {
-  static std::atomic<unsigned long> counter{0};
-  constexpr std::size_t kKeptNameBytes = 200;
-  const std::string name = "." + target.filename().string().substr(0, kKeptNameBytes) + ".tmp-" +
-                           std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-                           std::to_string(attempt);
-  return target.parent_path() / name;
-}
-
 // The file a write to `target` lands in: symbolic links are followed, as opening the
 // target for writing would follow them. Renaming over the link itself would replace the
 // link and leave the file it names with its old content.
@@ -83,29 +70,32 @@ std::string readWholeFile(const std::filesystem::path& path, std::string_view pr
   return content;
 }
 
-void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
-                              std::string_view prefix) {
-  const std::filesystem::path destination = followLinks(target);
-  Descriptor file;
-  std::filesystem::path temporary;
-  for (unsigned attempt = 0; file.fd < 0 && attempt < 100; ++attempt) {
-    temporary = temporarySibling(destination, attempt);
-    file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file.fd < 0 && errno != EEXIST) break;
-  }
-  if (file.fd < 0) throw CannotCreateFile(failure(prefix, "cannot open", target) + " for writing");
+std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt) {
+  static std::atomic<unsigned long> counter{0};
+  constexpr std::size_t kKeptNameBytes = 200;
+  const std::string name = "." + target.filename().string().substr(0, kKeptNameBytes) + ".tmp-" +
+                           std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+                           std::to_string(attempt);
+  return target.parent_path() / name;
+}
 
-  auto fail = [&](int error_number) {
-    if (file.fd >= 0) ::close(file.fd);
+std::optional<WriteFailure> createFileDurably(const std::filesystem::path& path, std::string_view content,
+                                              const std::filesystem::path& replaced) {
+  Descriptor file;
+  file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (file.fd < 0) return WriteFailure{true, errno};
+
+  const auto fail = [&](int error_number) {
+    ::close(file.fd);
     file.fd = -1;
-    ::unlink(temporary.c_str());
-    throw std::runtime_error(withReason(failure(prefix, "cannot write", target), error_number));
+    ::unlink(path.c_str());
+    return WriteFailure{false, error_number};
   };
   // A replaced file keeps its permissions, as it would if it were overwritten in place.
   struct stat existing {};
-  if (::stat(destination.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+  if (::stat(replaced.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
       ::fchmod(file.fd, existing.st_mode & 07777) != 0) {
-    fail(errno);
+    return fail(errno);
   }
   const char* next = content.data();
   std::size_t left = content.size();
@@ -113,19 +103,54 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
     const ssize_t written = ::write(file.fd, next, left);
     if (written < 0) {
       if (errno == EINTR) continue;
-      fail(errno);
+      return fail(errno);
     }
-    if (written == 0) fail(EIO);
+    if (written == 0) return fail(EIO);
     next += written;
     left -= static_cast<std::size_t>(written);
   }
-  // Without the flush a crash soon after the rename can leave an empty file in place of
+  // Without the flush a crash soon after a rename can leave an empty file in place of
   // both the old and the new content.
-  if (::fsync(file.fd) != 0) fail(errno);
+  if (::fsync(file.fd) != 0) return fail(errno);
   const int closed = ::close(file.fd);
   file.fd = -1;
-  if (closed != 0) fail(errno);
-  if (std::rename(temporary.c_str(), destination.c_str()) != 0) fail(errno);
+  if (closed != 0) {
+    const int error_number = errno;
+    ::unlink(path.c_str());
+    return WriteFailure{false, error_number};
+  }
+  return std::nullopt;
+}
+
+int syncDirectory(const std::filesystem::path& directory) {
+  Descriptor folder;
+  folder.fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder.fd < 0) return errno;
+  return ::fsync(folder.fd) == 0 ? 0 : errno;
+}
+
+void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
+                              std::string_view prefix) {
+  const std::filesystem::path destination = followLinks(target);
+  std::filesystem::path temporary;
+  std::optional<WriteFailure> failed;
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    temporary = temporarySibling(destination, attempt);
+    failed = createFileDurably(temporary, content, destination);
+    if (!failed || !failed->opening || failed->error_number != EEXIST) break;
+  }
+  if (!failed && std::rename(temporary.c_str(), destination.c_str()) != 0) {
+    failed = WriteFailure{false, errno};
+    ::unlink(temporary.c_str());
+  }
+  if (failed && failed->opening) throw CannotCreateFile(describeWriteFailure(prefix, target, *failed));
+  if (failed) throw std::runtime_error(describeWriteFailure(prefix, target, *failed));
+}
+
+std::string describeWriteFailure(std::string_view prefix, const std::filesystem::path& target,
+                                 const WriteFailure& cause) {
+  if (cause.opening) return failure(prefix, "cannot open", target) + " for writing";
+  return withReason(failure(prefix, "cannot write", target), cause.error_number);
 }
 
 }  // namespace vemo::io

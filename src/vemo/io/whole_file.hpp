@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -27,10 +28,35 @@ struct CannotCreateFile : std::runtime_error {
 // temporary file is removed, an existing target is left as it was, and a
 // std::runtime_error is thrown: CannotCreateFile "<prefix>: cannot open <target> for
 // writing" when the temporary file cannot be created, "<prefix>: cannot write <target>:
-// <reason>" after that. The directory must exist. A replaced file keeps its permissions; a new one gets
-// 0666 less the umask. A symbolic link is written through: the file it names is replaced
+// <reason>" after that. The directory must exist. A replaced file keeps its
+// permissions; a new one gets 0666 less the umask. A symbolic link is written through: the file it names is replaced
 // and the link stays.
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
                               std::string_view prefix);
+
+// The pieces the atomic writers are made of.
+
+// A hidden name beside `target` that no other writer in this or another process picks
+// (".<name>.tmp-<pid>-<counter>-<attempt>"); only the first 200 bytes of the target's
+// name are kept, so that a name as long as the file system allows leaves room for the suffix.
+std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt);
+
+struct WriteFailure {
+  bool opening;      // the file could not be created (EEXIST: it exists already)
+  int error_number;  // errno of the failed step
+};
+
+// The message of writeWholeFileAtomically for a failure writing `target`.
+std::string describeWriteFailure(std::string_view prefix, const std::filesystem::path& target,
+                                 const WriteFailure& cause);
+
+// Creates the file `path`, which must not exist yet, holding `content`, with the
+// permissions of the regular file `replaced` if there is one; every write, the flush to
+// disk and the close are checked. On failure nothing is left at `path`.
+std::optional<WriteFailure> createFileDurably(const std::filesystem::path& path, std::string_view content,
+                                              const std::filesystem::path& replaced);
+
+// Flushes the entries of `directory` (created, renamed or removed names) to disk; 0 or errno.
+int syncDirectory(const std::filesystem::path& directory);
 
 }  // namespace vemo::io

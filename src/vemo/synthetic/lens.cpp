@@ -38,6 +38,11 @@ Lens::Lens(const cv::Mat& camera_matrix, const cv::Mat& dist_coeffs, const char*
   std::vector<double> k;
   camera_matrix.reshape(1, 9).convertTo(k, CV_64F);
   if (!allFinite(k) || !(k[0] > 0) || !(k[4] > 0)) reject("camera_matrix must be finite with positive focal lengths");
+  // The projection below, like cv::projectPoints, reads only fx, fy, cx and cy: a view
+  // rendered from any other matrix would not show what that matrix describes.
+  if (k[1] != 0 || k[3] != 0 || k[6] != 0 || k[7] != 0 || k[8] != 1) {
+    reject("camera_matrix must be [fx 0 cx; 0 fy cy; 0 0 1] (skew is not modelled)");
+  }
   fx_ = k[0];
   fy_ = k[4];
   cx_ = k[2];

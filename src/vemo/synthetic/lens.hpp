@@ -12,10 +12,10 @@ namespace vemo::synthetic {
 
 class Lens {
  public:
-  // camera_matrix: 3x3 (fx, fy, cx, cy; skew is ignored as cv::projectPoints ignores it).
+  // camera_matrix: 3x3 [fx 0 cx; 0 fy cy; 0 0 1] (cv::projectPoints has no skew).
   // dist_coeffs: empty or 4, 5, 8, 12 or 14 values, k1 k2 p1 p2 [k3 [k4 k5 k6 [s1 s2 s3 s4
   // [tau_x tau_y]]]]. Throws std::invalid_argument "<operation>: ..." for other shapes,
-  // non-finite values or non-positive focal lengths.
+  // non-finite values, non-positive focal lengths, a skew or another last row.
   Lens(const cv::Mat& camera_matrix, const cv::Mat& dist_coeffs, const char* operation);
 
   // Pixel of the normalized ray (x, y, 1).

@@ -29,11 +29,12 @@ struct RenderOptions {
 // batch of views is cheap. render() is const and may run from several threads.
 class Renderer {
  public:
-  // camera_matrix: 3x3 (fx, fy, cx, cy used; skew ignored, as cv::projectPoints does).
-  // dist_coeffs: empty or 4, 5, 8, 12 or 14 elements in OpenCV's order (k1 k2 p1 p2 [k3
-  // [k4 k5 k6 [s1 s2 s3 s4 [tau_x tau_y]]]]). Throws std::invalid_argument "Renderer: ..."
-  // for other shapes, non-finite values, non-positive focal lengths, an empty size or one
-  // of more than 2^28 pixels, and
+  // camera_matrix: 3x3 [fx 0 cx; 0 fy cy; 0 0 1]; a skewed matrix is refused, as
+  // cv::projectPoints would ignore its skew. dist_coeffs: empty or 4, 5, 8, 12 or 14
+  // elements in OpenCV's order (k1 k2 p1 p2 [k3 [k4 k5 k6 [s1 s2 s3 s4 [tau_x tau_y]]]]).
+  // Throws std::invalid_argument "Renderer: ..." for other shapes, non-finite values,
+  // non-positive focal lengths, a skew or another last row, an empty size or one of more
+  // than 2^28 pixels, and
   // "exactPixelsPerMetre: ..." for a target whose sheet cannot be drawn.
   Renderer(const Target& target, const cv::Mat& camera_matrix, const cv::Mat& dist_coeffs, cv::Size image_size);
 

@@ -3,9 +3,11 @@
 import argparse
 import contextlib
 import io
+import pathlib
 
 import _vemo
 import numpy as np
+from quorvantine.vemo import plots
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
 
@@ -37,6 +39,16 @@ def run(args: argparse.Namespace) -> int:
                                                     args.rotation_threshold_deg)
     print(diagnostics.format_method_agreement(agreement))
     print(format_consistency(results), end="")
+
+    solved = {name: result for name, result in results.items() if result is not None}
+    args.outcome.summary = f"compare: {len(solved)} of {len(results)} methods solved on {len(images)} captures"
+    args.outcome.report["methods"] = {
+        name: None if result is None else {"tcp_T_camera": result.tcp_T_camera, "pose_deg": result.pose_deg}
+        for name, result in results.items()}
+    if len(solved) >= 2:
+        poses = {name: result.tcp_T_camera for name, result in solved.items()}
+        args.outcome.figures.append(lambda directory: [plots.comparison(poses, pathlib.Path(directory) /
+                                                                        "comparison.png")])
     return 0
 
 

@@ -5,6 +5,8 @@ import pathlib
 import sys
 
 import _vemo
+import numpy as np
+from quorvantine.vemo import plots
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
 
 
@@ -34,12 +36,34 @@ def run(args: argparse.Namespace) -> int:
               file=sys.stderr)
         return 2
     image_lists = _vemo.io.load_multi_camera_dataset(data_dir, cameras)
-    calibrator = _vemo.MultiCameraCalibrator(build_target(args), cameras, args.reference)
+    target = build_target(args)
+    calibrator = _vemo.MultiCameraCalibrator(target, cameras, args.reference)
     result = calibrator.calibrate(image_lists, output_path=args.output or data_dir)
     if args.subsets:
         calibrator.calibrate_subsets(image_lists, args.subsets)
         calibrator.print_results()
+    placed = sum(1 for pose in result.reference_T_camera_list if pose.size)
+    args.outcome.summary = f"rig: {'ok' if result.ok else 'failed'}, {placed} of {cameras} cameras placed"
+    args.outcome.report.update({
+        "ok": result.ok, "reference_index": result.reference_index, "frames": len(image_lists[0]),
+        "reference_T_camera_list": [pose if pose.size else None for pose in result.reference_T_camera_list],
+        "intrinsic_matrices": result.intrinsic_matrices,
+        "distortion_coefficients": [np.ravel(d) for d in result.distortion_coefficients],
+        "intrinsic_reprojection_errors": result.intrinsic_reprojection_errors,
+        "pair_reprojection_errors": result.pair_reprojection_errors})
+    args.outcome.figures.append(lambda directory: coverage_figures(directory, target, image_lists))
     return 0 if result.ok else 1
+
+
+def coverage_figures(directory: str, target, image_lists: list) -> list:
+    """cam_NN_coverage.png: where each camera saw the target's corners."""
+    written = []
+    for camera, images in enumerate(image_lists):
+        corners = _vemo.IntrinsicCalibrator(target).find_corners(images).image_points
+        height, width = images[0].shape[:2]
+        path = pathlib.Path(directory) / f"cam_{camera:02d}_coverage.png"
+        written.append(plots.coverage(corners, (width, height), path, f"cam_{camera:02d} corner coverage"))
+    return written
 
 
 def add_command(commands) -> None:

@@ -1,0 +1,83 @@
+"""The options every command has (--report, --quiet, --plots) and the run around a command
+that honours them. A command fills args.outcome: a one-line summary (printed instead of
+the report under --quiet), the data of the report file and the figures to draw; a command
+that fills nothing still gets a report file with the command, its exit code and the
+library version."""
+
+import argparse
+import contextlib
+import dataclasses
+import io
+import json
+import math
+import os
+import sys
+import tempfile
+
+from quorvantine.vemo.version import __version__
+
+
+@dataclasses.dataclass
+class Outcome:
+    summary: str = ""
+    report: dict = dataclasses.field(default_factory=dict)
+    # Callables taking the plot directory and returning the paths they wrote.
+    figures: list = dataclasses.field(default_factory=list)
+
+
+def add_common_arguments(parser: argparse.ArgumentParser) -> None:
+    common = parser.add_argument_group("output")
+    common.add_argument("--report", metavar="FILE.json",
+                        help="also write everything the run found as JSON: the printed report's figures and more")
+    common.add_argument("--quiet", action="store_true",
+                        help="print a one-line summary instead of the report on standard output (errors still show)")
+    common.add_argument("--plots", metavar="DIR",
+                        help="write PNG figures (coverage, residuals, consistency) into DIR; needs matplotlib "
+                             "(pip install quorvantine-vemo[plots])")
+
+
+def run(args: argparse.Namespace) -> int:
+    args.outcome = Outcome()
+    summary_output = sys.stdout
+    code = 2
+    try:
+        with contextlib.redirect_stdout(io.StringIO()) if args.quiet else contextlib.nullcontext():
+            code = args.handler(args)
+        if args.plots:
+            written = [path for draw in args.outcome.figures for path in draw(args.plots)]
+            if not args.quiet:
+                print(f"plots: {len(written)} PNG files in {args.plots}", flush=True)
+    # Every error the library raises (and an unreadable path) ends as one line, never a traceback.
+    except (ValueError, RuntimeError, IndexError, MemoryError, OSError, ImportError) as error:
+        print(f"error: {error}", file=sys.stderr)
+        args.outcome.report["error"] = str(error)
+        code = 2
+    if args.quiet and args.outcome.summary:
+        print(args.outcome.summary, file=summary_output, flush=True)
+    if args.report:
+        write_json(args.report, {"command": args.command, "exit_code": code, "library_version": __version__,
+                                 **args.outcome.report})
+    return code
+
+
+def plain(value):
+    """The value with arrays as nested lists and non-finite numbers as None (JSON null)."""
+    if hasattr(value, "tolist"):
+        value = value.tolist()
+    if isinstance(value, dict):
+        return {key: plain(item) for key, item in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [plain(item) for item in value]
+    if isinstance(value, float) and not math.isfinite(value):
+        return None
+    return value
+
+
+def write_json(path: str, data: dict) -> None:
+    """Replaces the file at `path` with the data as indented JSON, never leaving it half written."""
+    folder = os.path.dirname(os.path.abspath(path))
+    os.makedirs(folder, exist_ok=True)
+    with tempfile.NamedTemporaryFile("w", dir=folder, suffix=".tmp", delete=False, encoding="utf-8") as stream:
+        json.dump(plain(data), stream, indent=2)
+        stream.write("\n")
+    os.replace(stream.name, path)

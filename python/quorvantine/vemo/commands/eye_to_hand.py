@@ -1,0 +1,25 @@
+"""`eye-to-hand DATA_DIR`: calibration of a camera fixed in the cell, with the target on the
+flange, from a saved dataset directory."""
+
+import argparse
+
+import _vemo
+from quorvantine.vemo.commands.hand_eye_dataset import add_hand_eye_arguments, calibrate_dataset
+
+
+def run(args: argparse.Namespace) -> int:
+    _, result = calibrate_dataset(args, "Eye-to-hand calibration", _vemo.EyeToHandCalibrator,
+                                  ("base_T_camera", "tcp_T_target"))
+    return 0 if result.ok else 1
+
+
+def add_command(commands) -> None:
+    eye_to_hand = commands.add_parser(
+        "eye-to-hand", help="eye-to-hand calibration (fixed camera, target on the flange) of a dataset directory",
+        description="Calibrates base_T_camera (the fixed camera in the robot base frame) and tcp_T_target (the "
+                    "target on the flange) from a dataset directory laid out as for hand-eye (image_00.png, ... "
+                    "and calibration_data.npz with the robot_T_tcp poses), prints the report and saves "
+                    "eye_to_hand.json. The camera intrinsics are calibrated from the same images. Lengths are in "
+                    "metres.")
+    add_hand_eye_arguments(eye_to_hand, "eye_to_hand.json")
+    eye_to_hand.set_defaults(handler=run)

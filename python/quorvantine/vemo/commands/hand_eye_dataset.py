@@ -1,0 +1,55 @@
+"""What the hand-eye commands on a dataset directory (eye-in-hand and eye-to-hand) share:
+their options and the run."""
+
+import argparse
+
+import _vemo
+from quorvantine.vemo import plots
+from quorvantine.vemo.commands import report_data
+from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
+from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
+from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
+                                                      print_no_detection_hint)
+
+
+def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: str) -> None:
+    add_dataset_arguments(parser)
+    add_target_arguments(parser)
+    parser.add_argument("--method", default="TSAI", choices=sorted(_vemo.hand_eye_method_by_name_map()),
+                        help="hand-eye solver (default TSAI)")
+    parser.add_argument("--output", metavar="OUT",
+                        help=f"where to save {result_file_name}: a directory, or a file path ending in .json "
+                             "(default DATA_DIR)")
+
+
+def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, transform_names: tuple):
+    """Runs calibrator_class(target).calibrate on the dataset (intrinsics from the same
+    images) and fills args.outcome; transform_names are the result's solved transforms.
+    Returns the calibrator and the result."""
+    target = build_target(args)
+    images, robot_T_tcp_list = load_captures(args)
+    # The report itself names neither: say which solver ran on how much data.
+    print(f"{title}: method {args.method}, {len(images)} captures", flush=True)
+    calibrator = calibrator_class(target)
+    result = calibrator.calibrate(robot_T_tcp_list, images, args.method, output_path=args.output or args.data_dir)
+    if not result.ok:
+        found = len(calibrator.corner_images())
+        if found < MINIMUM_VIEWS:
+            print_no_detection_hint(args, len(images), found)
+    args.outcome.report.update(report_data.hand_eye(result, args.method, len(images), transform_names))
+    if result.ok:
+        first = transform_names[0]
+        pose = ", ".join(f"{x:.4f}" for x in _vemo.tf.transformation_matrix_to_pose(getattr(result, first)))
+        c = result.consistency
+        args.outcome.summary = (f"{args.command}: ok, {args.method}, {len(result.valid_image_list)} of {len(images)} "
+                                f"captures used; {first} [x, y, z, rx, ry, rz] = [{pose}]; consistency max "
+                                f"{1000 * c.max_translation_m:.3f} mm, {c.max_rotation_deg:.3f} deg")
+    else:
+        args.outcome.summary = (f"{args.command}: failed, {len(result.valid_image_list)} of {len(images)} captures "
+                                f"usable")
+    args.outcome.figures.append(lambda directory: plots.hand_eye_figures(directory, result))
+    if args.report or args.plots:
+        # The run keeps no per-view errors: the same intrinsic calibration, once more, gives them.
+        names = [f"image_{index:02d}" for index in range(len(images))]
+        add_intrinsic_outcome(args, target, images, _vemo.IntrinsicOptions(), names, "intrinsics")
+    return calibrator, result

@@ -1,0 +1,73 @@
+"""The data of the --report files: calibration results as plain dictionaries."""
+
+import math
+
+import numpy as np
+
+import _vemo
+
+REPROJECTION_ERROR_MEANS = ("mean over the views of (Euclidean norm of all the view's corner residuals / its number "
+                            "of corners), pixels: the figure the printed reports show")
+RMS_MEANS = "square root of the mean squared corner residual over all corners of all views, pixels"
+
+
+def rms_px(per_view_errors, image_points) -> float:
+    """The RMS over all corners, from each view's RMS and its corner count."""
+    counts = np.array([len(points) for points in image_points], dtype=float)
+    if counts.sum() == 0:
+        return math.nan
+    return float(np.sqrt(np.sum(counts * np.square(per_view_errors)) / counts.sum()))
+
+
+def intrinsics(result, threshold: float, image_names: list) -> dict:
+    """An IntrinsicResult: camera, both error figures and every view's error."""
+    kept = set(result.low_view_error_indices)
+    return {
+        "intrinsic_matrix": result.intrinsic_matrix,
+        "distortion_coefficients": np.ravel(result.distortion_coefficients),
+        "reprojection_error": result.reprojection_error,
+        "reprojection_error_means": REPROJECTION_ERROR_MEANS,
+        "rms_px": rms_px(result.per_view_errors, result.image_points),
+        "rms_px_means": RMS_MEANS,
+        "per_view_error_threshold_px": threshold,
+        "per_view_errors": [
+            {"image": image_names[index], "corners": len(result.image_points[view]),
+             "rms_px": result.per_view_errors[view], "within_threshold": view in kept}
+            for view, index in enumerate(result.successful_indices)],
+    }
+
+
+def hand_eye(result, method: str, capture_count: int, transform_names: tuple) -> dict:
+    """A HandEyeResult or EyeToHandResult: the solved transforms, the captures used, the
+    consistency of each and the rotation variety of the motions."""
+    data = {"method": method, "ok": result.ok, "captures_total": capture_count,
+            "captures_used": len(result.valid_image_list)}
+    for name in transform_names:
+        matrix = getattr(result, name)
+        data[name] = matrix
+        data[name + "_pose_xyz_m_rxyz_deg"] = _vemo.tf.transformation_matrix_to_pose(matrix) if matrix.size else None
+    if result.has_consistency:
+        c = result.consistency
+        data["consistency"] = {
+            "mean_translation_mm": 1000 * c.mean_translation_m, "max_translation_mm": 1000 * c.max_translation_m,
+            "mean_rotation_deg": c.mean_rotation_deg, "max_rotation_deg": c.max_rotation_deg,
+            "per_capture": [
+                {"translation_mm": 1000 * t, "rotation_deg": r, "distance_mm": 1000 * d, "board_centre_px": [u, v]}
+                for t, r, d, u, v in zip(c.translation_deviations_m, c.rotation_deviations_deg, c.distances_m,
+                                         c.board_us, c.board_vs)],
+        }
+    if len(result.camera_T_target_list) >= 2:
+        variety = _vemo.diagnostics.analyze_rotation_variety(result.camera_T_target_list)
+        data["rotation_variety"] = {
+            "num_motions": variety.num_motions, "singular_values": variety.singular_values,
+            "axis_span_ratio": variety.axis_span_ratio, "angle_mean_deg": variety.angle_mean_deg,
+            "angle_max_deg": variety.angle_max_deg}
+    return data
+
+
+def refinement(result) -> dict:
+    """A HandEyeRefinement: the refined transform, its 1-sigma uncertainty and the noise found."""
+    names = ("ok", "converged", "iterations", "tcp_T_camera", "base_T_target", "intrinsic_matrix",
+             "distortion_coefficients", "rms_before_px", "rms_after_px", "per_capture_rms_px", "sigma_translation_mm",
+             "sigma_rotation_deg", "image_noise_px", "robot_noise_translation_mm", "robot_noise_rotation_deg")
+    return {name: getattr(result, name) for name in names}
