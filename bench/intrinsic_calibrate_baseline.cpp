@@ -4,12 +4,13 @@
 // detection, refinement, annotated copies, calibrateCamera, mean reprojection error) once
 // untimed (warming caches and OpenCV's thread pool, as a long-running caller's process
 // would be), then `repeats` times, and prints the median wall time and the median CPU
-// time of the calling thread in seconds, and the mean reprojection error.
+// time of the calling thread in seconds, and the mean reprojection error. ChArUco goes
+// through the library's ArUco adapter (vemo/core/aruco.hpp), OpenCV's contrib functions
+// on 4.6 and objdetect from 4.7, so that the program builds against either.
 //
 //   intrinsic_calibrate_baseline DIR REPEATS chessboard COLS ROWS SQUARE
 //   intrinsic_calibrate_baseline DIR REPEATS charuco SQUARES_X SQUARES_Y SQUARE MARKER DICT_ID
 
-#include <opencv2/aruco/charuco.hpp>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -23,6 +24,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "vemo/core/aruco.hpp"
 
 namespace {
 
@@ -51,25 +54,25 @@ void detectChessboard(const cv::Mat& image, cv::Size size, float square, Views& 
   views.annotated.push_back(annotated);
 }
 
-void detectCharuco(const cv::Mat& image, const cv::Ptr<cv::aruco::CharucoBoard>& board, Views& views) {
+void detectCharuco(const cv::Mat& image, const vemo::aruco::CharucoDetector& detector,
+                   const std::vector<cv::Point3f>& board_corners, Views& views) {
   cv::Mat grey;
   cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
   std::vector<std::vector<cv::Point2f>> marker_corners;
   std::vector<int> marker_ids, ids;
   std::vector<cv::Point2f> corners;
-  cv::aruco::detectMarkers(grey, board->dictionary, marker_corners, marker_ids);
-  if (!marker_ids.empty()) cv::aruco::interpolateCornersCharuco(marker_corners, marker_ids, grey, board, corners, ids);
+  detector.detectBoard(grey, corners, ids, marker_corners, marker_ids);
   if (corners.size() < 4) return;
   cv::Mat object(static_cast<int>(ids.size()), 3, CV_32F);
   for (std::size_t k = 0; k < ids.size(); ++k) {
-    const cv::Point3f& p = board->chessboardCorners[ids[k]];
+    const cv::Point3f& p = board_corners[static_cast<std::size_t>(ids[k])];
     object.at<float>(static_cast<int>(k), 0) = p.x;
     object.at<float>(static_cast<int>(k), 1) = p.y;
     object.at<float>(static_cast<int>(k), 2) = p.z;
   }
   cv::Mat annotated = image.clone();
-  cv::aruco::drawDetectedMarkers(annotated, marker_corners, marker_ids, cv::Scalar(0, 255, 0));
-  cv::aruco::drawDetectedCornersCharuco(annotated, corners, ids, cv::Scalar(255, 0, 0));
+  vemo::aruco::drawDetectedMarkers(annotated, marker_corners, marker_ids, cv::Scalar(0, 255, 0));
+  vemo::aruco::drawDetectedCornersCharuco(annotated, corners, ids, cv::Scalar(255, 0, 0));
   views.image_points.push_back(cv::Mat(corners, true));
   views.object_points.push_back(object);
   views.annotated.push_back(annotated);
@@ -124,10 +127,11 @@ int main(int argc, char** argv) {
     const float square = std::stof(argv[6]);
     detect = [=](const cv::Mat& image, Views& views) { detectChessboard(image, size, square, views); };
   } else if (kind == "charuco" && argc == 9) {
-    const auto board = cv::aruco::CharucoBoard::create(std::atoi(argv[4]), std::atoi(argv[5]), std::stof(argv[6]),
-                                                        std::stof(argv[7]),
-                                                        cv::aruco::getPredefinedDictionary(std::atoi(argv[8])));
-    detect = [=](const cv::Mat& image, Views& views) { detectCharuco(image, board, views); };
+    const vemo::aruco::CharucoBoard board(cv::Size(std::atoi(argv[4]), std::atoi(argv[5])), std::stof(argv[6]),
+                                          std::stof(argv[7]), vemo::aruco::getPredefinedDictionary(std::atoi(argv[8])));
+    const vemo::aruco::CharucoDetector detector(board);
+    const std::vector<cv::Point3f> board_corners = board.getChessboardCorners();
+    detect = [=](const cv::Mat& image, Views& views) { detectCharuco(image, detector, board_corners, views); };
   } else {
     std::fprintf(stderr, "intrinsic_calibrate_baseline: bad arguments\n");
     return 2;

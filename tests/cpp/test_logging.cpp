@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "vemo/core/logging.hpp"
 
@@ -40,6 +41,23 @@ TEST(Logging, OutOfRangeLevelPrintsInfoAndMessagesAreNotAltered) {
   EXPECT_EQ(capture(static_cast<Level>(-1), "z").err, "[vemo][INFO] z\n");
   EXPECT_EQ(capture(Level::Info, "").err, "[vemo][INFO] \n");
   EXPECT_EQ(capture(Level::Error, "two\nlines").err, "[vemo][ERROR] two\nlines\n");
+}
+
+TEST(Logging, ATranscriptKeepsOnlyTheLinesOfItsOwnThread) {
+  std::ostringstream err;
+  std::streambuf* old_err = std::cerr.rdbuf(err.rdbuf());
+  std::vector<vemo::logging::LogLine> lines;
+  {
+    const vemo::logging::Transcript transcript;
+    vemo::logging::log(vemo::logging::Level::Info, "mine");
+    // Another caller's run, logging while this one's transcript is alive.
+    std::thread([] { vemo::logging::log(vemo::logging::Level::Warning, "theirs"); }).join();
+    lines = transcript.lines();
+  }
+  std::cerr.rdbuf(old_err);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].message, "mine");
+  EXPECT_EQ(err.str(), "[vemo][INFO] mine\n[vemo][WARNING] theirs\n");
 }
 
 TEST(Logging, AReplacedSinkGetsTheSameLineAndAnEmptyOneRestoresStandardError) {

@@ -3,7 +3,9 @@ report and where it goes, camera subsets, the saved record and the caller errors
 
 import contextlib
 import io
+import itertools
 import math
+import sys
 
 import numpy as np
 import pytest
@@ -178,6 +180,71 @@ def test_subsets_in_lexicographic_order_with_the_summary(rig, capfd):
     with pytest.raises(ValueError, match="^MultiCameraCalibrator: num_cameras must be >= 2, got 1$"):
         calibrator.calibrate_subsets(images, [1])
     assert calibrator.format_results().endswith(summary)  # a refused call keeps the last list
+
+
+def assert_same_subset(entry, subset, result, triangulation):
+    assert entry.subset == list(subset)
+    for name in ("ok", "reference_index", "intrinsic_reprojection_errors", "pair_reprojection_errors"):
+        np.testing.assert_array_equal(getattr(entry.result, name), getattr(result, name), err_msg=name)
+    for name in ("reference_T_camera_list", "intrinsic_matrices", "distortion_coefficients"):
+        for ours, theirs in zip(getattr(entry.result, name), getattr(result, name), strict=True):
+            np.testing.assert_array_equal(ours, theirs, err_msg=name)
+    assert entry.has_triangulation == (triangulation is not None)
+    if triangulation is not None:
+        for name in ("frame_index", "points_3d", "ids", "neighbor_distances_m", "plane_thickness_m", "rms_per_camera",
+                     "counts_per_camera"):
+            np.testing.assert_array_equal(getattr(entry.triangulation, name), getattr(triangulation, name),
+                                          err_msg=name)
+
+
+def test_subsets_share_each_cameras_work_yet_match_separate_rigs(rig, capfd):
+    """calibrate_subsets against calibrating and triangulating every combination with a
+    calibrator of its own: equal results, the same reports and the same log lines."""
+    images = [list(frames[:8]) for frames in rig.image_lists]
+    blank = np.full_like(images[2][1], 128)
+    images[2][1] = blank  # camera 2 misses frame 1, the triangulated one
+    capfd.readouterr()
+    with contextlib.redirect_stdout(io.StringIO()) as reports:
+        subsets = v.MultiCameraCalibrator(CHARUCO, 3, 2).calibrate_subsets(images, [2, 3], 1)
+    err = capfd.readouterr().err
+
+    separate_reports, separate_err = io.StringIO(), ""
+    combinations = [c for size in (2, 3) for c in itertools.combinations(range(3), size)]
+    assert len(subsets) == len(combinations)
+    for entry, subset in zip(subsets, combinations):
+        separate_err += f"[vemo][INFO] Calibrating subset of size {len(subset)}\n"
+        alone = v.MultiCameraCalibrator(CHARUCO, len(subset))
+        lists = [images[c] for c in subset]
+        with contextlib.redirect_stdout(separate_reports):
+            result = alone.calibrate(lists)
+        try:
+            triangulation = alone.triangulate(lists, 1)
+        except RuntimeError as error:
+            triangulation = None
+            print(f"[vemo][WARNING] Triangulation failed for subset: {error}", file=sys.stderr)
+        separate_err += capfd.readouterr().err
+        assert_same_subset(entry, subset, result, triangulation)
+    assert [s.has_triangulation for s in subsets] == [True, False, False, True]
+    assert "[vemo][WARNING] cam_1: detection failed on frame 1\n" in err
+    assert "[vemo][WARNING] cam_2: detection failed on frame 1\n" in err
+    assert err == separate_err
+    assert reports.getvalue() == separate_reports.getvalue()
+
+    # A camera whose intrinsics fail stops the call where the separate rigs stop.
+    images[2] = [blank] * 8
+    with contextlib.redirect_stdout(io.StringIO()) as reports:
+        with pytest.raises(RuntimeError, match=r"^\[MultiCameraCalibrator\] Intrinsic calibration failed for camera 1$"):
+            v.MultiCameraCalibrator(CHARUCO, 3).calibrate_subsets(images, [2])
+    err = capfd.readouterr().err
+    with contextlib.redirect_stdout(io.StringIO()) as separate_reports:
+        for subset in ((0, 1), (0, 2)):
+            print("[vemo][INFO] Calibrating subset of size 2", file=sys.stderr, flush=True)
+            alone = v.MultiCameraCalibrator(CHARUCO, 2)
+            with contextlib.suppress(RuntimeError):
+                alone.calibrate([images[c] for c in subset])
+                alone.triangulate([images[c] for c in subset], 0)
+    assert err == capfd.readouterr().err
+    assert reports.getvalue() == separate_reports.getvalue()
 
 
 def test_caller_errors():

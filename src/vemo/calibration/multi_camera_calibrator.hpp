@@ -25,6 +25,8 @@
 
 namespace vemo::calibration {
 
+class PerCameraWork;
+
 // Stereo flags most callers want: keep each camera's own intrinsics, or refine them in
 // every pair (the reference camera then keeps the refinement of the last pair).
 inline constexpr int kCalibFixIntrinsic = cv::CALIB_FIX_INTRINSIC;           // 256
@@ -32,7 +34,7 @@ inline constexpr int kCalibUseIntrinsicGuess = cv::CALIB_USE_INTRINSIC_GUESS;  /
 
 // Defined in multi_camera_setup.cpp (construction, pairing), multi_camera_run.cpp
 // (calibrate), multi_camera_triangulation.cpp, multi_camera_report.cpp and
-// multi_camera_subsets.cpp.
+// multi_camera_subsets.cpp; the per-camera work they share in multi_camera_per_camera_work.*.
 class MultiCameraCalibrator {
  public:
   // The correspondences of one (reference, camera) pair, one entry per accepted frame in
@@ -88,7 +90,10 @@ class MultiCameraCalibrator {
   // its own with reference position 0, then triangulates frame_index with it. Sizes above
   // num_cameras are skipped with a warning; sizes below 1, or a number of image lists other
   // than num_cameras, throw std::invalid_argument before anything runs. Keeps the list for
-  // the report's subset summary (replaced only when the call completes).
+  // the report's subset summary (replaced only when the call completes). Each camera's
+  // detections, intrinsic calibration and triangulation corners are made once for all
+  // combinations; results, reports and log lines are those of calibrating every
+  // combination with a calibrator of its own.
   std::vector<SubsetResult> calibrateSubsets(const std::vector<std::vector<cv::Mat>>& image_lists,
                                              const std::vector<int>& subset_sizes = {2, 3}, int frame_index = 0);
 
@@ -103,6 +108,13 @@ class MultiCameraCalibrator {
  private:
   // Result before any run: no poses, NaN errors.
   MultiCameraResult clearedResult() const;
+
+  // calibrate and triangulate on the cameras of work (made with this calibrator's target
+  // and options), taking each camera's intrinsic calibration and corners from it.
+  MultiCameraResult calibrateWith(PerCameraWork& work, const std::vector<cv::Mat>& intrinsic_matrices = {},
+                                  const std::vector<cv::Mat>& distortion_coefficients = {},
+                                  const std::filesystem::path& output_path = {});
+  TriangulationReport triangulateWith(PerCameraWork& work, int frame_index) const;
 
   Target target_;
   int num_cameras_;

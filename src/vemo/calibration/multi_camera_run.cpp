@@ -13,6 +13,7 @@
 #include "vemo/calibration/camera_matrix_check.hpp"
 #include "vemo/calibration/intrinsic_calibrator.hpp"
 #include "vemo/calibration/multi_camera_calibrator.hpp"
+#include "vemo/calibration/multi_camera_per_camera_work.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/core/tf.hpp"
 #include "vemo/io/result_records.hpp"
@@ -66,6 +67,15 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
                                                    const std::vector<cv::Mat>& intrinsic_matrices,
                                                    const std::vector<cv::Mat>& distortion_coefficients,
                                                    const std::filesystem::path& output_path) {
+  PerCameraWork work(image_lists, target_, options_);
+  return calibrateWith(work, intrinsic_matrices, distortion_coefficients, output_path);
+}
+
+MultiCameraResult MultiCameraCalibrator::calibrateWith(PerCameraWork& work,
+                                                       const std::vector<cv::Mat>& intrinsic_matrices,
+                                                       const std::vector<cv::Mat>& distortion_coefficients,
+                                                       const std::filesystem::path& output_path) {
+  const std::vector<std::vector<cv::Mat>>& image_lists = work.imageLists();
   checkImageLists(image_lists, num_cameras_);
   const auto cameras = static_cast<std::size_t>(num_cameras_);
   const bool intrinsics_supplied = !intrinsic_matrices.empty() && !distortion_coefficients.empty();
@@ -95,16 +105,17 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
   } else {
     logging::log(Level::Info, "[MultiCameraCalibrator] Running per-camera intrinsic calibration.");
     for (std::size_t camera = 0; camera < cameras; ++camera) {
-      IntrinsicCalibrator intrinsic_calibrator(target_, options_);
-      const IntrinsicResult intrinsics = intrinsic_calibrator.calibrate(image_lists[camera]);
+      const CameraIntrinsics& calibrated = work.intrinsics(camera);
+      const IntrinsicResult& intrinsics = calibrated.result;
       if (!intrinsics.ok) {
         throw std::runtime_error("[MultiCameraCalibrator] Intrinsic calibration failed for camera " +
                                  std::to_string(camera));
       }
-      last_result_.intrinsic_matrices[camera] = intrinsics.intrinsic_matrix;
-      last_result_.distortion_coefficients[camera] = intrinsics.distortion_coefficients;
+      // Copies: the work may be kept for other rigs, whose results must not share memory.
+      last_result_.intrinsic_matrices[camera] = intrinsics.intrinsic_matrix.clone();
+      last_result_.distortion_coefficients[camera] = intrinsics.distortion_coefficients.clone();
       last_result_.intrinsic_reprojection_errors[camera] = intrinsics.reprojection_error;
-      detections[camera] = intrinsic_calibrator.detections();
+      detections[camera] = calibrated.detections;
       low_error_frames[camera] = lowErrorFrames(intrinsics, static_cast<int>(camera));
     }
   }
@@ -175,7 +186,7 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
                                  [](const cv::Mat& pose) { return pose.empty(); });
   if (last_result_.ok) {
     try {
-      last_triangulation_ = triangulate(image_lists, 0);
+      last_triangulation_ = triangulateWith(work, 0);
       has_triangulation_ = true;
     } catch (const std::exception& error) {
       logging::log(Level::Warning, std::string("[MultiCameraCalibrator] Triangulation validation skipped: ") +

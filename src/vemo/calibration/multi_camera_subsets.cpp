@@ -5,6 +5,7 @@
 #include <string>
 
 #include "vemo/calibration/multi_camera_calibrator.hpp"
+#include "vemo/calibration/multi_camera_per_camera_work.hpp"
 #include "vemo/core/logging.hpp"
 
 namespace vemo::calibration {
@@ -41,6 +42,7 @@ std::vector<SubsetResult> MultiCameraCalibrator::calibrateSubsets(const std::vec
     throw std::invalid_argument("MultiCameraCalibrator: expected " + std::to_string(num_cameras_) +
                                 " image lists, got " + std::to_string(image_lists.size()));
   }
+  PerCameraWork work(image_lists, target_, options_);
   std::vector<SubsetResult> results;
   for (int size : subset_sizes) {
     if (size > num_cameras_) {
@@ -50,14 +52,13 @@ std::vector<SubsetResult> MultiCameraCalibrator::calibrateSubsets(const std::vec
     }
     for (const std::vector<int>& subset : combinations(num_cameras_, size)) {
       logging::log(logging::Level::Info, "Calibrating subset of size " + std::to_string(size));
-      std::vector<std::vector<cv::Mat>> subset_images;
-      for (int camera : subset) subset_images.push_back(image_lists[static_cast<std::size_t>(camera)]);
+      PerCameraWork subset_work = work.subset(subset);
       MultiCameraCalibrator calibrator(target_, size, 0, options_, stereo_calibrate_flags_);
       SubsetResult entry;
       entry.subset = subset;
-      entry.result = calibrator.calibrate(subset_images);
+      entry.result = calibrator.calibrateWith(subset_work);
       try {
-        entry.triangulation = calibrator.triangulate(subset_images, frame_index);
+        entry.triangulation = calibrator.triangulateWith(subset_work, frame_index);
         entry.has_triangulation = true;
       } catch (const std::exception& error) {
         logging::log(logging::Level::Warning, std::string("Triangulation failed for subset: ") + error.what());

@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "vemo/calibration/multi_camera_calibrator.hpp"
+#include "vemo/calibration/multi_camera_per_camera_work.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/geometry/corner_observations.hpp"
 #include "vemo/geometry/triangulation.hpp"
@@ -24,6 +25,12 @@ bool finiteRow(const cv::Mat& points, int row) {
 
 TriangulationReport MultiCameraCalibrator::triangulate(const std::vector<std::vector<cv::Mat>>& image_lists,
                                                        int frame_index) const {
+  PerCameraWork work(image_lists, target_, options_);
+  return triangulateWith(work, frame_index);
+}
+
+TriangulationReport MultiCameraCalibrator::triangulateWith(PerCameraWork& work, int frame_index) const {
+  const std::vector<std::vector<cv::Mat>>& image_lists = work.imageLists();
   for (const cv::Mat& pose : last_result_.reference_T_camera_list) {
     if (pose.empty()) throw std::runtime_error("MultiCameraCalibrator: run calibrate() before triangulate().");
   }
@@ -44,8 +51,7 @@ TriangulationReport MultiCameraCalibrator::triangulate(const std::vector<std::ve
 
   std::vector<cv::Mat> corners(cameras), ids(cameras);
   for (std::size_t camera = 0; camera < cameras; ++camera) {
-    geometry::CornerDetection detection =
-        geometry::detectCharucoCorners(image_lists[camera][static_cast<std::size_t>(frame_index)], *charuco);
+    const geometry::CornerDetection& detection = work.charucoCorners(camera, frame_index);
     if (detection.corners.empty()) {
       logging::log(logging::Level::Warning, "cam_" + std::to_string(camera) + ": detection failed on frame " +
                                                 std::to_string(frame_index));

@@ -1,7 +1,7 @@
 #include "vemo/core/logging.hpp"
 
 #include <iostream>
-#include <mutex>
+#include <utility>
 
 namespace vemo::logging {
 
@@ -22,8 +22,7 @@ Sink& currentSink() {
   return sink;
 }
 
-std::mutex transcripts_mutex;
-Transcript* innermost_transcript = nullptr;
+thread_local Transcript* innermost_transcript = nullptr;
 
 }  // namespace
 
@@ -35,25 +34,21 @@ void log(Level level, const std::string& message) {
     // Standard error is unbuffered: the line reaches the terminal in one write.
     std::cerr << line;
   }
-  const std::lock_guard<std::mutex> lock(transcripts_mutex);
   for (Transcript* transcript = innermost_transcript; transcript; transcript = transcript->enclosing_) {
     transcript->lines_.push_back({level, message});
   }
 }
 
 Transcript::Transcript() {
-  const std::lock_guard<std::mutex> lock(transcripts_mutex);
   enclosing_ = innermost_transcript;
   innermost_transcript = this;
 }
 
 Transcript::~Transcript() {
-  const std::lock_guard<std::mutex> lock(transcripts_mutex);
   innermost_transcript = enclosing_;
 }
 
 std::vector<LogLine> Transcript::lines() const {
-  const std::lock_guard<std::mutex> lock(transcripts_mutex);
   return lines_;
 }
 

@@ -27,10 +27,12 @@ struct LogLine {
   std::string message;
 };
 
-// While alive, keeps a copy of every line logged (from any thread), which is still
-// written as usual: work done once can then be reported as often as independent runs
-// would have reported it. Transcripts nest (each keeps every line); destroy them in
-// reverse order of creation.
+// While alive, keeps a copy of every line its thread logs, which is still written as
+// usual: work done once can then be reported as often as independent runs would have
+// reported it. The library's work logs only from the calling thread (its parallel loops
+// log afterwards, vemo/core/parallel_map.hpp), so a transcript holds its work's lines and
+// none of another caller's running at the same time. Transcripts of one thread nest (each
+// keeps every line); destroy them in reverse order of creation.
 class Transcript {
  public:
   Transcript();

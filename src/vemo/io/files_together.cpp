@@ -11,7 +11,9 @@
 #include <exception>
 #include <set>
 #include <stdexcept>
+#include <utility>
 
+#include "vemo/core/parallel_map.hpp"
 #include "vemo/io/save_journal.hpp"
 #include "vemo/io/whole_file.hpp"
 
@@ -180,13 +182,17 @@ void saveFilesTogether(const fs::path& folder, const std::vector<GroupFile>& fil
     throw std::runtime_error(files.front().failure(WriteFailure{true, error}));
   }
 
+  // Making the bytes (PNG encoding) is most of a save: every file's are made on OpenCV's
+  // threads first, all held at once. A file whose content throws still fails at its turn,
+  // after the files before it are written.
+  auto contents = parallelMap(files.size(), [&](std::size_t k) { return files[k].content(); });
   std::exception_ptr failure;
   std::size_t written = 0;
   for (; written < files.size(); ++written) {
     const GroupFile& file = files[written];
     const fs::path target = folder / file.name;
     try {
-      const std::string content = file.content();
+      const std::string content = std::move(contents[written].take());
       // Found now rather than at the rename, so that the save still commits as one.
       if (isDirectory(target)) throw std::runtime_error(file.failure(WriteFailure{false, EISDIR}));
       if (const auto failed = createFileDurably(folder / renames[written].temporary, content, target)) {

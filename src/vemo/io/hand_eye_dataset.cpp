@@ -50,8 +50,8 @@ std::pair<std::vector<cv::Mat>, std::vector<cv::Mat>> loadHandEyeDataset(const f
   for (std::size_t i = count + 1; i < paths.size(); ++i) {
     if (fs::exists(paths[i])) throw std::runtime_error("io: missing image file " + paths[count].string());
   }
-  std::vector<cv::Mat> images;
-  for (std::size_t i = 0; i < count; ++i) images.push_back(readImage(paths[i].string()));
+  paths.resize(count);
+  std::vector<cv::Mat> images = readImages(paths);
   logging::log(logging::Level::Success,
                "Loaded " + std::to_string(images.size()) + " images from " + data_dir.native());
   return {std::move(images), std::move(poses)};

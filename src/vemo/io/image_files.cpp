@@ -5,6 +5,9 @@
 #include <iomanip>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
+
+#include "vemo/core/parallel_map.hpp"
 
 namespace vemo::io {
 
@@ -43,6 +46,14 @@ cv::Mat readImage(const std::string& path) {
   cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
   if (image.empty()) throw std::runtime_error("io: cv::imread returned an empty image for " + path);
   return image;
+}
+
+std::vector<cv::Mat> readImages(const std::vector<std::filesystem::path>& paths) {
+  auto decoded = parallelMap(paths.size(), [&](std::size_t i) { return readImage(paths[i].string()); });
+  std::vector<cv::Mat> images;
+  images.reserve(decoded.size());
+  for (auto& image : decoded) images.push_back(std::move(image.take()));
+  return images;
 }
 
 void requireOneAnnotationPerImage(const std::string& operation, std::size_t annotated_count, std::size_t image_count,

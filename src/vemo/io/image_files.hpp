@@ -2,6 +2,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ GroupFile pngFile(const std::filesystem::path& folder, const std::string& name, 
 // expanded). Throws std::runtime_error "io: cv::imread returned an empty image for <path>"
 // when the file is missing or cannot be decoded.
 cv::Mat readImage(const std::string& path);
+
+// readImage of every path, decoded on OpenCV's threads, in path order. When several fail,
+// the exception is the lowest index's, as a loop of readImage would raise.
+std::vector<cv::Mat> readImages(const std::vector<std::filesystem::path>& paths);
 
 // Checks, before a dataset writer writes anything, that annotated copies are either
 // absent or one per image. Throws std::invalid_argument

@@ -116,9 +116,9 @@ std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const fs::path& data_di
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
       return capturesInOrder(a, b);
     });
-    std::vector<cv::Mat> frames;
-    frames.reserve(names.size());
-    for (const std::string& name : names) frames.push_back(readImage((directory / name).string()));
+    std::vector<fs::path> paths;
+    for (const std::string& name : names) paths.push_back(directory / name);
+    std::vector<cv::Mat> frames = readImages(paths);
     logging::log(logging::Level::Success,
                  "Loaded " + std::to_string(frames.size()) + " frames from " + directory.native());
     cameras.push_back(std::move(frames));
