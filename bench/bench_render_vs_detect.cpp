@@ -17,29 +17,10 @@
 #include "vemo/synthetic/poses.hpp"
 #include "vemo/synthetic/renderer.hpp"
 
-namespace {
+#include "timing.hpp"
 
-struct Timing {
-  double wall_ms, cpu_ms;  // medians over the repetitions
-};
-
-Timing median(int repetitions, const std::function<void()>& work) {
-  std::vector<double> wall, cpu;
-  for (int i = 0; i < repetitions; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    const std::clock_t cpu_start = std::clock();
-    work();
-    cpu.push_back(1000.0 * static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC);
-    wall.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-  }
-  const auto middle = [](std::vector<double>& values) {
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-  };
-  return {middle(wall), middle(cpu)};
-}
-
-}  // namespace
+using vemo::bench::median;
+using vemo::bench::Timing;
 
 int main() {
   const vemo::CharucoTarget target(7, 5, 0.04, 0.03, "DICT_5X5_100");
