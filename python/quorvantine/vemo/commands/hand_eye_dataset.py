@@ -37,15 +37,16 @@ def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, tr
         if found < MINIMUM_VIEWS:
             print_no_detection_hint(args, len(images), found)
     args.outcome.report.update(report_data.hand_eye(result, args.method, len(images), transform_names))
+    used = report_data.captures_used(result)
     if result.ok:
         first = transform_names[0]
         pose = ", ".join(f"{x:.4f}" for x in _vemo.tf.transformation_matrix_to_pose(getattr(result, first)))
         c = result.consistency
-        args.outcome.summary = (f"{args.command}: ok, {args.method}, {len(result.valid_image_list)} of {len(images)} "
+        args.outcome.summary = (f"{args.command}: ok, {args.method}, {used} of {len(images)} "
                                 f"captures used; {first} [x, y, z, rx, ry, rz] = [{pose}]; consistency max "
                                 f"{1000 * c.max_translation_m:.3f} mm, {c.max_rotation_deg:.3f} deg")
     else:
-        args.outcome.summary = (f"{args.command}: failed, {len(result.valid_image_list)} of {len(images)} captures "
+        args.outcome.summary = (f"{args.command}: failed, {used} of {len(images)} captures "
                                 f"usable")
     args.outcome.figures.append(lambda directory: plots.hand_eye_figures(directory, result))
     if args.report or args.plots:

@@ -37,11 +37,17 @@ def intrinsics(result, threshold: float, image_names: list) -> dict:
     }
 
 
+def captures_used(result) -> int:
+    """How many captures the hand-eye run used. Counted on the robot poses, which go with the
+    images one for one: reading valid_image_list would copy every image."""
+    return len(result.valid_robot_T_tcp_list)
+
+
 def hand_eye(result, method: str, capture_count: int, transform_names: tuple) -> dict:
     """A HandEyeResult or EyeToHandResult: the solved transforms, the captures used, the
     consistency of each and the rotation variety of the motions."""
     data = {"method": method, "ok": result.ok, "captures_total": capture_count,
-            "captures_used": len(result.valid_image_list)}
+            "captures_used": captures_used(result)}
     for name in transform_names:
         matrix = getattr(result, name)
         data[name] = matrix
