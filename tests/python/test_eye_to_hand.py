@@ -142,3 +142,9 @@ def test_bad_input_and_too_few_captures(scene, capfd):
     assert "[vemo][WARNING] [EyeToHandCalibrator] All camera poses have identical orientation!" in err
     assert ("[vemo][ERROR] [EyeToHandCalibrator] The robot must rotate between captures, about at least two different "
             "axes: the flange motions of the robot poses given do not, so base_T_camera cannot be solved.") in err
+
+    # A misread unit is named under the class the caller called.
+    millimetres = [np.vstack([np.hstack([r[:3, :3], 1000 * r[:3, 3:]]), r[3:]]) for r in scene.robot_T_tcp_list]
+    assert calibrator.calibrate(millimetres, [], "TSAI", scene.camera_T_target_list).ok
+    assert ("[vemo][WARNING] [EyeToHandCalibrator] robot translations look like millimetres (metres expected)"
+            in capfd.readouterr().err)

@@ -42,9 +42,9 @@ bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
 }
 
 cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
-                        int method) {
+                        int method, const std::string& class_name) {
   const cv::Mat tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
-  for (const std::string& warning : findPoseMisreadings(robot_T_tcp_list, camera_T_target_list, method)) {
+  for (const std::string& warning : findPoseMisreadings(robot_T_tcp_list, camera_T_target_list, method, class_name)) {
     logging::log(Level::Warning, warning);
   }
   return tcp_T_camera;
@@ -221,7 +221,8 @@ HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& capture
   HandEyeResult result = captures.result;
   if (!captures.solvable) return result;
 
-  result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value);
+  result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value,
+                                        naming_.class_name);
   result.ok = true;
   computeConsistency(result);
   return result;

@@ -131,9 +131,10 @@ PoseReadingResiduals measurePoseReadings(const std::vector<cv::Mat>& robot_T_tcp
 }
 
 std::vector<std::string> findPoseMisreadings(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                             const std::vector<cv::Mat>& camera_T_target_list, int method) {
+                                             const std::vector<cv::Mat>& camera_T_target_list, int method,
+                                             const std::string& class_name) {
   const PoseReadingResiduals r = measurePoseReadings(robot_T_tcp_list, camera_T_target_list, method);
-  const std::string prefix = "[EyeInHandCalibrator] ";
+  const std::string prefix = "[" + class_name + "] ";
   std::vector<std::string> warnings;
   const auto screw_agreement = [&](double alternative) {
     return ": the robot and camera motions agree to " + millimetres(alternative) +

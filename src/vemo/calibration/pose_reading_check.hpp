@@ -55,7 +55,9 @@ PoseReadingResiduals measurePoseReadings(const std::vector<cv::Mat>& robot_T_tcp
 
 // One warning per reading that explains the poses much better than the reading as given
 // and plausibly in absolute terms; none when the poses fit as given or no reading fits.
+// Each warning starts with "[<class_name>] ", the calibrator the caller called.
 std::vector<std::string> findPoseMisreadings(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                             const std::vector<cv::Mat>& camera_T_target_list, int method);
+                                             const std::vector<cv::Mat>& camera_T_target_list, int method,
+                                             const std::string& class_name);
 
 }  // namespace vemo::calibration
