@@ -6,7 +6,6 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
-#include <sstream>
 
 #include "vemo/calibration/eye_in_hand_calibrator.hpp"
 #include "vemo/calibration/hand_eye_report.hpp"
@@ -74,21 +73,8 @@ void EyeInHandCalibrator::computeConsistency(HandEyeResult& result) const {
 }
 
 std::string EyeInHandCalibrator::formatResults() const {
-  const HandEyeResult& result = last_result_;
-  std::ostringstream out;
-  hand_eye_report::writeTitle(out, "HAND-EYE RESULTS");
-  if (result.tcp_T_camera.empty()) {
-    out << "Calibration failed.\n";
-    return out.str();
-  }
-  hand_eye_report::writeTransformSection(out, "Hand-Eye Transform (TCP -> Camera)", result.tcp_T_camera);
-  hand_eye_report::writeIntrinsicsSection(out, result.intrinsic_matrix, result.distortion_coefficients,
-                                          result.reprojection_error);
-  if (result.has_consistency) hand_eye_report::writeConsistencySection(out, result.consistency);
-  if (!result.camera_T_target_list.empty()) {
-    hand_eye_report::writeRotationVarietySection(out, result.camera_T_target_list);
-  }
-  return out.str();
+  return hand_eye_report::formatReport("HAND-EYE RESULTS",
+                                       {{"Hand-Eye Transform (TCP -> Camera)", last_result_.tcp_T_camera}}, last_result_);
 }
 
 void EyeInHandCalibrator::printResults() const { report::write(formatResults()); }

@@ -8,7 +8,9 @@
 #include <opencv2/core.hpp>
 
 #include <ostream>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vemo/calibration/hand_eye_result.hpp"
@@ -33,5 +35,25 @@ void writeConsistencySection(std::ostream& out, const TargetConsistencyStats& co
 
 // "\n" and the rotation-variety text of the target poses.
 void writeRotationVarietySection(std::ostream& out, const std::vector<cv::Mat>& camera_T_target_list);
+
+// The whole report of a result (HandEyeResult or EyeToHandResult): the title, then
+// "Calibration failed.\n" when the first transform is empty, or else each transform under
+// its heading, the intrinsics, the consistency once filled and the rotation variety when
+// there are target poses.
+template <class Result>
+std::string formatReport(const std::string& title, const std::vector<std::pair<std::string, cv::Mat>>& transforms,
+                         const Result& result) {
+  std::ostringstream out;
+  writeTitle(out, title);
+  if (transforms.front().second.empty()) {
+    out << "Calibration failed.\n";
+    return out.str();
+  }
+  for (const auto& [heading, a_T_b] : transforms) writeTransformSection(out, heading, a_T_b);
+  writeIntrinsicsSection(out, result.intrinsic_matrix, result.distortion_coefficients, result.reprojection_error);
+  if (result.has_consistency) writeConsistencySection(out, result.consistency);
+  if (!result.camera_T_target_list.empty()) writeRotationVarietySection(out, result.camera_T_target_list);
+  return out.str();
+}
 
 }  // namespace vemo::calibration::hand_eye_report
