@@ -36,6 +36,11 @@ void registerEyeToHand(py::module_& module) {
            py::arg("intrinsic_matrix") = cv::Mat(), py::arg("distortion_coefficients") = cv::Mat(),
            py::arg("output_path") = py::str(""))
       .def("corner_images", lockedWithoutGil(&EyeToHandCalibrator::cornerImages))
+      .def("last_intrinsic_result", lockedWithoutGil(&EyeToHandCalibrator::lastIntrinsicResult),
+           "IntrinsicResult of the last run that calibrated the intrinsics (ok False before one).")
+      .def("intrinsic_reprojection_residuals", lockedWithoutGil(&EyeToHandCalibrator::intrinsicReprojectionResiduals),
+           py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
+           "Per view of that calibration, detected minus projected corners (N, 2) in pixels.")
       .def("target", &EyeToHandCalibrator::target)
       .def("format_results", lockedWithoutGil(&EyeToHandCalibrator::formatResults))
       .def("print_results", lockedWithoutGil(&EyeToHandCalibrator::printResults))

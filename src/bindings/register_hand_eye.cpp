@@ -61,6 +61,11 @@ void registerHandEye(py::module_& module) {
            py::arg("image_list"), py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"),
            py::arg("distortion_coefficients"))
       .def("corner_images", lockedWithoutGil(&EyeInHandCalibrator::cornerImages))
+      .def("last_intrinsic_result", lockedWithoutGil(&EyeInHandCalibrator::lastIntrinsicResult),
+           "IntrinsicResult of the last run that calibrated the intrinsics (ok False before one).")
+      .def("intrinsic_reprojection_residuals", lockedWithoutGil(&EyeInHandCalibrator::intrinsicReprojectionResiduals),
+           py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
+           "Per view of that calibration, detected minus projected corners (N, 2) in pixels.")
       .def("target", &EyeInHandCalibrator::target)
       .def("format_results", lockedWithoutGil(&EyeInHandCalibrator::formatResults))
       .def("print_results", lockedWithoutGil(&EyeInHandCalibrator::printResults))

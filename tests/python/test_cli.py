@@ -49,9 +49,12 @@ def test_eye_to_hand_command_calibrates_a_dataset_directory(tmp_path, capsys):
     v.io.save_hand_eye_dataset(tmp_path, scene.images, scene.robot_T_tcp_list)
 
     code = main(["eye-to-hand", str(tmp_path), "--target", "charuco", "--squares-x", "7", "--squares-y", "5",
-                 "--square-size", "0.04", "--marker-size", "0.03", "--dictionary", "DICT_4X4_50"])
+                 "--square-size", "0.04", "--marker-size", "0.03", "--dictionary", "DICT_4X4_50",
+                 "--report", str(tmp_path / "report.json")])
     assert code == 0
     assert "EYE-TO-HAND RESULTS" in capsys.readouterr().out
+    intrinsics = json.loads((tmp_path / "report.json").read_text())["intrinsics"]
+    assert len(intrinsics["per_view_errors"]) == 12 and 0 < intrinsics["rms_px"] < 0.5
     saved = json.loads((tmp_path / "eye_to_hand.json").read_text())
     assert saved["method"] == "TSAI" and saved["num_frames_total"] == 12
     rotation_deg, translation_m = pose_error(np.array(saved["base_T_camera"]), scene.base_T_camera)

@@ -105,6 +105,9 @@ def test_hand_eye_report_file_and_plots(tmp_path, capsys):
     assert consistency["max_rotation_deg"] == pytest.approx(max(c["rotation_deg"] for c in consistency["per_capture"]))
     assert report["rotation_variety"]["num_motions"] == 9
     assert f"Reprojection Error: {report['intrinsics']['reprojection_error']:.4f} px" in printed
+    # the run's own intrinsic calibration, as a calibration of its own finds it
+    alone = v.IntrinsicCalibrator(charuco()).calibrate(scene.images)
+    assert [view["rms_px"] for view in report["intrinsics"]["per_view_errors"]] == list(alone.per_view_errors)
 
     for name, size in (("coverage", (800, 680)), ("per_view_errors", (600, 400)), ("residuals", (1200, 1020)),
                        ("consistency", (600, 600)), ("rotation_axes", (600, 600))):

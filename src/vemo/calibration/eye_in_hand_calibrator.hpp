@@ -160,6 +160,15 @@ class EyeInHandCalibrator {
   const HandEyeResult& lastResult() const { return last_result_; }
   // Annotated images of the inner intrinsic calibrator's last corner detection.
   std::vector<cv::Mat> cornerImages() const { return intrinsic_calibrator_.cornerImages(); }
+  // The inner intrinsic calibrator's last calibration (from the last run that calibrated
+  // the intrinsics; ok false before one), and its per-view residuals under a camera
+  // (IntrinsicCalibrator::reprojectionResiduals): what an intrinsic report of the run needs
+  // without calibrating again.
+  const IntrinsicResult& lastIntrinsicResult() const { return last_intrinsic_result_; }
+  std::vector<cv::Mat> intrinsicReprojectionResiduals(const cv::Mat& intrinsic_matrix,
+                                                      const cv::Mat& distortion_coefficients) const {
+    return intrinsic_calibrator_.reprojectionResiduals(intrinsic_matrix, distortion_coefficients);
+  }
 
  private:
   friend class EyeToHandCalibrator;
@@ -173,6 +182,7 @@ class EyeInHandCalibrator {
 
   Target target_;
   IntrinsicCalibrator intrinsic_calibrator_;
+  IntrinsicResult last_intrinsic_result_;
   HandEyeResult last_result_;
   // What refine() works from: the corners of last_result_'s captures (none when the run
   // was given its target poses), and its last outcome.

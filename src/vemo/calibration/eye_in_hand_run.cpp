@@ -150,9 +150,10 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
   }
 
   if (poses.empty()) {
-    const IntrinsicResult intrinsics = image_detections
-                                           ? intrinsic_calibrator_.calibrateWithDetections(image_list, *image_detections)
-                                           : intrinsic_calibrator_.calibrate(image_list);
+    last_intrinsic_result_ = image_detections
+                                 ? intrinsic_calibrator_.calibrateWithDetections(image_list, *image_detections)
+                                 : intrinsic_calibrator_.calibrate(image_list);
+    const IntrinsicResult& intrinsics = last_intrinsic_result_;
     result.intrinsic_matrix = intrinsics.intrinsic_matrix;
     result.distortion_coefficients = intrinsics.distortion_coefficients;
     result.reprojection_error = intrinsics.reprojection_error;

@@ -57,6 +57,12 @@ class EyeToHandCalibrator {
   const EyeToHandResult& lastResult() const { return last_result_; }
   // Annotated images of the last intrinsic run's corner detection.
   std::vector<cv::Mat> cornerImages() const { return inverted_run_.cornerImages(); }
+  // The last intrinsic calibration and its residuals, as EyeInHandCalibrator's.
+  const IntrinsicResult& lastIntrinsicResult() const { return inverted_run_.lastIntrinsicResult(); }
+  std::vector<cv::Mat> intrinsicReprojectionResiduals(const cv::Mat& intrinsic_matrix,
+                                                      const cv::Mat& distortion_coefficients) const {
+    return inverted_run_.intrinsicReprojectionResiduals(intrinsic_matrix, distortion_coefficients);
+  }
 
  private:
   // The eye-in-hand run that solves on inverted flange poses (its own last result unused).

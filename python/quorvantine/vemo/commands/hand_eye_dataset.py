@@ -50,7 +50,7 @@ def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, tr
                                 f"usable")
     args.outcome.figures.append(lambda directory: plots.hand_eye_figures(directory, result))
     if args.report or args.plots:
-        # The run keeps no per-view errors: the same intrinsic calibration, once more, gives them.
         names = [f"image_{index:02d}" for index in range(len(images))]
-        add_intrinsic_outcome(args, target, images, _vemo.IntrinsicOptions(), names, "intrinsics")
+        add_intrinsic_outcome(args, calibrator.last_intrinsic_result(), calibrator.intrinsic_reprojection_residuals,
+                              images, _vemo.IntrinsicOptions(), names, "intrinsics")
     return calibrator, result

@@ -7,7 +7,7 @@ import numpy as np
 
 import _vemo
 from quorvantine.vemo.commands.common_options import write_json
-from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
+from quorvantine.vemo.commands.intrinsic_outcome import calibrate_intrinsics
 from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
                                                       print_no_detection_hint)
 from quorvantine.vemo.version import __version__
@@ -40,7 +40,7 @@ def run(args: argparse.Namespace) -> int:
     if args.threshold is not None:
         options.per_view_error_threshold = args.threshold
     names = [str(path) for path in paths]
-    result = add_intrinsic_outcome(args, target, images, options, names, None)
+    result = calibrate_intrinsics(args, target, images, options, names)
     if len(result.successful_indices) < MINIMUM_VIEWS:
         print_no_detection_hint(args, len(images), len(result.successful_indices))
     if not result.ok:

@@ -1,4 +1,4 @@
-"""An intrinsic calibration run for a command's outcome: its --report data and --plots figures."""
+"""An intrinsic calibration's part of a command's outcome: its --report data and --plots figures."""
 
 import argparse
 
@@ -7,13 +7,22 @@ from quorvantine.vemo import plots
 from quorvantine.vemo.commands import report_data
 
 
-def add_intrinsic_outcome(args: argparse.Namespace, target, images: list, options, names: list, key: str | None):
-    """Calibrates the intrinsics of `images`, puts the report data under args.outcome.report[key]
-    (or at its top level) and adds the intrinsic figures. Returns the IntrinsicResult."""
+def calibrate_intrinsics(args: argparse.Namespace, target, images: list, options, names: list):
+    """Calibrates the intrinsics of `images` and adds the outcome at the report's top level.
+    Returns the IntrinsicResult."""
     calibrator = _vemo.IntrinsicCalibrator(target, options)
     intrinsics = calibrator.calibrate(images)
+    add_intrinsic_outcome(args, intrinsics, calibrator.reprojection_residuals, images, options, names, None)
+    return intrinsics
+
+
+def add_intrinsic_outcome(args: argparse.Namespace, intrinsics, residuals_of, images: list, options, names: list,
+                          key: str | None) -> None:
+    """Puts the report data of a successful IntrinsicResult of `images` under
+    args.outcome.report[key] (or at its top level) and adds the intrinsic figures;
+    residuals_of(intrinsic_matrix, distortion_coefficients) gives its per-view residuals."""
     if not intrinsics.ok:
-        return intrinsics
+        return
     threshold = options.per_view_error_threshold
     data = report_data.intrinsics(intrinsics, threshold, names)
     if key:
@@ -22,7 +31,6 @@ def add_intrinsic_outcome(args: argparse.Namespace, target, images: list, option
         args.outcome.report.update(data)
     height, width = images[0].shape[:2]
     view_names = [names[index] for index in intrinsics.successful_indices]
-    residuals = calibrator.reprojection_residuals(intrinsics.intrinsic_matrix, intrinsics.distortion_coefficients)
+    residuals = residuals_of(intrinsics.intrinsic_matrix, intrinsics.distortion_coefficients)
     args.outcome.figures.append(lambda directory: plots.intrinsic_figures(
         directory, intrinsics, residuals, (width, height), threshold, view_names))
-    return intrinsics
