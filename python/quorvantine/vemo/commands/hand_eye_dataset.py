@@ -33,7 +33,7 @@ def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, tr
     calibrator = calibrator_class(target)
     result = calibrator.calibrate(robot_T_tcp_list, images, args.method, output_path=args.output or args.data_dir)
     if not result.ok:
-        found = len(calibrator.corner_images())
+        found = len(calibrator.last_intrinsic_result().successful_indices)
         if found < MINIMUM_VIEWS:
             print_no_detection_hint(args, len(images), found)
     args.outcome.report.update(report_data.hand_eye(result, args.method, len(images), transform_names))
@@ -42,12 +42,11 @@ def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, tr
         first = transform_names[0]
         pose = ", ".join(f"{x:.4f}" for x in _vemo.tf.transformation_matrix_to_pose(getattr(result, first)))
         c = result.consistency
-        args.outcome.summary = (f"{args.command}: ok, {args.method}, {used} of {len(images)} "
-                                f"captures used; {first} [x, y, z, rx, ry, rz] = [{pose}]; consistency max "
+        args.outcome.summary = (f"{args.command}: ok, {args.method}, {used} of {len(images)} captures used; "
+                                f"{first} [x, y, z, rx, ry, rz] = [{pose}]; consistency max "
                                 f"{1000 * c.max_translation_m:.3f} mm, {c.max_rotation_deg:.3f} deg")
     else:
-        args.outcome.summary = (f"{args.command}: failed, {used} of {len(images)} captures "
-                                f"usable")
+        args.outcome.summary = f"{args.command}: failed, {used} of {len(images)} captures usable"
     args.outcome.figures.append(lambda directory: plots.hand_eye_figures(directory, result))
     if args.report or args.plots:
         names = [f"image_{index:02d}" for index in range(len(images))]
