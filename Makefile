@@ -3,14 +3,20 @@ PYTHON ?= python3
 BUILD_DIR ?= build/dev
 JOBS ?= $(shell nproc)
 PYTHONPATH_BUILD := $(CURDIR)/$(BUILD_DIR):$(CURDIR)/python
+# The interpreter that builds and tests use: $(PYTHON), or the project's venv where the
+# distribution manages $(PYTHON) (scripts/install-deps makes it).
+PY := $(shell PYTHON=$(PYTHON) bash scripts/project-python)
 
-.PHONY: demo test deps build test-cpp test-python test-numpy1 test-debian13 bench install clean fuzz-deps fuzz fuzz-run test-asan
+.PHONY: demo test deps configure build test-cpp test-python test-numpy1 test-debian12 test-debian13 bench install clean fuzz-deps fuzz fuzz-run test-asan
 
 deps:
-	bash scripts/install-deps
+	PYTHON=$(PYTHON) bash scripts/install-deps
 
-build: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PY)
+
+# Everything: the library, the module, the C++ tests and the benchmark programs.
+build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: build
@@ -20,22 +26,26 @@ test-cpp:
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 test-python:
-	PYTHONPATH=$(PYTHONPATH_BUILD) $(PYTHON) -m pytest -q tests/python
+	PYTHONPATH=$(PYTHONPATH_BUILD) $(PY) -m pytest -q tests/python
 
 test-numpy1: build
 	bash scripts/test-numpy1 $(BUILD_DIR)
 
-# The library and the C++ tests against Debian 13's OpenCV 4.10, in a Debian 13 root kept in
-# build/debian13 (needs root; CI runs it after `make test`).
-test-debian13:
-	JOBS=$(JOBS) PYTHON=$(PYTHON) bash scripts/test-debian13
+# The README's two commands in fresh Debian 12 and 13 roots kept in build/root-SUITE
+# (needs root; CI runs both).
+test-debian12:
+	bash scripts/test-in-root bookworm
 
-demo: build
-	PYTHONPATH=$(PYTHONPATH_BUILD) $(PYTHON) -m quorvantine.vemo demo
+test-debian13:
+	bash scripts/test-in-root trixie
+
+# Only what the demo runs: the library and the module.
+demo: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target _vemo
+	PYTHONPATH=$(PYTHONPATH_BUILD) $(PY) -m quorvantine.vemo demo
 
 bench: build
-	bash scripts/install-deps --bench
-	bash scripts/run-benchmarks $(BUILD_DIR)
+	PYTHON=$(PY) bash scripts/run-benchmarks $(BUILD_DIR)
 
 # Robustness helpers, not part of `make test`: the fuzz targets (clang's libFuzzer with
 # AddressSanitizer and UBSan) and the C++ and Python tests under AddressSanitizer and UBSan.
@@ -62,17 +72,17 @@ fuzz-run: fuzz
 # stubs, which only the plain build writes, are checked there.
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEMO_SANITIZE=ON -DVEMO_BUILD_BENCH=OFF \
-	  -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+	  -DPython_EXECUTABLE=$(PY)
 	cmake --build $(ASAN_DIR) -j $(JOBS) --target vemo_tests _vemo _vemo_testing
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
 	preload=$$(ldd $(ASAN_DIR)/_vemo.*.so | awk '/libasan/ { asan = $$3 } /libstdc\+\+/ { cxx = $$3 } END { print asan, cxx }'); \
 	  case "$$preload" in *libasan*) ;; *) echo "test-asan: the module does not link the ASan runtime"; exit 1 ;; esac; \
 	  LD_PRELOAD="$$preload" ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-	  PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/python $(PYTHON) -m pytest -q tests/python \
+	  PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/python $(PY) -m pytest -q tests/python \
 	  --deselect tests/python/test_python_niceties.py::test_stubs_are_built_and_mypy_checks_a_user_script
 
 install: deps
-	$(PYTHON) -m pip install .
+	$(PY) -m pip install .
 
 clean:
 	rm -rf build

@@ -10,7 +10,7 @@ on both sides.
 
 Both run with OpenCV's default thread count; the table gives the wall clock and the CPU
 time of the whole process (all threads). The plain script runs the cv2 that pip installs
-(opencv-python-headless, from `scripts/install-deps --bench`), the library the system's
+(opencv-python-headless, from `scripts/install-deps`), the library the system's
 OpenCV, so their versions may differ: the mean stereo RMS of each side shows they solved
 the same problem.
 """

@@ -3,6 +3,8 @@ intrinsic command and what a command says when the target is not found."""
 
 import json
 import math
+import os
+import stat
 
 import _vemo as v
 import matplotlib.image
@@ -145,3 +147,32 @@ def test_rig_coverage_per_camera_and_report(tmp_path, capsys):
     assert report["reference_T_camera_list"] == saved["reference_T_camera_list"] and report["frames"] == 8
     for camera in (0, 1):
         assert_is_a_picture(tmp_path / "p" / f"cam_{camera:02d}_coverage.png", (800, 680))
+
+
+@pytest.mark.parametrize("umask", [0o022, 0o077])
+def test_written_files_get_the_mode_of_a_plain_create(tmp_path, capsys, umask):
+    """Datasets and results (written by the library), report files (by the package) and
+    pictures (by matplotlib): 0666 less the umask when new, their own mode when replaced."""
+    scene = make_hand_eye_scene(charuco(), count=8, image_size=(640, 480), distance=0.4, seed=3)
+    command = ["hand-eye", str(tmp_path / "data"), *CHARUCO, "--method", "PARK", "--quiet", "--output",
+               str(tmp_path / "out"), "--report", str(tmp_path / "report.json"), "--plots", str(tmp_path / "plots")]
+    previous = os.umask(umask)
+    try:
+        v.io.save_hand_eye_dataset(tmp_path / "data", scene.images, scene.robot_T_tcp_list)
+        assert main(command) == 0
+        written = sorted(p for p in tmp_path.rglob("*") if p.is_file())
+        assert {p.name for p in written} >= {"calibration_data.npz", "image_00.png", "hand_eye.json", "report.json",
+                                             "coverage.png"}
+        assert {p.relative_to(tmp_path): stat.S_IMODE(p.stat().st_mode) for p in written} == {
+            p.relative_to(tmp_path): 0o666 & ~umask for p in written}
+
+        kept = (tmp_path / "report.json", tmp_path / "out" / "hand_eye.json", tmp_path / "data" / "image_00.png")
+        for path in kept:
+            path.chmod(0o640)
+        v.io.save_hand_eye_dataset(tmp_path / "data", scene.images, scene.robot_T_tcp_list)
+        assert main(command) == 0
+    finally:
+        os.umask(previous)
+    capsys.readouterr()
+    assert [stat.S_IMODE(p.stat().st_mode) for p in kept] == [0o640] * 3
+    assert not [p for p in tmp_path.rglob(".*") if p.is_file()], "no temporary file is left behind"

@@ -1,7 +1,8 @@
-"""Command line: `python -m quorvantine.vemo COMMAND ...`; each command lives in its own
-module of quorvantine.vemo.commands."""
+"""Command line: `python -m quorvantine.vemo COMMAND ...`, or `vemo COMMAND ...` where the
+package is installed; each command lives in its own module of quorvantine.vemo.commands."""
 
 import argparse
+import sys
 
 from quorvantine.vemo.commands import (benchmark, common_options, compare, demo, eye_to_hand, hand_eye, intrinsic,
                                         rig)
@@ -10,8 +11,8 @@ from quorvantine.vemo.version import __version__
 COMMANDS = (demo, hand_eye, rig, compare, benchmark, eye_to_hand, intrinsic)
 
 
-def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(prog="python -m quorvantine.vemo",
+def main(argv: list[str] | None = None, prog: str = "python -m quorvantine.vemo") -> int:
+    parser = argparse.ArgumentParser(prog=prog,
                                      description="Camera calibration for robot cells.")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True)
@@ -20,3 +21,8 @@ def main(argv: list[str] | None = None) -> int:
     for command_parser in commands.choices.values():
         common_options.add_common_arguments(command_parser)
     return common_options.run(parser.parse_args(argv))
+
+
+def console() -> None:
+    """The `vemo` command that `pip install` puts on PATH."""
+    sys.exit(main(prog="vemo"))

@@ -11,8 +11,9 @@ import io
 import json
 import math
 import os
+import secrets
+import stat
 import sys
-import tempfile
 
 from quorvantine.vemo.version import __version__
 
@@ -74,10 +75,27 @@ def plain(value):
 
 
 def write_json(path: str, data: dict) -> None:
-    """Replaces the file at `path` with the data as indented JSON, never leaving it half written."""
+    """Replaces the file at `path` with the data as indented JSON, never leaving it half written.
+
+    The file gets the mode that a plain open(path, "w") would give: 0666 less the umask for a
+    new file, the replaced file's own mode otherwise (a temporary file's 0600 must not
+    survive the rename, or other accounts could no longer read the results)."""
+    text = json.dumps(plain(data), indent=2) + "\n"
     folder = os.path.dirname(os.path.abspath(path))
     os.makedirs(folder, exist_ok=True)
-    with tempfile.NamedTemporaryFile("w", dir=folder, suffix=".tmp", delete=False, encoding="utf-8") as stream:
-        json.dump(plain(data), stream, indent=2)
-        stream.write("\n")
-    os.replace(stream.name, path)
+    temporary = os.path.join(folder, f".{os.path.basename(path)}.tmp-{os.getpid()}-{secrets.token_hex(8)}")
+    descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
+    try:
+        with os.fdopen(descriptor, "w", encoding="utf-8") as stream:
+            with contextlib.suppress(FileNotFoundError):
+                replaced = os.stat(path)
+                if stat.S_ISREG(replaced.st_mode):
+                    os.fchmod(stream.fileno(), stat.S_IMODE(replaced.st_mode))
+            stream.write(text)
+            stream.flush()
+            os.fsync(stream.fileno())
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(temporary)
+        raise
