@@ -26,7 +26,9 @@ inline constexpr char kArguments[] = "\n\nARGUMENTS\n\n";
 inline constexpr char kReturns[] = "\n\nRETURNED VALUE\n\n";
 inline constexpr char kRaises[] = "\n\nRAISES\n\n";
 
-inline constexpr char kTarget[] = "- target: ChessboardTarget, CharucoTarget or ArucoTarget (copied)\n";
+inline constexpr char kTarget[] = "- target: ChessboardTarget, CharucoTarget or ArucoTarget\n";
+inline constexpr char kTargetAccessor[] =
+    "The target: a copy of the ChessboardTarget, CharucoTarget or ArucoTarget given.";
 inline constexpr char kImages[] =
     "- images: list of (H, W, 3) or (H, W, 4) uint8 BGR images of the target\n";
 inline constexpr char kImageList[] =
@@ -38,14 +40,13 @@ inline constexpr char kRobotTTcpList[] =
     "- robot_T_tcp_list: list of 4x4 float64, flange (TCP) pose in the robot base frame,\n"
     "  metres; one per capture\n";
 inline constexpr char kCameraTTargetList[] =
-    "- camera_T_target_list: list of 4x4 float64, target pose in the camera frame, metres;\n"
-    "  one per robot pose, aligned with robot_T_tcp_list\n";
+    "- camera_T_target_list: list of 4x4 float64, target pose in the camera frame, metres,\n"
+    "  one per robot pose";
 inline constexpr char kIntrinsicMatrix[] =
     "- intrinsic_matrix: 3x3 float64 camera matrix [fx 0 cx; 0 fy cy; 0 0 1], pixels\n";
 inline constexpr char kDistortionCoefficients[] =
     "- distortion_coefficients: OpenCV distortion coefficients of that camera (k1 k2 p1 p2\n"
     "  [k3 ...]), float64, as one row or column\n";
-inline constexpr char kSameDistortionCoefficients[] = "- distortion_coefficients: its distortion coefficients\n";
 
 // The three ways a hand-eye run obtains its target poses, and its arguments.
 inline constexpr char kHandEyeTargetPoseSources[] =
@@ -60,13 +61,13 @@ inline constexpr char kHandEyeImageList[] =
 inline constexpr char kHandEyeMethod[] =
     "- method: hand-eye solver, a key of hand_eye_method_by_name_map(): \"TSAI\", \"PARK\",\n"
     "  \"HORAUD\", \"ANDREFF\" or \"DANIILIDIS\"\n";
-inline constexpr char kHandEyePoseSourceArguments[] =
-    "- camera_T_target_list: list of 4x4 float64, target pose in the camera frame, metres,\n"
-    "  one per robot pose; [] to have the poses estimated from the images\n"
-    "- intrinsic_matrix: 3x3 float64 camera matrix, pixels; empty (with no\n"
-    "  camera_T_target_list) to calibrate the intrinsics from image_list\n"
-    "- distortion_coefficients: OpenCV distortion coefficients of intrinsic_matrix; may be\n"
-    "  empty\n";
+inline std::string handEyePoseSourceArguments() {
+  return join(kCameraTTargetList, "; [] to have the poses estimated from the images\n",
+              "- intrinsic_matrix: 3x3 float64 camera matrix, pixels; empty (with no\n"
+              "  camera_T_target_list) to calibrate the intrinsics from image_list\n"
+              "- distortion_coefficients: OpenCV distortion coefficients of intrinsic_matrix; may be\n"
+              "  empty\n");
+}
 inline constexpr char kHandEyeRunFailures[] =
     "Fewer than 4 usable captures, or robot poses that do not rotate about two different\n"
     "axes, are not exceptions: an error line is logged and the result's ok is False. The\n"
@@ -87,18 +88,32 @@ inline constexpr char kCornerImages[] =
     "detected corners.";
 inline constexpr char kLastIntrinsicResult[] =
     "IntrinsicResult of the last run that calibrated the intrinsics (ok False before one).";
-inline constexpr char kIntrinsicResidualsSummary[] =
-    "Per view of that calibration, detected minus projected corners (N, 2) in pixels.";
-inline constexpr char kIntrinsicResidualsDetails[] =
-    "The view poses are those of that calibration's solve; intrinsic_matrix and\n"
-    "distortion_coefficients are the camera to project with (usually the calibration's own).";
 inline constexpr char kResidualsReturn[] =
     "A list with one (N, 2) float64 array per view, detected minus projected corner position\n"
     "in pixels, in the order of the view's points.";
 inline constexpr char kResidualsRaise[] =
     "ValueError when no solve has left a pose for every stored view.";
+// The residuals of the last intrinsic calibration of a hand-eye run.
+inline std::string intrinsicReprojectionResiduals() {
+  return join("Per view of that calibration, detected minus projected corners (N, 2) in pixels.\n\n"
+              "The view poses are those of that calibration's solve; intrinsic_matrix and\n"
+              "distortion_coefficients are the camera to project with (usually the calibration's own).",
+              kArguments, kIntrinsicMatrix, kDistortionCoefficients, kReturns, kResidualsReturn, kRaises,
+              kResidualsRaise);
+}
 inline constexpr char kPrintResults[] =
     "Writes format_results() to sys.stdout and flushes it.";
+
+// Fields that the eye-in-hand and eye-to-hand results share.
+inline constexpr char kResultOk[] = "True only when the hand-eye solve ran";
+inline constexpr char kResultIntrinsicMatrix[] = "(3, 3) camera matrix used for pose estimation; (0, 0) when none";
+inline constexpr char kResultDistortion[] = "its distortion coefficients; (0, 0) when none";
+inline constexpr char kResultReprojectionError[] =
+    "mean per-view error of the run's intrinsic calibration, pixels; NaN when it ran none";
+inline constexpr char kResultImages[] = "images of the captures used";
+inline constexpr char kResultCameraTTargetList[] =
+    "(4, 4) float64 target poses of the captures used, aligned with the two lists above";
+inline constexpr char kResultHasConsistency[] = "True once consistency is filled";
 
 // Paths of the persistence functions.
 inline constexpr char kDataDir[] = "- data_dir: folder of the dataset (os.PathLike, str or bytes)\n";

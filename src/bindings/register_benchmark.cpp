@@ -82,9 +82,7 @@ void registerBenchmark(py::module_& module) {
                 "last.",
                 docs::kArguments, docs::kImages, kRobotPoses, "\n",
                 "- tcp_T_camera: 4x4 float64 hand-eye result, camera pose in the flange frame, metres\n",
-                docs::kIntrinsicMatrix, docs::kDistortionCoefficients, docs::kTarget,
-                "- camera_T_target_list: list of 4x4 float64, target pose in the camera frame, metres,\n"
-                "  one per robot pose",
+                docs::kIntrinsicMatrix, docs::kDistortionCoefficients, docs::kTarget, docs::kCameraTTargetList,
                 docs::kReturns,
                 "The mean error in pixels; inf, with a warning, when camera_T_target_list is empty or\n"
                 "not as long as robot_poses, or when no view is usable.")

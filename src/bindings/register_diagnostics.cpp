@@ -12,6 +12,7 @@ namespace vemo::bindings {
 
 namespace {
 
+constexpr char kMethodName[] = "key of hand_eye_method_by_name_map()";
 constexpr char kMethodResults[] =
     "- method_results: dict {method name: HandEyeMethodResult or None}, as\n"
     "  compare_hand_eye_methods returns it (None for a method that failed)\n";
@@ -58,7 +59,7 @@ void registerDiagnostics(py::module_& diagnostics) {
 
   using namespace vemo::quality;
   py::classh<HandEyeMethodResult>(diagnostics, "HandEyeMethodResult")
-      .def_readonly("method_name", &HandEyeMethodResult::method_name, "key of hand_eye_method_by_name_map()")
+      .def_readonly("method_name", &HandEyeMethodResult::method_name, kMethodName)
       .def_readonly("tcp_T_camera", &HandEyeMethodResult::tcp_T_camera, "(4, 4) float64 solution, metres")
       .def_readonly("pose_deg", &HandEyeMethodResult::pose_deg,
                     "tcp_T_camera as [x, y, z, rx, ry, rz], metres and degrees")
@@ -75,7 +76,7 @@ void registerDiagnostics(py::module_& diagnostics) {
                        "lines and prints its report to sys.stdout as an independent run would; the captures\n"
                        "(detections, intrinsics, target poses) are prepared once. Saves nothing.",
                        docs::kArguments, docs::kTarget, docs::kRobotTTcpList, docs::kHandEyeImageList,
-                       docs::kHandEyePoseSourceArguments,
+                       docs::handEyePoseSourceArguments(),
                        "- per_view_error_threshold: views kept by the intrinsic calibration, pixels",
                        docs::kReturns,
                        "dict {method name: HandEyeMethodResult}, in byte order of the names; None for a run\n"
@@ -96,7 +97,7 @@ void registerDiagnostics(py::module_& diagnostics) {
 
   py::classh<MethodDeviation>(diagnostics, "MethodDeviation",
                               "One method's distance (mm) and rotation angle (deg) from the methods' median.")
-      .def_readonly("method_name", &MethodDeviation::method_name, "key of hand_eye_method_by_name_map()")
+      .def_readonly("method_name", &MethodDeviation::method_name, kMethodName)
       .def_readonly("translation_mm", &MethodDeviation::translation_mm,
                     "distance of its translation from the median translation, mm")
       .def_readonly("rotation_deg", &MethodDeviation::rotation_deg,

@@ -15,24 +15,20 @@ void registerEyeToHand(py::module_& module) {
   py::classh<EyeToHandResult>(module, "EyeToHandResult",
                               "Result of EyeToHandCalibrator.calibrate(): base_T_camera (4, 4) and tcp_T_target "
                               "(4, 4), metres.")
-      .def_readonly("ok", &EyeToHandResult::ok, "True only when the hand-eye solve ran")
+      .def_readonly("ok", &EyeToHandResult::ok, docs::kResultOk)
       .def_readonly("base_T_camera", &EyeToHandResult::base_T_camera,
                     "(4, 4) float64 pose of the camera in the robot base frame, metres; (0, 0) when not solved")
       .def_readonly("tcp_T_target", &EyeToHandResult::tcp_T_target,
                     "(4, 4) float64 pose of the target in the flange (TCP) frame, metres: the mean of the\n"
                     "captures' inverse(robot_T_tcp) @ base_T_camera @ camera_T_target")
-      .def_readonly("intrinsic_matrix", &EyeToHandResult::intrinsic_matrix,
-                    "(3, 3) camera matrix used for pose estimation; (0, 0) when none")
-      .def_readonly("distortion_coefficients", &EyeToHandResult::distortion_coefficients,
-                    "its distortion coefficients; (0, 0) when none")
-      .def_readonly("reprojection_error", &EyeToHandResult::reprojection_error,
-                    "mean per-view error of the run's intrinsic calibration, pixels; NaN when it ran none")
+      .def_readonly("intrinsic_matrix", &EyeToHandResult::intrinsic_matrix, docs::kResultIntrinsicMatrix)
+      .def_readonly("distortion_coefficients", &EyeToHandResult::distortion_coefficients, docs::kResultDistortion)
+      .def_readonly("reprojection_error", &EyeToHandResult::reprojection_error, docs::kResultReprojectionError)
       .def_readonly("valid_robot_T_tcp_list", &EyeToHandResult::valid_robot_T_tcp_list,
                     "(4, 4) robot poses (robot_T_tcp, not inverted) of the captures used")
-      .def_readonly("valid_image_list", &EyeToHandResult::valid_image_list, "images of the captures used")
-      .def_readonly("camera_T_target_list", &EyeToHandResult::camera_T_target_list,
-                    "(4, 4) float64 target poses of the captures used, aligned with the two lists above")
-      .def_readonly("has_consistency", &EyeToHandResult::has_consistency, "True once consistency is filled")
+      .def_readonly("valid_image_list", &EyeToHandResult::valid_image_list, docs::kResultImages)
+      .def_readonly("camera_T_target_list", &EyeToHandResult::camera_T_target_list, docs::kResultCameraTTargetList)
+      .def_readonly("has_consistency", &EyeToHandResult::has_consistency, docs::kResultHasConsistency)
       .def_readonly("consistency", &EyeToHandResult::consistency,
                     "TargetConsistencyStats: how far each capture's tcp_T_target lies from tcp_T_target");
 
@@ -55,7 +51,7 @@ void registerEyeToHand(py::module_& module) {
                 docs::kHandEyeTargetPoseSources,
                 "\n\nPrints the report to sys.stdout and keeps the result for last_result().",
                 docs::kArguments, docs::kRobotTTcpList, docs::kHandEyeImageList,
-                docs::kHandEyeMethod, docs::kHandEyePoseSourceArguments,
+                docs::kHandEyeMethod, docs::handEyePoseSourceArguments(),
                 "- output_path: where to save the result as eye_to_hand.json", docs::kResultPathRule,
                 docs::kOutputPathSuffix, docs::kReturns,
                 "EyeToHandResult; robot translations and target lengths share one unit (metres).\n\n",
@@ -66,12 +62,8 @@ void registerEyeToHand(py::module_& module) {
            docs::kLastIntrinsicResult)
       .def("intrinsic_reprojection_residuals", lockedWithoutGil(&EyeToHandCalibrator::intrinsicReprojectionResiduals),
            py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
-           join(docs::kIntrinsicResidualsSummary, "\n\n", docs::kIntrinsicResidualsDetails, docs::kArguments,
-                docs::kIntrinsicMatrix, docs::kDistortionCoefficients, docs::kReturns, docs::kResidualsReturn,
-                docs::kRaises, docs::kResidualsRaise)
-               .c_str())
-      .def("target", &EyeToHandCalibrator::target,
-           "The target: a copy of the ChessboardTarget, CharucoTarget or ArucoTarget given.")
+           docs::intrinsicReprojectionResiduals().c_str())
+      .def("target", &EyeToHandCalibrator::target, docs::kTargetAccessor)
       .def("format_results", lockedWithoutGil(&EyeToHandCalibrator::formatResults),
            "The text report of the last result: base_T_camera and tcp_T_target as matrices and as\n"
            "[x, y, z, rx, ry, rz] (metres, degrees), the intrinsics, the reprojection error, the\n"

@@ -41,21 +41,17 @@ void registerHandEye(py::module_& module) {
                     "per capture, y of the projected board centre, pixels; NaN without a camera matrix");
 
   py::classh<HandEyeResult>(module, "HandEyeResult", "Result of EyeInHandCalibrator.calibrate().")
-      .def_readonly("ok", &HandEyeResult::ok, "True only when the hand-eye solve ran")
+      .def_readonly("ok", &HandEyeResult::ok, docs::kResultOk)
       .def_readonly("tcp_T_camera", &HandEyeResult::tcp_T_camera,
                     "(4, 4) float64 pose of the camera in the flange (TCP) frame, metres; (0, 0) when not solved")
-      .def_readonly("intrinsic_matrix", &HandEyeResult::intrinsic_matrix,
-                    "(3, 3) camera matrix used for pose estimation; (0, 0) when none")
-      .def_readonly("distortion_coefficients", &HandEyeResult::distortion_coefficients,
-                    "its distortion coefficients; (0, 0) when none")
-      .def_readonly("reprojection_error", &HandEyeResult::reprojection_error,
-                    "mean per-view error of the run's intrinsic calibration, pixels; NaN when it ran none")
+      .def_readonly("intrinsic_matrix", &HandEyeResult::intrinsic_matrix, docs::kResultIntrinsicMatrix)
+      .def_readonly("distortion_coefficients", &HandEyeResult::distortion_coefficients, docs::kResultDistortion)
+      .def_readonly("reprojection_error", &HandEyeResult::reprojection_error, docs::kResultReprojectionError)
       .def_readonly("valid_robot_T_tcp_list", &HandEyeResult::valid_robot_T_tcp_list,
                     "(4, 4) robot poses of the captures used")
-      .def_readonly("valid_image_list", &HandEyeResult::valid_image_list, "images of the captures used")
-      .def_readonly("camera_T_target_list", &HandEyeResult::camera_T_target_list,
-                    "(4, 4) float64 target poses of the captures used, aligned with the two lists above")
-      .def_readonly("has_consistency", &HandEyeResult::has_consistency, "True once consistency is filled")
+      .def_readonly("valid_image_list", &HandEyeResult::valid_image_list, docs::kResultImages)
+      .def_readonly("camera_T_target_list", &HandEyeResult::camera_T_target_list, docs::kResultCameraTTargetList)
+      .def_readonly("has_consistency", &HandEyeResult::has_consistency, docs::kResultHasConsistency)
       .def_readonly("consistency", &HandEyeResult::consistency, "TargetConsistencyStats of the captures used");
 
   using AlignedTargetPoses = EyeInHandCalibrator::AlignedTargetPoses;
@@ -85,7 +81,7 @@ void registerHandEye(py::module_& module) {
                 "\n\nPrints the report to sys.stdout and keeps the result for last_result(),\n"
                 "format_results() and refine().",
                 docs::kArguments, docs::kRobotTTcpList, docs::kHandEyeImageList,
-                docs::kHandEyeMethod, docs::kHandEyePoseSourceArguments,
+                docs::kHandEyeMethod, docs::handEyePoseSourceArguments(),
                 "- output_path: where to save the result as hand_eye.json", docs::kResultPathRule,
                 docs::kOutputPathSuffix, docs::kReturns,
                 "HandEyeResult; robot translations and target lengths share one unit (metres), which\n"
@@ -112,12 +108,8 @@ void registerHandEye(py::module_& module) {
            docs::kLastIntrinsicResult)
       .def("intrinsic_reprojection_residuals", lockedWithoutGil(&EyeInHandCalibrator::intrinsicReprojectionResiduals),
            py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
-           join(docs::kIntrinsicResidualsSummary, "\n\n", docs::kIntrinsicResidualsDetails, docs::kArguments,
-                docs::kIntrinsicMatrix, docs::kDistortionCoefficients, docs::kReturns, docs::kResidualsReturn,
-                docs::kRaises, docs::kResidualsRaise)
-               .c_str())
-      .def("target", &EyeInHandCalibrator::target,
-           "The target: a copy of the ChessboardTarget, CharucoTarget or ArucoTarget given.")
+           docs::intrinsicReprojectionResiduals().c_str())
+      .def("target", &EyeInHandCalibrator::target, docs::kTargetAccessor)
       .def("format_results", lockedWithoutGil(&EyeInHandCalibrator::formatResults),
            "The text report of the last result: tcp_T_camera as a matrix and as [x, y, z, rx, ry,\n"
            "rz] (metres, degrees), the intrinsics, the reprojection error, the target consistency\n"

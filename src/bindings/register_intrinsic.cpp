@@ -150,8 +150,7 @@ void registerIntrinsic(py::module_& module) {
                       docs::kResidualsReturn, docs::kRaises, docs::kResidualsRaise)
                .c_str())
       .def(
-          "target", [](const IntrinsicCalibrator& calibrator) { return calibrator.target(); },
-          "The target: a copy of the ChessboardTarget, CharucoTarget or ArucoTarget given.")
+          "target", [](const IntrinsicCalibrator& calibrator) { return calibrator.target(); }, docs::kTargetAccessor)
       .def(
           "options", [](const IntrinsicCalibrator& calibrator) { return calibrator.options(); },
           "A copy of the options: changing it does not change the calibrator.");

@@ -17,8 +17,8 @@ constexpr char kSaveAtomically[] =
     "The files are written as one change that a kill never leaves half done: a later load\n"
     "sees the old files or the new ones.";
 constexpr char kSavableImages[] =
-    "an image that would not read back as saved (empty, or not 8-bit with 1, 3 or 4\n"
-    "channels)";
+    "an image that would not read back as saved (empty, or not 8-bit\n"
+    "with 1, 3 or 4 channels)";
 constexpr char kWriteFailure[] =
     "RuntimeError \"io: cv::imwrite failed for <path>\" for a file that cannot be written (the\n"
     "files before it are in place).";
@@ -59,7 +59,7 @@ void registerIo(py::module_& io) {
               "(N, 4, 4), and image i as image_<i>.png (two digits at least), each annotated image\n"
               "as image_<i>_annotated.png right after it.\n\n",
               kSaveAtomically,
-              "\n"
+              "\n\n"
               "data_dir is created with its parents; existing files are replaced, every other file\n"
               "stays. Poses of any numeric dtype are stored as float64; images and poses need not be\n"
               "equally many.",
@@ -102,7 +102,7 @@ void registerIo(py::module_& io) {
          py::arg("capture_index"), py::arg("annotated_images") = no_images, WithoutGil(),
          join("Saves one synchronized capture: frames[c] as cam_<c>/image_<capture_index>.png, each\n"
               "annotated image right after the frame of its camera.\n\n",
-              kSaveAtomically, "\n"
+              kSaveAtomically, "\n\n"
               "The capture is then in every camera folder or in none. All camera folders are\n"
               "created first.",
               docs::kArguments, docs::kDataDir,

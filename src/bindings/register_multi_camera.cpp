@@ -70,8 +70,7 @@ void registerMultiCamera(py::module_& module) {
       .def_static("default_options", &MultiCameraCalibrator::defaultOptions,
                   "A new IntrinsicOptions with a tighter solver epsilon (1e-6) and a looser\n"
                   "per_view_error_threshold (3 px) than the plain defaults.")
-      .def("target", &MultiCameraCalibrator::target,
-           "The target: a copy of the ChessboardTarget, CharucoTarget or ArucoTarget given.")
+      .def("target", &MultiCameraCalibrator::target, docs::kTargetAccessor)
       .def("num_cameras", &MultiCameraCalibrator::numCameras, "The number of rig cameras.")
       .def("reference_index", &MultiCameraCalibrator::referenceIndex,
            "The camera whose frame the poses are expressed in.")

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "bindings/conversions.hpp"
+#include "bindings/docstrings.hpp"
 #include "bindings/register.hpp"
 #include "vemo/core/targets.hpp"
 
@@ -13,6 +14,14 @@ namespace {
 std::string sizeText(const cv::Size& size) {
   return "(" + std::to_string(size.width) + ", " + std::to_string(size.height) + ")";
 }
+
+constexpr char kSquareEdge[] = "square edge, metres";
+constexpr char kMarkerLength[] = "marker edge, metres";
+constexpr char kDictionaryId[] = "predefined dictionary id (aruco_dictionary_id_map)";
+constexpr char kDictionaryByName[] =
+    " as above);\n"
+    "aruco_dict_id is a key of aruco_dictionary_id_map(), and an unknown name raises\n"
+    "ValueError \"Unknown aruco_dict_id '<name>'\".";
 
 }  // namespace
 
@@ -27,7 +36,7 @@ void registerTargets(py::module_& module) {
            py::arg("size"), py::arg("square_size"),
            "size: (cols, rows) of inner corners. square_size: edge length in meters.")
       .def_readwrite("size", &ChessboardTarget::size, "(cols, rows) of inner corners")
-      .def_readwrite("square_size", &ChessboardTarget::square_size, "square edge, metres")
+      .def_readwrite("square_size", &ChessboardTarget::square_size, kSquareEdge)
       .def("object_points", &ChessboardTarget::objectPoints,
            "Board-frame 3D coordinates of all inner corners, (N, 3) float32.")
       .def("__repr__", [](const ChessboardTarget& target) {
@@ -44,14 +53,15 @@ void registerTargets(py::module_& module) {
            "when the board is built (RuntimeError).")
       .def(py::init<int, int, double, double, const std::string&>(), py::arg("squares_x"), py::arg("squares_y"),
            py::arg("square_length"), py::arg("marker_length"), py::arg("aruco_dict_id"),
-           "The same board with the dictionary given by name (squares_x, squares_y, square_length,\n"
-           "marker_length as above); aruco_dict_id is a key of aruco_dictionary_id_map(), and an\n"
-           "unknown name raises ValueError \"Unknown aruco_dict_id '<name>'\".")
+           docs::join("The same board with the dictionary given by name (squares_x, squares_y,\n"
+                      "square_length, marker_length",
+                      kDictionaryByName)
+               .c_str())
       .def_readwrite("squares_x", &CharucoTarget::squares_x, "squares along x")
       .def_readwrite("squares_y", &CharucoTarget::squares_y, "squares along y")
-      .def_readwrite("square_length", &CharucoTarget::square_length, "square edge, metres")
-      .def_readwrite("marker_length", &CharucoTarget::marker_length, "marker edge, metres")
-      .def_readwrite("aruco_dict_id", &CharucoTarget::aruco_dict_id, "predefined dictionary id (aruco_dictionary_id_map)")
+      .def_readwrite("square_length", &CharucoTarget::square_length, kSquareEdge)
+      .def_readwrite("marker_length", &CharucoTarget::marker_length, kMarkerLength)
+      .def_readwrite("aruco_dict_id", &CharucoTarget::aruco_dict_id, kDictionaryId)
       .def("detect_and_annotate", &CharucoTarget::detectAndAnnotate, py::arg("image"),
            "Detect ChArUco corners on `image` and draw them on a copy. "
            "Returns (annotated_image_bgr, num_charuco_corners).")
@@ -71,13 +81,14 @@ void registerTargets(py::module_& module) {
            "(3: \"DICT_4X4_1000\"). Values are stored unvalidated.")
       .def(py::init<cv::Size, double, double, const std::string&>(), py::arg("board_size"),
            py::arg("marker_length"), py::arg("marker_separation"), py::arg("aruco_dict_id"),
-           "The same grid with the dictionary given by name (board_size, marker_length,\n"
-           "marker_separation as above); aruco_dict_id is a key of aruco_dictionary_id_map(), and\n"
-           "an unknown name raises ValueError \"Unknown aruco_dict_id '<name>'\".")
+           docs::join("The same grid with the dictionary given by name (board_size, marker_length,\n"
+                      "marker_separation",
+                      kDictionaryByName)
+               .c_str())
       .def_readwrite("board_size", &ArucoTarget::board_size, "(markers along x, markers along y)")
-      .def_readwrite("marker_length", &ArucoTarget::marker_length, "marker edge, metres")
+      .def_readwrite("marker_length", &ArucoTarget::marker_length, kMarkerLength)
       .def_readwrite("marker_separation", &ArucoTarget::marker_separation, "gap between neighbouring markers, metres")
-      .def_readwrite("aruco_dict_id", &ArucoTarget::aruco_dict_id, "predefined dictionary id (aruco_dictionary_id_map)")
+      .def_readwrite("aruco_dict_id", &ArucoTarget::aruco_dict_id, kDictionaryId)
       .def("__repr__", [](const ArucoTarget& target) {
         return "ArucoTarget(board_size=" + sizeText(target.board_size) +
                ", marker_length=" + std::to_string(target.marker_length) +
