@@ -41,7 +41,7 @@ void registerBenchmark(py::module_& module) {
   // The eye-in-hand step prints its report: through Python's sys.stdout.
   py::classh<CalibrationBenchmark>(module, "CalibrationBenchmark",
                                    "Cross-validation + optional hand-eye round-trip benchmark.")
-      .def(py::init<>())
+      .def(py::init<>(), "Stateless: every method is a function of its arguments.")
       .def("run", lockedWithoutGil(&CalibrationBenchmark::run), py::arg("images"), py::arg("target"),
            py::arg("options"),
            py::arg("robot_poses") = std::vector<cv::Mat>(), py::arg("eye_in_hand_options") = py::none(),

@@ -20,7 +20,8 @@ void registerIntrinsic(py::module_& module) {
   module.attr("TERM_CRITERIA_EPS") = static_cast<int>(cv::TermCriteria::EPS);
 
   py::classh<cv::TermCriteria>(module, "TermCriteria", "OpenCV solver termination criteria.")
-      .def(py::init<int, int, double>(), py::arg("type"), py::arg("max_count"), py::arg("epsilon"))
+      .def(py::init<int, int, double>(), py::arg("type"), py::arg("max_count"), py::arg("epsilon"),
+           "Stores type (TERM_CRITERIA_* bits), max_count (iterations) and epsilon unchanged.")
       .def_readwrite("type", &cv::TermCriteria::type,
                      "bit set of TERM_CRITERIA_COUNT (= TERM_CRITERIA_MAX_ITER, 1) and TERM_CRITERIA_EPS (2)")
       .def_readwrite("max_count", &cv::TermCriteria::maxCount, "iteration limit")
@@ -32,7 +33,7 @@ void registerIntrinsic(py::module_& module) {
   using vemo::calibration::TargetDetections;
 
   py::classh<IntrinsicOptions>(module, "IntrinsicOptions", "Tunables for intrinsic calibration.")
-      .def(py::init<>())
+      .def(py::init<>(), "Every field at its default (see each property).")
       // Reading criteria gives the options' own record, so that
       // `options.criteria.max_count = 5` changes the options.
       .def_property(

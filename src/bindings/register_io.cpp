@@ -141,7 +141,7 @@ void registerIo(py::module_& io) {
              .c_str());
 
   py::classh<MultiCameraCalibrationRecord>(io, "MultiCameraCalibrationRecord")
-      .def(py::init<>())
+      .def(py::init<>(), "An empty record: reference_index and num_cameras 0, empty lists.")
       .def_readwrite("reference_index", &MultiCameraCalibrationRecord::reference_index,
                      "camera whose frame is the rig reference")
       .def_readwrite("num_cameras", &MultiCameraCalibrationRecord::num_cameras, "number of rig cameras")
@@ -166,7 +166,9 @@ void registerIo(py::module_& io) {
              .c_str());
 
   py::classh<HandEyeResultRecord>(io, "HandEyeResultRecord")
-      .def(py::init<>())
+      .def(py::init<>(),
+           "An empty record: reference_index and num_cameras 0, no method, frame counts -1 (not\n"
+           "recorded), no transforms.")
       .def_readwrite("reference_index", &HandEyeResultRecord::reference_index, "the eye-in-hand run stores 0")
       .def_readwrite("num_cameras", &HandEyeResultRecord::num_cameras, "the eye-in-hand run stores 1")
       .def_readwrite("method", &HandEyeResultRecord::method, kRecordMethod)
@@ -183,7 +185,7 @@ void registerIo(py::module_& io) {
          loadRecordDoc("Reads a hand_eye.json (only its first JSON value).", "HandEyeResultRecord.").c_str());
 
   py::classh<EyeToHandResultRecord>(io, "EyeToHandResultRecord")
-      .def(py::init<>())
+      .def(py::init<>(), "An empty record: no method, frame counts -1 (not recorded), (0, 0) transforms.")
       .def_readwrite("method", &EyeToHandResultRecord::method, kRecordMethod)
       .def_readwrite("num_frames_used", &EyeToHandResultRecord::num_frames_used, kRecordFramesUsed)
       .def_readwrite("num_frames_total", &EyeToHandResultRecord::num_frames_total, kRecordFramesTotal)
