@@ -49,7 +49,8 @@ void registerEyeToHand(py::module_& module) {
                 "Every capture closes robot_T_tcp @ tcp_T_target = base_T_camera @ camera_T_target;\n"
                 "the run is the eye-in-hand run on inverted flange poses.\n\n",
                 docs::kHandEyeTargetPoseSources,
-                "\n\nPrints the report to sys.stdout and keeps the result for last_result().",
+                "\n\nWhen the solve runs, the result is kept for last_result() and format_results(),\n"
+                "its report printed to sys.stdout and, given output_path, saved.",
                 docs::kArguments, docs::kRobotTTcpList, docs::kHandEyeImageList,
                 docs::kHandEyeMethod, docs::handEyePoseSourceArguments(),
                 "- output_path: where to save the result as eye_to_hand.json", docs::kResultPathRule,

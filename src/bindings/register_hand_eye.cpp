@@ -78,8 +78,8 @@ void registerHandEye(py::module_& module) {
            py::arg("output_path") = py::str(""),
            join("Solves tcp_T_camera, the pose of a camera on the robot flange, from AX = XB.\n\n",
                 docs::kHandEyeTargetPoseSources,
-                "\n\nPrints the report to sys.stdout and keeps the result for last_result(),\n"
-                "format_results() and refine().",
+                "\n\nWhen the solve runs, the result is kept for last_result(), format_results() and\n"
+                "refine(), its report printed to sys.stdout and, given output_path, saved.",
                 docs::kArguments, docs::kRobotTTcpList, docs::kHandEyeImageList,
                 docs::kHandEyeMethod, docs::handEyePoseSourceArguments(),
                 "- output_path: where to save the result as hand_eye.json", docs::kResultPathRule,

@@ -81,9 +81,10 @@ void registerMultiCamera(py::module_& module) {
            join("image_lists[c][f]: frame f of camera c, BGR (H, W, 3) uint8. Intrinsics are calibrated unless both "
                 "lists are given. Prints the report; saves multi_camera_calibration.json when output_path is given.\n\n"
                 "Pairs every camera with the reference over the frames both saw (and that pass both\n"
-                "cameras' per-view error filter), solves each pair with stereoCalibrate and, for a\n"
-                "ChArUco target, triangulates frame 0 as a check. Every run starts from a cleared\n"
-                "result; the result is kept for last_result() and format_results().",
+                "cameras' per-view error filter) and solves each pair with stereoCalibrate. When\n"
+                "every pair solved, frame 0 is triangulated as a check (ChArUco targets; a check that\n"
+                "fails is a warning). Every run starts from a cleared result, which is kept for\n"
+                "last_result() and format_results(), printed and saved whether or not it is ok.",
                 docs::kArguments, docs::kImageLists,
                 "- intrinsic_matrices: list of num_cameras (3, 3) float64 camera matrices, pixels; []\n"
                 "  to calibrate them\n"
