@@ -1,4 +1,5 @@
 #include "bindings/conversions.hpp"
+#include "bindings/docstrings.hpp"
 #include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/calibration/eye_to_hand_calibrator.hpp"
@@ -9,42 +10,69 @@ namespace vemo::bindings {
 
 void registerEyeToHand(py::module_& module) {
   using namespace vemo::calibration;
+  using docs::join;
 
   py::classh<EyeToHandResult>(module, "EyeToHandResult",
                               "Result of EyeToHandCalibrator.calibrate(): base_T_camera (4, 4) and tcp_T_target "
                               "(4, 4), metres.")
-      .def_readonly("ok", &EyeToHandResult::ok)
-      .def_readonly("base_T_camera", &EyeToHandResult::base_T_camera)
-      .def_readonly("tcp_T_target", &EyeToHandResult::tcp_T_target)
-      .def_readonly("intrinsic_matrix", &EyeToHandResult::intrinsic_matrix)
-      .def_readonly("distortion_coefficients", &EyeToHandResult::distortion_coefficients)
-      .def_readonly("reprojection_error", &EyeToHandResult::reprojection_error)
-      .def_readonly("valid_robot_T_tcp_list", &EyeToHandResult::valid_robot_T_tcp_list)
-      .def_readonly("valid_image_list", &EyeToHandResult::valid_image_list)
-      .def_readonly("camera_T_target_list", &EyeToHandResult::camera_T_target_list)
-      .def_readonly("has_consistency", &EyeToHandResult::has_consistency)
-      .def_readonly("consistency", &EyeToHandResult::consistency);
+      .def_readonly("ok", &EyeToHandResult::ok, docs::kResultOk)
+      .def_readonly("base_T_camera", &EyeToHandResult::base_T_camera,
+                    "(4, 4) float64 pose of the camera in the robot base frame, metres; (0, 0) when not solved")
+      .def_readonly("tcp_T_target", &EyeToHandResult::tcp_T_target,
+                    "(4, 4) float64 pose of the target in the flange (TCP) frame, metres: the mean of the\n"
+                    "captures' inverse(robot_T_tcp) @ base_T_camera @ camera_T_target")
+      .def_readonly("intrinsic_matrix", &EyeToHandResult::intrinsic_matrix, docs::kResultIntrinsicMatrix)
+      .def_readonly("distortion_coefficients", &EyeToHandResult::distortion_coefficients, docs::kResultDistortion)
+      .def_readonly("reprojection_error", &EyeToHandResult::reprojection_error, docs::kResultReprojectionError)
+      .def_readonly("valid_robot_T_tcp_list", &EyeToHandResult::valid_robot_T_tcp_list,
+                    "(4, 4) robot poses (robot_T_tcp, not inverted) of the captures used")
+      .def_readonly("valid_image_list", &EyeToHandResult::valid_image_list, docs::kResultImages)
+      .def_readonly("camera_T_target_list", &EyeToHandResult::camera_T_target_list, docs::kResultCameraTTargetList)
+      .def_readonly("has_consistency", &EyeToHandResult::has_consistency, docs::kResultHasConsistency)
+      .def_readonly("consistency", &EyeToHandResult::consistency,
+                    "TargetConsistencyStats: how far each capture's tcp_T_target lies from tcp_T_target");
 
   py::classh<EyeToHandCalibrator>(module, "EyeToHandCalibrator",
                                   "Eye-to-hand (camera fixed in the cell, target on the flange) hand-eye calibrator.")
       .def(py::init<Target, IntrinsicOptions>(), py::arg("target"),
-           py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"))
+           py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"),
+           "target: ChessboardTarget, CharucoTarget or ArucoTarget, carried on the flange. options:\n"
+           "the intrinsic calibration a run performs when it is given no camera matrix. Both copied.")
       // "" rather than a default path, for the reason given on EyeInHandCalibrator.calibrate.
       // Long calls run without the interpreter lock, under the object's lock (gil_release.hpp).
       .def("calibrate", lockedWithoutGil(&EyeToHandCalibrator::calibrate), py::arg("robot_T_tcp_list"),
            py::arg("image_list"), py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
            py::arg("intrinsic_matrix") = cv::Mat(), py::arg("distortion_coefficients") = cv::Mat(),
-           py::arg("output_path") = py::str(""))
-      .def("corner_images", lockedWithoutGil(&EyeToHandCalibrator::cornerImages))
+           py::arg("output_path") = py::str(""),
+           join("Solves base_T_camera, the pose of a camera fixed in the cell, and tcp_T_target, the\n"
+                "pose of the target on the flange.\n\n"
+                "Every capture closes robot_T_tcp @ tcp_T_target = base_T_camera @ camera_T_target;\n"
+                "the run is the eye-in-hand run on inverted flange poses.\n\n",
+                docs::kHandEyeTargetPoseSources,
+                "\n\nWhen the solve runs, the result is kept for last_result() and format_results(),\n"
+                "its report printed to sys.stdout and, given output_path, saved.",
+                docs::kArguments, docs::kRobotTTcpList, docs::kHandEyeImageList,
+                docs::kHandEyeMethod, docs::handEyePoseSourceArguments(),
+                "- output_path: where to save the result as eye_to_hand.json", docs::kResultPathRule,
+                docs::kOutputPathSuffix, docs::kReturns,
+                "EyeToHandResult; robot translations and target lengths share one unit (metres).\n\n",
+                docs::kHandEyeRunFailures, docs::kRaises, docs::kHandEyeRunRaises)
+               .c_str())
+      .def("corner_images", lockedWithoutGil(&EyeToHandCalibrator::cornerImages), docs::kCornerImages)
       .def("last_intrinsic_result", lockedWithoutGil(&EyeToHandCalibrator::lastIntrinsicResult),
-           "IntrinsicResult of the last run that calibrated the intrinsics (ok False before one).")
+           docs::kLastIntrinsicResult)
       .def("intrinsic_reprojection_residuals", lockedWithoutGil(&EyeToHandCalibrator::intrinsicReprojectionResiduals),
            py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
-           "Per view of that calibration, detected minus projected corners (N, 2) in pixels.")
-      .def("target", &EyeToHandCalibrator::target)
-      .def("format_results", lockedWithoutGil(&EyeToHandCalibrator::formatResults))
-      .def("print_results", lockedWithoutGil(&EyeToHandCalibrator::printResults))
-      .def("last_result", lockedWithoutGil(&EyeToHandCalibrator::lastResult));
+           docs::intrinsicReprojectionResiduals().c_str())
+      .def("target", &EyeToHandCalibrator::target, docs::kTargetAccessor)
+      .def("format_results", lockedWithoutGil(&EyeToHandCalibrator::formatResults),
+           "The text report of the last result: base_T_camera and tcp_T_target as matrices and as\n"
+           "[x, y, z, rx, ry, rz] (metres, degrees), the intrinsics, the reprojection error, the\n"
+           "consistency of tcp_T_target per frame and the rotation variety of the captures. Before\n"
+           "the first successful run, the header and \"Calibration failed.\".")
+      .def("print_results", lockedWithoutGil(&EyeToHandCalibrator::printResults), docs::kPrintResults)
+      .def("last_result", lockedWithoutGil(&EyeToHandCalibrator::lastResult),
+           "A copy of the EyeToHandResult of the last run whose solve ran (ok False before one).");
 }
 
 }  // namespace vemo::bindings

@@ -1,4 +1,5 @@
 #include "bindings/conversions.hpp"
+#include "bindings/docstrings.hpp"
 #include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/calibration/multi_camera_calibrator.hpp"
@@ -9,59 +10,133 @@ namespace vemo::bindings {
 
 void registerMultiCamera(py::module_& module) {
   using namespace vemo::calibration;
+  using docs::join;
 
   module.attr("CALIB_FIX_INTRINSIC") = kCalibFixIntrinsic;
   module.attr("CALIB_USE_INTRINSIC_GUESS") = kCalibUseIntrinsicGuess;
 
   py::classh<TriangulationReport>(module, "TriangulationReport",
                                   "Triangulation validation report for one synchronized frame.")
-      .def_readonly("frame_index", &TriangulationReport::frame_index)
-      .def_readonly("points_3d", &TriangulationReport::points_3d, "(N, 3) float64, reference camera frame, metres")
+      .def_readonly("frame_index", &TriangulationReport::frame_index, "the frame that was triangulated")
+      .def_readonly("points_3d", &TriangulationReport::points_3d,
+                    "(N, 3) float64, reference camera frame, metres; ascending corner id, degenerate ones dropped")
       .def_readonly("ids", &TriangulationReport::ids, "(N, 1) int32 ChArUco corner ids")
-      .def_readonly("neighbor_distances_m", &TriangulationReport::neighbor_distances_m)
-      .def_readonly("plane_thickness_m", &TriangulationReport::plane_thickness_m)
-      .def_readonly("rms_per_camera", &TriangulationReport::rms_per_camera)
-      .def_readonly("counts_per_camera", &TriangulationReport::counts_per_camera);
+      .def_readonly("neighbor_distances_m", &TriangulationReport::neighbor_distances_m,
+                    "distances between board-adjacent corners, metres; each near the square length")
+      .def_readonly("plane_thickness_m", &TriangulationReport::plane_thickness_m,
+                    "third singular value of the centred points, metres: the root of the summed squared\n"
+                    "distances from their plane (not divided by the number of points)")
+      .def_readonly("rms_per_camera", &TriangulationReport::rms_per_camera,
+                    "per camera, reprojection RMS of the points, pixels; NaN without observations")
+      .def_readonly("counts_per_camera", &TriangulationReport::counts_per_camera,
+                    "per camera, corners behind its RMS; 0 when none");
 
   py::classh<MultiCameraResult>(module, "MultiCameraResult", "Result of MultiCameraCalibrator.calibrate().")
-      .def_readonly("ok", &MultiCameraResult::ok)
-      .def_readonly("reference_index", &MultiCameraResult::reference_index)
+      .def_readonly("ok", &MultiCameraResult::ok, "True when every camera has a pose (the reference's identity included)")
+      .def_readonly("reference_index", &MultiCameraResult::reference_index,
+                    "the camera whose frame the poses are expressed in")
       .def_readonly("reference_T_camera_list", &MultiCameraResult::reference_T_camera_list,
                     "(4, 4) per camera; (0, 0) for a camera whose pair was skipped")
-      .def_readonly("intrinsic_matrices", &MultiCameraResult::intrinsic_matrices)
-      .def_readonly("distortion_coefficients", &MultiCameraResult::distortion_coefficients)
-      .def_readonly("intrinsic_reprojection_errors", &MultiCameraResult::intrinsic_reprojection_errors)
-      .def_readonly("pair_reprojection_errors", &MultiCameraResult::pair_reprojection_errors);
+      .def_readonly("intrinsic_matrices", &MultiCameraResult::intrinsic_matrices, "(3, 3) camera matrix per camera")
+      .def_readonly("distortion_coefficients", &MultiCameraResult::distortion_coefficients,
+                    "per camera, as calibrated or supplied; (1, n) after stereo refinement")
+      .def_readonly("intrinsic_reprojection_errors", &MultiCameraResult::intrinsic_reprojection_errors,
+                    "per camera, mean intrinsic reprojection error, pixels; NaN when the intrinsics were supplied")
+      .def_readonly("pair_reprojection_errors", &MultiCameraResult::pair_reprojection_errors,
+                    "per camera, stereoCalibrate's RMS against the reference, pixels; NaN for the reference\n"
+                    "and for skipped cameras");
 
   py::classh<SubsetResult>(module, "SubsetResult", "Result of one entry of MultiCameraCalibrator.calibrate_subsets().")
-      .def_readonly("subset", &SubsetResult::subset)
-      .def_readonly("result", &SubsetResult::result)
-      .def_readonly("has_triangulation", &SubsetResult::has_triangulation)
-      .def_readonly("triangulation", &SubsetResult::triangulation);
+      .def_readonly("subset", &SubsetResult::subset, "rig camera indices, ascending")
+      .def_readonly("result", &SubsetResult::result,
+                    "MultiCameraResult indexed by position within subset; its reference is position 0")
+      .def_readonly("has_triangulation", &SubsetResult::has_triangulation, "whether the triangulation check succeeded")
+      .def_readonly("triangulation", &SubsetResult::triangulation,
+                    "TriangulationReport of the check; default-valued when it did not succeed");
 
   py::classh<MultiCameraCalibrator>(module, "MultiCameraCalibrator",
                                     "Multi-camera extrinsic calibrator built on cv::stereoCalibrate.")
       .def(py::init<Target, int, int, IntrinsicOptions, int>(), py::arg("target"), py::arg("num_cameras"),
            py::arg("reference_index") = 0,
            py::arg_v("options", MultiCameraCalibrator::defaultOptions(), "MultiCameraCalibrator.default_options()"),
-           py::arg("stereo_calibrate_flags") = kCalibFixIntrinsic)
-      .def_static("default_options", &MultiCameraCalibrator::defaultOptions)
-      .def("target", &MultiCameraCalibrator::target)
-      .def("num_cameras", &MultiCameraCalibrator::numCameras)
-      .def("reference_index", &MultiCameraCalibrator::referenceIndex)
+           py::arg("stereo_calibrate_flags") = kCalibFixIntrinsic,
+           "target: ChessboardTarget, CharucoTarget or ArucoTarget seen by every camera (the\n"
+           "triangulation check needs a CharucoTarget). num_cameras: rig cameras, at least 2.\n"
+           "reference_index: the camera whose frame the poses are expressed in. options: the\n"
+           "per-camera intrinsic calibration; its criteria also end the stereo solve.\n"
+           "stereo_calibrate_flags: handed to stereoCalibrate (CALIB_FIX_INTRINSIC keeps each\n"
+           "camera's intrinsics, CALIB_USE_INTRINSIC_GUESS refines them in every pair). Raises\n"
+           "ValueError for fewer than 2 cameras or a reference_index out of range.")
+      .def_static("default_options", &MultiCameraCalibrator::defaultOptions,
+                  "A new IntrinsicOptions with a tighter solver epsilon (1e-6) and a looser\n"
+                  "per_view_error_threshold (3 px) than the plain defaults.")
+      .def("target", &MultiCameraCalibrator::target, docs::kTargetAccessor)
+      .def("num_cameras", &MultiCameraCalibrator::numCameras, "The number of rig cameras.")
+      .def("reference_index", &MultiCameraCalibrator::referenceIndex,
+           "The camera whose frame the poses are expressed in.")
       // output_path defaults to the string "", the empty path (save nothing), not Path(".").
       .def("calibrate", lockedWithoutGil(&MultiCameraCalibrator::calibrate), py::arg("image_lists"),
            py::arg("intrinsic_matrices") = std::vector<cv::Mat>(),
            py::arg("distortion_coefficients") = std::vector<cv::Mat>(), py::arg("output_path") = py::str(""),
-           "image_lists[c][f]: frame f of camera c, BGR (H, W, 3) uint8. Intrinsics are calibrated unless both "
-           "lists are given. Prints the report; saves multi_camera_calibration.json when output_path is given.")
-      .def("last_result", lockedWithoutGil(&MultiCameraCalibrator::lastResult))
+           join("image_lists[c][f]: frame f of camera c, BGR (H, W, 3) uint8. Intrinsics are calibrated unless both "
+                "lists are given. Prints the report; saves multi_camera_calibration.json when output_path is given.\n\n"
+                "Pairs every camera with the reference over the frames both saw (and that pass both\n"
+                "cameras' per-view error filter) and solves each pair with stereoCalibrate. When\n"
+                "every pair solved, frame 0 is triangulated as a check (ChArUco targets; a check that\n"
+                "fails is a warning). Every run starts from a cleared result, which is kept for\n"
+                "last_result() and format_results(), printed and saved whether or not it is ok.",
+                docs::kArguments, docs::kImageLists,
+                "- intrinsic_matrices: list of num_cameras (3, 3) float64 camera matrices, pixels; []\n"
+                "  to calibrate them\n"
+                "- distortion_coefficients: list of num_cameras distortion coefficient arrays; [] to\n"
+                "  calibrate them\n"
+                "- output_path: where to save multi_camera_calibration.json",
+                docs::kResultPathRule, docs::kOutputPathSuffix, docs::kReturns,
+                "MultiCameraResult. A pair with fewer than 4 shared frames is skipped with an error\n"
+                "line: its pose is (0, 0) and ok is False.",
+                docs::kRaises,
+                "ValueError for image lists of the wrong number or unequal lengths, empty lists, or\n"
+                "intrinsics lists not num_cameras long; RuntimeError when a camera's intrinsic\n"
+                "calibration fails, for OpenCV's errors and for a file that cannot be written.")
+               .c_str())
+      .def("last_result", lockedWithoutGil(&MultiCameraCalibrator::lastResult),
+           "A copy of the MultiCameraResult of the last calibrate() (ok False, empty poses and NaN\n"
+           "errors before one).")
       .def("triangulate", lockedWithoutGil(&MultiCameraCalibrator::triangulate), py::arg("image_lists"),
-           py::arg("frame_index") = 0)
-      .def("format_results", lockedWithoutGil(&MultiCameraCalibrator::formatResults))
-      .def("print_results", lockedWithoutGil(&MultiCameraCalibrator::printResults))
+           py::arg("frame_index") = 0,
+           join("Triangulates the ChArUco corners of one frame with the last result, as a check of\n"
+                "the rig against the board's geometry.",
+                docs::kArguments, docs::kImageLists, "- frame_index: the frame to triangulate",
+                docs::kReturns,
+                "TriangulationReport of the corners seen by at least two cameras; a camera where the\n"
+                "board is not found is left out with a warning.",
+                docs::kRaises,
+                "RuntimeError before a complete calibration, with fewer than 4 corners seen by two\n"
+                "cameras, or when every point is degenerate; ValueError for a target other than a\n"
+                "CharucoTarget, fewer image lists than cameras or a frame_index out of range.")
+               .c_str())
+      .def("format_results", lockedWithoutGil(&MultiCameraCalibrator::formatResults),
+           "The fixed-layout report of the last result: per-camera intrinsics and RPE (pixels),\n"
+           "reference_T_camera per camera with its stereo RMS, the triangulation check (mm,\n"
+           "pixels) and the subset summary of the last calibrate_subsets().")
+      .def("print_results", lockedWithoutGil(&MultiCameraCalibrator::printResults), docs::kPrintResults)
       .def("calibrate_subsets", lockedWithoutGil(&MultiCameraCalibrator::calibrateSubsets),
-           py::arg("image_lists"), py::arg("subset_sizes") = std::vector<int>{2, 3}, py::arg("frame_index") = 0);
+           py::arg("image_lists"), py::arg("subset_sizes") = std::vector<int>{2, 3}, py::arg("frame_index") = 0,
+           join("Calibrates every combination of cameras of the given sizes as a rig of its own.\n\n"
+                "Combinations come in lexicographic order, each with reference position 0 (its\n"
+                "lowest camera), calibrated afresh (its own report printed, nothing saved), then\n"
+                "triangulated at frame_index. The list is kept for the report's subset summary.",
+                docs::kArguments, docs::kImageLists,
+                "- subset_sizes: numbers of cameras per combination; sizes above num_cameras are\n"
+                "  skipped with a warning\n"
+                "- frame_index: the frame each combination triangulates",
+                docs::kReturns,
+                "A list of SubsetResult, one per combination; a failed triangulation leaves\n"
+                "has_triangulation False with a warning.",
+                docs::kRaises,
+                "ValueError for a size below 1 or a number of image lists other than num_cameras,\n"
+                "before anything runs.")
+               .c_str());
 }
 
 }  // namespace vemo::bindings

@@ -1,5 +1,7 @@
 """The module's layout: docstrings, submodules, constants, the TermCriteria record."""
 
+import pathlib
+import re
 import sys
 
 import _vemo
@@ -53,9 +55,9 @@ def test_submodules_are_named_children_sharing_the_parent_file():
 
 
 def test_tf_docstrings():
-    assert _vemo.tf.pose_to_transformation_matrix.__doc__.rstrip().endswith(
+    assert docstring_body(_vemo.tf.pose_to_transformation_matrix).startswith(
         "Convert [x, y, z, rx, ry, rz] (degrees, extrinsic xyz Euler) to a 4x4 matrix.")
-    assert _vemo.tf.average_pose.__doc__.rstrip().endswith(
+    assert docstring_body(_vemo.tf.average_pose).startswith(
         "Mean SE(3) pose: average translations, project the mean rotation onto SO(3) via SVD.")
 
 
@@ -81,3 +83,86 @@ def test_user_package_reexports_the_core():
     assert vemo.tf is _vemo.tf
     assert vemo.TermCriteria is _vemo.TermCriteria
     assert "tf" in vemo.__all__
+
+
+# What pybind11 writes itself: "name(a: T, b: T = d) -> R" per overload, numbered "1. " and
+# headed "Overloaded function." when there are several.
+SIGNATURE_LINE = re.compile(r"^(?:\d+\. )?(\w+)\((.*)\)(?: -> .*)?$")
+
+
+def signature_lines(function):
+    return [line for line in (function.__doc__ or "").splitlines() if SIGNATURE_LINE.match(line)]
+
+
+def docstring_body(function):
+    """The docstring without the lines pybind11 generates."""
+    lines = (function.__doc__ or "").splitlines()
+    return "\n".join(line for line in lines
+                     if not SIGNATURE_LINE.match(line) and line != "Overloaded function.").strip()
+
+
+def parameter_names(signature_line):
+    """Names of the parameters of one generated signature line, self left out."""
+    arguments = SIGNATURE_LINE.match(signature_line).group(2)
+    # The argument list ends at the parenthesis that closes the first one (defaults such as
+    # "IntrinsicOptions()" and return types hold parentheses of their own).
+    parts, depth, quote, current = [], 0, None, ""
+    for character in arguments + ")":
+        if quote:
+            quote = None if character == quote else quote
+        elif character in "'\"":
+            quote = character
+        elif character in "([{":
+            depth += 1
+        elif character in ")]}":
+            depth -= 1
+            if depth < 0:
+                break
+        elif character == "," and depth == 0:
+            parts.append(current)
+            current = ""
+            continue
+        current += character
+    parts.append(current)
+    names = [part.split(":")[0].split("=")[0].strip() for part in parts if part.strip()]
+    return [name for name in names if name != "self"]
+
+
+def public_callables():
+    """(dotted name, function) of every public function and method of _vemo and its submodules."""
+    for module in (_vemo, _vemo.tf, _vemo.io, _vemo.diagnostics, _vemo.synthetic):
+        for name, value in vars(module).items():
+            if name.startswith("_"):
+                continue
+            if isinstance(value, type):
+                for member_name, member in vars(value).items():
+                    if not member_name.startswith("_") and not isinstance(member, property):
+                        yield f"{module.__name__}.{name}.{member_name}", getattr(value, member_name)
+            elif callable(value):
+                yield f"{module.__name__}.{name}", value
+
+
+def test_bound_functions_document_what_they_take_and_give():
+    callables = dict(public_callables())
+    assert len(callables) > 70 and "_vemo.EyeInHandCalibrator.calibrate" in callables
+    documented = {name: function for name, function in callables.items() if docstring_body(function)}
+    share = len(documented) / len(callables)
+    assert share >= 0.9, sorted(set(callables) - set(documented))
+    unnamed = {}
+    for name, function in documented.items():
+        body = docstring_body(function)
+        for line in signature_lines(function):
+            missing = [parameter for parameter in parameter_names(line)
+                       if not re.search(rf"\b{re.escape(parameter)}\b", body)]
+            if missing:
+                unnamed[name] = missing
+    assert unnamed == {}
+    # The parser reads defaults that hold commas, brackets and parentheses.
+    assert parameter_names(signature_lines(_vemo.MultiCameraCalibrator.calibrate_subsets)[0]) == [
+        "image_lists", "subset_sizes", "frame_index"]
+    assert parameter_names(signature_lines(_vemo.EyeInHandCalibrator.__init__)[0]) == ["target", "options"]
+
+    stub = pathlib.Path(_vemo.__file__).parent / "_vemo" / "__init__.pyi"
+    if stub.is_file():  # written by the plain build only (not the sanitizer build)
+        first_line = docstring_body(_vemo.EyeInHandCalibrator.calibrate).splitlines()[0]
+        assert first_line in stub.read_text()
