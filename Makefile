@@ -7,16 +7,16 @@ PYTHONPATH_BUILD := $(CURDIR)/$(BUILD_DIR):$(CURDIR)/python
 # distribution manages $(PYTHON) (scripts/install-deps makes it).
 PY := $(shell PYTHON=$(PYTHON) bash scripts/project-python)
 
-.PHONY: demo test deps configure build test-cpp test-python test-numpy1 test-debian12 test-debian13 bench install clean fuzz-deps fuzz fuzz-run test-asan
+.PHONY: demo test deps build test-cpp test-python test-numpy1 test-debian12 test-debian13 bench install clean fuzz-deps fuzz fuzz-run test-asan
 
 deps:
 	PYTHON=$(PYTHON) bash scripts/install-deps
 
-configure: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PY)
+CONFIGURE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PY)
 
-# Everything: the library, the module, the C++ tests and the benchmark programs.
-build: configure
+# Everything: the library, the module and its type stubs, the C++ tests and the benchmark programs.
+build: deps
+	$(CONFIGURE)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: build
@@ -39,8 +39,10 @@ test-debian12:
 test-debian13:
 	bash scripts/test-in-root trixie
 
-# Only what the demo runs: the library and the module.
-demo: configure
+# Only what the demo runs, so that a first run shows something soon: the library and the module.
+demo:
+	PYTHON=$(PYTHON) bash scripts/install-deps --demo
+	$(CONFIGURE)
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target _vemo
 	PYTHONPATH=$(PYTHONPATH_BUILD) $(PY) -m quorvantine.vemo demo
 
