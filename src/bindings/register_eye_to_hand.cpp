@@ -1,7 +1,7 @@
 #include "bindings/conversions.hpp"
 #include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
-#include "vemo/calibration/eye_to_hand_calibrator.hpp"
+#include "vemo/calibration/hand_eye/eye_to_hand_calibrator.hpp"
 
 namespace py = pybind11;
 

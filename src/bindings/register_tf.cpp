@@ -1,6 +1,6 @@
 #include "bindings/conversions.hpp"
 #include "bindings/register.hpp"
-#include "vemo/core/tf.hpp"
+#include "vemo/tf/tf.hpp"
 
 namespace py = pybind11;
 
