@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "vemo/calibration/hand_eye/hand_eye_capture.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_result.hpp"
 #include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
@@ -83,14 +84,14 @@ class EyeInHandCalibrator {
   // calibrate in two halves, for callers that solve one set of captures with several
   // methods (the cross-method comparison) and so prepare it once.
   struct PreparedCaptures {
-    // The matrices and, when solvable, the aligned lists of the captures to solve.
+    // The matrices and, when solvable, the aligned lists of the kept captures.
     HandEyeResult result;
     // false: too few captures; the Error line is logged and result is final (ok false).
     bool solvable = false;
     std::size_t input_image_count = 0;  // image_list.size(), for the saved record
-    // Per capture of result's lists, the points its target pose was solved from; empty
-    // when the target poses were given. What refine() works from.
-    std::vector<CaptureCorners> corners{};
+    // One per robot pose, in input order, with what the filters kept; the kept ones'
+    // corners are what refine() works from.
+    HandEyeCaptures captures{};
   };
   // Everything calibrate does before the solve, with its log lines and exceptions (but the
   // method check): validation, then target poses from camera_T_target_list, a ChArUco
@@ -102,8 +103,9 @@ class EyeInHandCalibrator {
                                    const std::vector<cv::Mat>& camera_T_target_list,
                                    const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
                                    const TargetDetections* image_detections = nullptr);
-  // The rest of calibrate: the solve with `method`, the statistics, the last result, the
-  // report and the optional saving. Unsolvable captures come back as they are.
+  // The rest of calibrate: solveCaptures, then for a solved result the thin step that keeps
+  // it as the last result, prints the report and saves it when output_path is not empty.
+  // Unsolvable captures come back as they are.
   HandEyeResult solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
                                       const std::filesystem::path& output_path = {});
   // The solve with `method` and the statistics alone: nothing kept, printed or saved (the
@@ -182,6 +184,20 @@ class EyeInHandCalibrator {
   };
   // For a calibrator that runs this one inside (eye-to-hand): messages then name it.
   EyeInHandCalibrator(Target target, IntrinsicOptions options, Naming naming);
+
+  // The target pose of every kept capture by a ChArUco re-detection of its image; the
+  // captures where it fails are dropped with a warning, and the count that passed is logged
+  // against image_count. Throws std::invalid_argument for another kind of target.
+  void redetectTargetPoses(HandEyeCaptures& captures, const cv::Mat& intrinsic_matrix,
+                           const cv::Mat& distortion_coefficients, std::size_t image_count) const;
+  // Calibrates the intrinsics from image_list (or its detections) into result, keeps the
+  // captures of the views within the per-view threshold and solves their target poses,
+  // dropping those that fail. false: too few captures to go on (Error line logged).
+  bool targetPosesFromIntrinsics(HandEyeCaptures& captures, HandEyeResult& result,
+                                 const std::vector<cv::Mat>& image_list, const TargetDetections* image_detections);
+  // After a solve: keeps the result, logs completion, prints the report and saves it.
+  void keepAndReport(const HandEyeResult& result, const PreparedCaptures& captures, const std::string& method,
+                     const std::filesystem::path& output_path);
 
   Target target_;
   IntrinsicCalibrator intrinsic_calibrator_;

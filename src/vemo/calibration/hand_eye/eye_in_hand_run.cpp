@@ -67,20 +67,6 @@ bool robotRotatesAboutTwoAxes(const std::vector<cv::Mat>& robot_T_tcp_list) {
   return singular_values.at<double>(1) > tf::radiansFromDegrees(eye_in_hand::kMinimumSecondAxisRotationDeg);
 }
 
-// The solver and the statistics multiply poses together, which needs one depth; CV_64F
-// poses are kept as header copies of the caller's.
-std::vector<cv::Mat> asDouble(const std::vector<cv::Mat>& poses) {
-  std::vector<cv::Mat> converted(poses.size());
-  for (std::size_t i = 0; i < poses.size(); ++i) {
-    if (poses[i].depth() == CV_64F) {
-      converted[i] = poses[i];
-    } else {
-      poses[i].convertTo(converted[i], CV_64F);
-    }
-  }
-  return converted;
-}
-
 }  // namespace
 
 EyeInHandCalibrator::EyeInHandCalibrator(Target target, IntrinsicOptions options)
@@ -125,96 +111,108 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
   logging::log(Level::Info, "Collected images " + std::to_string(image_list.size()));
   logging::log(Level::Info, "Collected poses " + std::to_string(robot_T_tcp_list.size()));
 
-  HandEyeResult result;
+  PreparedCaptures prepared;
+  prepared.input_image_count = image_list.size();
+  HandEyeResult& result = prepared.result;
   result.intrinsic_matrix = intrinsic_matrix;
   result.distortion_coefficients = distortion_coefficients;
-  std::vector<cv::Mat> poses = asDouble(camera_T_target_list);
-  std::vector<cv::Mat> images = image_list;
-  std::vector<cv::Mat> robot_poses = asDouble(robot_T_tcp_list);
-  std::vector<CaptureCorners> corners_solved_from;  // none when the target poses were given
+  HandEyeCaptures& captures = prepared.captures;
+  const std::vector<cv::Mat> robot_poses = posesAsDouble(robot_T_tcp_list);
 
-  if (redetect) {
-    AlignedTargetPoses aligned =
-        computeCameraTTargetList(image_list, robot_poses, intrinsic_matrix, distortion_coefficients);
-    poses = std::move(aligned.camera_T_target_list);
-    images = std::move(aligned.valid_image_list);
-    robot_poses = std::move(aligned.valid_robot_T_tcp_list);
-    corners_solved_from = std::move(aligned.corners);
-    if (poses.size() < kMinimumCaptures) {
-      logging::log(Level::Error,
-                   "Only " + std::to_string(poses.size()) + " valid frames after solvePnP  -  need at least 4.");
-      result.valid_robot_T_tcp_list = std::move(robot_poses);
-      result.valid_image_list = std::move(images);
-      return {std::move(result), false, image_list.size()};
+  if (poses_given) {
+    if (camera_T_target_list.size() != robot_poses.size()) {
+      throw std::invalid_argument(
+          naming_.class_name + ": robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
+          std::to_string(robot_poses.size()) + " (robot) vs " + std::to_string(camera_T_target_list.size()) +
+          " (camera). Filter robot_T_tcp_list by the backend's successful indices before passing it in.");
+    }
+    const std::vector<cv::Mat> target_poses = posesAsDouble(camera_T_target_list);
+    for (std::size_t i = 0; i < robot_poses.size(); ++i) captures.push_back({{}, robot_poses[i], {}, target_poses[i]});
+  } else {
+    for (std::size_t i = 0; i < robot_poses.size(); ++i) captures.push_back({image_list[i], robot_poses[i], {}, {}});
+    if (redetect) {
+      redetectTargetPoses(captures, intrinsic_matrix, distortion_coefficients, image_list.size());
+      if (keptCount(captures) < kMinimumCaptures) {
+        logging::log(Level::Error, "Only " + std::to_string(keptCount(captures)) +
+                                       " valid frames after solvePnP  -  need at least " +
+                                       std::to_string(kMinimumCaptures) + ".");
+        setAlignedLists(captures, result, false);
+        return prepared;
+      }
+    } else if (!targetPosesFromIntrinsics(captures, result, image_list, image_detections)) {
+      setAlignedLists(captures, result, false);
+      return prepared;
     }
   }
 
-  if (poses.empty()) {
-    last_intrinsic_result_ = image_detections
-                                 ? intrinsic_calibrator_.calibrateWithDetections(image_list, *image_detections)
-                                 : intrinsic_calibrator_.calibrate(image_list);
-    const IntrinsicResult& intrinsics = last_intrinsic_result_;
-    result.intrinsic_matrix = intrinsics.intrinsic_matrix;
-    result.distortion_coefficients = intrinsics.distortion_coefficients;
-    result.reprojection_error = intrinsics.reprojection_error;
-
-    // Views within the per-view threshold when there are any, else every detected view.
-    std::vector<int> kept_views;
-    if (intrinsics.low_view_error_indices.empty()) {
-      for (std::size_t v = 0; v < intrinsics.successful_indices.size(); ++v) kept_views.push_back(static_cast<int>(v));
-    } else {
-      kept_views = intrinsics.low_view_error_indices;
-    }
-    const std::vector<int> kept_images = pick(intrinsics.successful_indices, kept_views);
-    images = pick(image_list, kept_images);
-    robot_poses = pick(robot_poses, kept_images);
-    const std::vector<cv::Mat> corners = pick(intrinsics.image_points, kept_views);
-
-    if (result.intrinsic_matrix.empty() || images.size() < kMinimumCaptures) {
-      logging::log(Level::Error, "Not enough valid images for extrinsic calibration. Need at least 4!");
-      result.valid_robot_T_tcp_list = std::move(robot_poses);
-      result.valid_image_list = std::move(images);
-      return {std::move(result), false, image_list.size()};
-    }
-    logging::log(Level::Info, "Calculating extrinsic (hand-eye) transform...");
-    TargetPoses target_poses =
-        std::holds_alternative<CharucoTarget>(target_)
-            ? computeTargetPosesFromDetections(pick(intrinsic_calibrator_.detections().object_points, kept_views),
-                                               corners, result.intrinsic_matrix, result.distortion_coefficients)
-            : computeTargetPoses(images, corners, result.intrinsic_matrix, result.distortion_coefficients);
-    poses = std::move(target_poses.camera_T_target_list);
-    images = pick(images, target_poses.image_indices);
-    robot_poses = pick(robot_poses, target_poses.image_indices);
-    corners_solved_from = std::move(target_poses.corners);
-  } else if (poses.size() != robot_poses.size()) {
-    throw std::invalid_argument(
-        naming_.class_name + ": robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
-        std::to_string(robot_poses.size()) + " (robot) vs " + std::to_string(poses.size()) +
-        " (camera). Filter robot_T_tcp_list by the backend's successful indices before passing it in.");
-  }
-
-  result.valid_robot_T_tcp_list = robot_poses;
-  result.valid_image_list = images;
-  result.camera_T_target_list = poses;
-  if (robot_poses.size() < kMinimumCaptures) {
+  setAlignedLists(captures, result, true);
+  // Given target poses leave the images unread: the list is carried into the result as given.
+  if (poses_given) result.valid_image_list = image_list;
+  if (keptCount(captures) < kMinimumCaptures) {
     logging::log(Level::Error, "Not enough valid poses for hand-eye calibration after filtering. Got " +
-                                   std::to_string(robot_poses.size()) + ", need at least 4.");
-    return {std::move(result), false, image_list.size()};
+                                   std::to_string(keptCount(captures)) + ", need at least " +
+                                   std::to_string(kMinimumCaptures) + ".");
+    return prepared;
   }
 
-  if (poses.size() >= 2 && allOrientationsEqual(poses)) {
+  if (result.camera_T_target_list.size() >= 2 && allOrientationsEqual(result.camera_T_target_list)) {
     logging::log(Level::Warning,
                  "[" + naming_.class_name + "] All camera poses have identical orientation! Hand-eye calibration "
                  "requires varied rotations to solve uniquely.");
   }
-  if (!robotRotatesAboutTwoAxes(robot_poses)) {
+  if (!robotRotatesAboutTwoAxes(result.valid_robot_T_tcp_list)) {
     logging::log(Level::Error,
                  "[" + naming_.class_name + "] The robot must rotate between captures, about at least two different "
                  "axes: the flange motions of the robot poses given do not, so " + naming_.solved_transform +
                  " cannot be solved.");
-    return {std::move(result), false, image_list.size()};
+    return prepared;
   }
-  return {std::move(result), true, image_list.size(), std::move(corners_solved_from)};
+  prepared.solvable = true;
+  return prepared;
+}
+
+bool EyeInHandCalibrator::targetPosesFromIntrinsics(HandEyeCaptures& captures, HandEyeResult& result,
+                                                    const std::vector<cv::Mat>& image_list,
+                                                    const TargetDetections* image_detections) {
+  last_intrinsic_result_ = image_detections
+                               ? intrinsic_calibrator_.calibrateWithDetections(image_list, *image_detections)
+                               : intrinsic_calibrator_.calibrate(image_list);
+  const IntrinsicResult& intrinsics = last_intrinsic_result_;
+  result.intrinsic_matrix = intrinsics.intrinsic_matrix;
+  result.distortion_coefficients = intrinsics.distortion_coefficients;
+  result.reprojection_error = intrinsics.reprojection_error;
+
+  // Views within the per-view threshold when there are any, else every detected view.
+  std::vector<int> kept_views;
+  if (intrinsics.low_view_error_indices.empty()) {
+    for (std::size_t v = 0; v < intrinsics.successful_indices.size(); ++v) kept_views.push_back(static_cast<int>(v));
+  } else {
+    kept_views = intrinsics.low_view_error_indices;
+  }
+  keepOnly(captures, pick(intrinsics.successful_indices, kept_views));
+  if (result.intrinsic_matrix.empty() || keptCount(captures) < kMinimumCaptures) {
+    logging::log(Level::Error, "Not enough valid images for extrinsic calibration. Need at least " +
+                                   std::to_string(kMinimumCaptures) + "!");
+    return false;
+  }
+
+  logging::log(Level::Info, "Calculating extrinsic (hand-eye) transform...");
+  const std::vector<cv::Mat> corners = pick(intrinsics.image_points, kept_views);
+  TargetPoses target_poses =
+      std::holds_alternative<CharucoTarget>(target_)
+          ? computeTargetPosesFromDetections(pick(intrinsic_calibrator_.detections().object_points, kept_views),
+                                             corners, result.intrinsic_matrix, result.distortion_coefficients)
+          : computeTargetPoses(keptImages(captures), corners, result.intrinsic_matrix,
+                               result.distortion_coefficients);
+  keepOnly(captures, target_poses.image_indices);
+  std::size_t solved = 0;
+  for (HandEyeCapture& capture : captures) {
+    if (!capture.kept) continue;
+    capture.camera_T_target = std::move(target_poses.camera_T_target_list[solved]);
+    capture.corners = std::move(target_poses.corners[solved]);
+    ++solved;
+  }
+  return true;
 }
 
 HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& captures, const std::string& method) const {
@@ -232,23 +230,25 @@ HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& capture
 HandEyeResult EyeInHandCalibrator::solvePreparedCaptures(const PreparedCaptures& captures, const std::string& method,
                                                          const std::filesystem::path& output_path) {
   HandEyeResult result = solveCaptures(captures, method);
-  if (!result.ok) return result;
+  if (result.ok) keepAndReport(result, captures, method, output_path);
+  return result;
+}
+
+void EyeInHandCalibrator::keepAndReport(const HandEyeResult& result, const PreparedCaptures& captures,
+                                        const std::string& method, const std::filesystem::path& output_path) {
   last_result_ = result;
-  refinement_state_ = {captures.corners, {}};
+  refinement_state_ = {keptCorners(captures.captures), {}};
   logging::log(Level::Info, "Extrinsic calibration complete.");
   printResults();
-
-  if (!output_path.empty()) {
-    io::HandEyeResultRecord record;
-    record.reference_index = 0;
-    record.num_cameras = 1;
-    record.method = method;
-    record.num_frames_used = static_cast<int>(result.valid_image_list.size());
-    record.num_frames_total = static_cast<int>(captures.input_image_count);
-    record.tcp_T_camera_list = {result.tcp_T_camera};
-    io::saveHandEyeResult(output_path, record);
-  }
-  return result;
+  if (output_path.empty()) return;
+  io::HandEyeResultRecord record;
+  record.reference_index = 0;
+  record.num_cameras = 1;
+  record.method = method;
+  record.num_frames_used = static_cast<int>(result.valid_image_list.size());
+  record.num_frames_total = static_cast<int>(captures.input_image_count);
+  record.tcp_T_camera_list = {result.tcp_T_camera};
+  io::saveHandEyeResult(output_path, record);
 }
 
 }  // namespace vemo::calibration

@@ -147,36 +147,50 @@ EyeInHandCalibrator::TargetPoses EyeInHandCalibrator::computeTargetPosesFromDete
 EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTargetList(
     const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& robot_T_tcp_list,
     const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const {
+  HandEyeCaptures captures;
+  for (std::size_t i = 0; i < std::min(image_list.size(), robot_T_tcp_list.size()); ++i) {
+    captures.push_back({image_list[i], robot_T_tcp_list[i], {}, {}});
+  }
+  redetectTargetPoses(captures, intrinsic_matrix, distortion_coefficients, image_list.size());
+  AlignedTargetPoses aligned;
+  for (HandEyeCapture& capture : captures) {
+    if (!capture.kept) continue;
+    aligned.camera_T_target_list.push_back(std::move(capture.camera_T_target));
+    aligned.valid_image_list.push_back(std::move(capture.image));
+    aligned.valid_robot_T_tcp_list.push_back(std::move(capture.robot_T_tcp));
+    aligned.corners.push_back(std::move(capture.corners));
+  }
+  return aligned;
+}
+
+void EyeInHandCalibrator::redetectTargetPoses(HandEyeCaptures& captures, const cv::Mat& intrinsic_matrix,
+                                              const cv::Mat& distortion_coefficients, std::size_t image_count) const {
   if (!std::holds_alternative<CharucoTarget>(target_)) {
     throw std::invalid_argument("EyeInHandCalibrator::computeCameraTTargetList only supports CharucoTarget");
   }
   const TargetDetector detector = redetectionDetector(target_);
-
-  const std::size_t frames = std::min(image_list.size(), robot_T_tcp_list.size());
-  auto redetected = parallelMap(frames, [&](std::size_t i) {
-    requireColourImage(image_list[i], naming_.class_name, i);
-    return redetectPose(detector, image_list[i], intrinsic_matrix, distortion_coefficients);
+  auto redetected = parallelMap(captures.size(), [&](std::size_t i) {
+    requireColourImage(captures[i].image, naming_.class_name, i);
+    return redetectPose(detector, captures[i].image, intrinsic_matrix, distortion_coefficients);
   });
-  AlignedTargetPoses aligned;
-  for (std::size_t i = 0; i < frames; ++i) {
+  for (std::size_t i = 0; i < captures.size(); ++i) {
     Redetection& redetection = redetected[i].take();
+    HandEyeCapture& capture = captures[i];
     if (!redetection.found) {
       logging::log(logging::Level::Warning, "frame " + std::to_string(i) + ": ChArUco detection failed  -  skipping");
+      capture.kept = false;
       continue;
     }
     if (!redetection.camera_T_target) {
       logging::log(logging::Level::Warning, "frame " + std::to_string(i) + ": solvePnP failed  -  skipping");
+      capture.kept = false;
       continue;
     }
-    aligned.camera_T_target_list.push_back(std::move(*redetection.camera_T_target));
-    aligned.valid_image_list.push_back(image_list[i]);
-    aligned.valid_robot_T_tcp_list.push_back(robot_T_tcp_list[i]);
-    aligned.corners.push_back(std::move(redetection.corners));
+    capture.camera_T_target = std::move(*redetection.camera_T_target);
+    capture.corners = std::move(redetection.corners);
   }
-  logging::log(logging::Level::Info, "compute_camera_T_target_list: " +
-                                         std::to_string(aligned.camera_T_target_list.size()) + "/" +
-                                         std::to_string(image_list.size()) + " frames passed");
-  return aligned;
+  logging::log(logging::Level::Info, "compute_camera_T_target_list: " + std::to_string(keptCount(captures)) + "/" +
+                                         std::to_string(image_count) + " frames passed");
 }
 
 }  // namespace vemo::calibration

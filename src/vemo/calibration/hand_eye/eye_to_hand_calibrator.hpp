@@ -65,6 +65,11 @@ class EyeToHandCalibrator {
   }
 
  private:
+  // calibrate without keeping, printing or saving anything: the run's result.
+  EyeToHandResult solve(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+                        const std::string& method, const std::vector<cv::Mat>& camera_T_target_list,
+                        const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients);
+
   // The eye-in-hand run that solves on inverted flange poses (its own last result unused).
   EyeInHandCalibrator inverted_run_;
   EyeToHandResult last_result_;

@@ -48,36 +48,13 @@ EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot
                                                const std::filesystem::path& output_path) {
   handEyeMethodValue(method);  // an unknown method is refused before anything is logged
   checkInputs(target(), robot_T_tcp_list, camera_T_target_list, intrinsic_matrix);
-
-  const HandEyeResult solved = inverted_run_.solveCaptures(
-      inverted_run_.prepareCaptures(inverted(robot_T_tcp_list), image_list, camera_T_target_list, intrinsic_matrix,
-                                    distortion_coefficients),
-      method);
-  EyeToHandResult result;
-  result.ok = solved.ok;
-  result.base_T_camera = solved.tcp_T_camera;
-  result.intrinsic_matrix = solved.intrinsic_matrix;
-  result.distortion_coefficients = solved.distortion_coefficients;
-  result.reprojection_error = solved.reprojection_error;
-  result.valid_robot_T_tcp_list = inverted(solved.valid_robot_T_tcp_list);
-  result.valid_image_list = solved.valid_image_list;
-  result.camera_T_target_list = solved.camera_T_target_list;
-  result.has_consistency = solved.has_consistency;
-  // The eye-in-hand statistics of the inverted chain measure each capture's tcp_T_target.
-  result.consistency = solved.consistency;
-  if (!solved.ok) return result;
-
-  std::vector<cv::Mat> tcp_T_target_list;
-  for (std::size_t i = 0; i < solved.camera_T_target_list.size(); ++i) {
-    tcp_T_target_list.push_back(solved.valid_robot_T_tcp_list[i] * solved.tcp_T_camera *
-                                solved.camera_T_target_list[i]);
-  }
-  result.tcp_T_target = tf::averagePose(tcp_T_target_list);
+  EyeToHandResult result =
+      solve(robot_T_tcp_list, image_list, method, camera_T_target_list, intrinsic_matrix, distortion_coefficients);
+  if (!result.ok) return result;
 
   last_result_ = result;
   logging::log(logging::Level::Info, "Eye-to-hand calibration complete.");
   printResults();
-
   if (!output_path.empty()) {
     io::EyeToHandResultRecord record;
     record.method = method;
@@ -87,6 +64,40 @@ EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot
     record.tcp_T_target = result.tcp_T_target;
     io::saveEyeToHandResult(output_path, record);
   }
+  return result;
+}
+
+EyeToHandResult EyeToHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                           const std::vector<cv::Mat>& image_list, const std::string& method,
+                                           const std::vector<cv::Mat>& camera_T_target_list,
+                                           const cv::Mat& intrinsic_matrix,
+                                           const cv::Mat& distortion_coefficients) {
+  const EyeInHandCalibrator::PreparedCaptures prepared = inverted_run_.prepareCaptures(
+      inverted(robot_T_tcp_list), image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients);
+  HandEyeResult solved = inverted_run_.solveCaptures(prepared, method);
+
+  EyeToHandResult result;
+  if (solved.ok) {
+    // Each capture's tcp_T_target, from the inverted chain the run solved.
+    std::vector<cv::Mat> tcp_T_target_list;
+    for (std::size_t i = 0; i < solved.camera_T_target_list.size(); ++i) {
+      tcp_T_target_list.push_back(solved.valid_robot_T_tcp_list[i] * solved.tcp_T_camera *
+                                  solved.camera_T_target_list[i]);
+    }
+    result.tcp_T_target = tf::averagePose(tcp_T_target_list);
+  }
+  result.ok = solved.ok;
+  result.base_T_camera = std::move(solved.tcp_T_camera);
+  result.intrinsic_matrix = std::move(solved.intrinsic_matrix);
+  result.distortion_coefficients = std::move(solved.distortion_coefficients);
+  result.reprojection_error = solved.reprojection_error;
+  // The caller's flange poses of the captures the run kept, not the inverted ones it solved.
+  result.valid_robot_T_tcp_list = posesAsDouble(keptOf(robot_T_tcp_list, prepared.captures));
+  result.valid_image_list = std::move(solved.valid_image_list);
+  result.camera_T_target_list = std::move(solved.camera_T_target_list);
+  result.has_consistency = solved.has_consistency;
+  // The eye-in-hand statistics of the inverted chain measure each capture's tcp_T_target.
+  result.consistency = std::move(solved.consistency);
   return result;
 }
 
