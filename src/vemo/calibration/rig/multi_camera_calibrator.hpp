@@ -16,6 +16,7 @@
 #include <opencv2/core.hpp>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,12 +113,23 @@ class MultiCameraCalibrator {
   // Result before any run: no poses, NaN errors.
   MultiCameraResult clearedResult() const;
 
+  // A rig run's outcome, before anything of it is kept, printed or saved.
+  struct RigRun {
+    MultiCameraResult result;
+    std::optional<TriangulationReport> triangulation;  // the check of frame 0, when it succeeded
+  };
+
   // calibrate and triangulate on the cameras of work (made with this calibrator's target
-  // and options), taking each camera's intrinsic calibration and corners from it.
+  // and options), taking each camera's intrinsic calibration, detections and corners from
+  // it. calibrateWith is solveRig, then the thin step that keeps, prints and saves.
   MultiCameraResult calibrateWith(PerCameraWork& work, const std::vector<cv::Mat>& intrinsic_matrices = {},
                                   const std::vector<cv::Mat>& distortion_coefficients = {},
                                   const std::filesystem::path& output_path = {});
-  TriangulationReport triangulateWith(PerCameraWork& work, int frame_index) const;
+  RigRun solveRig(PerCameraWork& work, const std::vector<cv::Mat>& intrinsic_matrices,
+                  const std::vector<cv::Mat>& distortion_coefficients) const;
+  // Triangulates frame_index with the rig (a result of a complete calibration, else
+  // std::runtime_error).
+  TriangulationReport triangulateWith(const MultiCameraResult& rig, PerCameraWork& work, int frame_index) const;
 
   Target target_;
   int num_cameras_;

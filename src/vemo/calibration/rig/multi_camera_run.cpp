@@ -24,7 +24,10 @@ namespace {
 
 using logging::Level;
 
-void checkImageLists(const std::vector<std::vector<cv::Mat>>& image_lists, int num_cameras) {
+// The run's arguments, checked before anything of an earlier run is cleared.
+void checkRunInputs(const std::vector<std::vector<cv::Mat>>& image_lists, int num_cameras,
+                    const std::vector<cv::Mat>& intrinsic_matrices,
+                    const std::vector<cv::Mat>& distortion_coefficients) {
   if (static_cast<int>(image_lists.size()) != num_cameras) {
     throw std::invalid_argument("MultiCameraCalibrator: expected " + std::to_string(num_cameras) +
                                 " image lists, got " + std::to_string(image_lists.size()));
@@ -35,6 +38,16 @@ void checkImageLists(const std::vector<std::vector<cv::Mat>>& image_lists, int n
     }
   }
   if (image_lists[0].empty()) throw std::invalid_argument("MultiCameraCalibrator: empty image lists");
+  const auto cameras = static_cast<std::size_t>(num_cameras);
+  if (intrinsic_matrices.empty() || distortion_coefficients.empty()) return;
+  if (intrinsic_matrices.size() != cameras || distortion_coefficients.size() != cameras) {
+    throw std::invalid_argument("MultiCameraCalibrator: expected " + std::to_string(num_cameras) +
+                                " intrinsic matrices/distortion coefficient sets");
+  }
+  for (std::size_t camera = 0; camera < cameras; ++camera) {
+    requireCameraMatrix(intrinsic_matrices[camera],
+                        "MultiCameraCalibrator: intrinsic_matrices[" + std::to_string(camera) + "]");
+  }
 }
 
 std::vector<int> intersection(const std::vector<int>& a, const std::vector<int>& b) {
@@ -75,30 +88,45 @@ MultiCameraResult MultiCameraCalibrator::calibrateWith(PerCameraWork& work,
                                                        const std::vector<cv::Mat>& intrinsic_matrices,
                                                        const std::vector<cv::Mat>& distortion_coefficients,
                                                        const std::filesystem::path& output_path) {
-  const std::vector<std::vector<cv::Mat>>& image_lists = work.imageLists();
-  checkImageLists(image_lists, num_cameras_);
-  const auto cameras = static_cast<std::size_t>(num_cameras_);
-  const bool intrinsics_supplied = !intrinsic_matrices.empty() && !distortion_coefficients.empty();
-  if (intrinsics_supplied && (intrinsic_matrices.size() != cameras || distortion_coefficients.size() != cameras)) {
-    throw std::invalid_argument("MultiCameraCalibrator: expected " + std::to_string(num_cameras_) +
-                                " intrinsic matrices/distortion coefficient sets");
-  }
-  if (intrinsics_supplied) {
-    for (std::size_t camera = 0; camera < cameras; ++camera) {
-      requireCameraMatrix(intrinsic_matrices[camera],
-                          "MultiCameraCalibrator: intrinsic_matrices[" + std::to_string(camera) + "]");
-    }
-  }
+  checkRunInputs(work.imageLists(), num_cameras_, intrinsic_matrices, distortion_coefficients);
   // A pose or check left from an earlier run must never count towards this one.
   last_result_ = clearedResult();
   has_triangulation_ = false;
   last_triangulation_ = TriangulationReport();
 
+  RigRun run = solveRig(work, intrinsic_matrices, distortion_coefficients);
+  last_result_ = std::move(run.result);
+  has_triangulation_ = run.triangulation.has_value();
+  if (run.triangulation) last_triangulation_ = std::move(*run.triangulation);
+  printResults();
+
+  if (!output_path.empty()) {
+    io::MultiCameraCalibrationRecord record;
+    record.reference_index = reference_index_;
+    record.num_cameras = num_cameras_;
+    record.intrinsic_matrices = last_result_.intrinsic_matrices;
+    record.distortion_coefficients = last_result_.distortion_coefficients;
+    record.reference_T_camera_list = last_result_.reference_T_camera_list;
+    record.intrinsic_reprojection_errors = last_result_.intrinsic_reprojection_errors;
+    record.pair_reprojection_errors = last_result_.pair_reprojection_errors;
+    io::saveMultiCameraCalibration(output_path, record);
+  }
+  return last_result_;
+}
+
+MultiCameraCalibrator::RigRun MultiCameraCalibrator::solveRig(PerCameraWork& work,
+                                                              const std::vector<cv::Mat>& intrinsic_matrices,
+                                                              const std::vector<cv::Mat>& distortion_coefficients) const {
+  const std::vector<std::vector<cv::Mat>>& image_lists = work.imageLists();
+  const auto cameras = static_cast<std::size_t>(num_cameras_);
+  const bool intrinsics_supplied = !intrinsic_matrices.empty() && !distortion_coefficients.empty();
+  MultiCameraResult rig = clearedResult();
+
   std::vector<TargetDetections> detections(cameras);
   std::vector<std::optional<std::vector<int>>> low_error_frames(cameras);
   if (intrinsics_supplied) {
-    last_result_.intrinsic_matrices = intrinsic_matrices;
-    last_result_.distortion_coefficients = distortion_coefficients;
+    rig.intrinsic_matrices = intrinsic_matrices;
+    rig.distortion_coefficients = distortion_coefficients;
     for (std::size_t camera = 0; camera < cameras; ++camera) {
       detections[camera] = IntrinsicCalibrator(target_, options_).findCorners(image_lists[camera]);
     }
@@ -112,16 +140,16 @@ MultiCameraResult MultiCameraCalibrator::calibrateWith(PerCameraWork& work,
                                  std::to_string(camera));
       }
       // Copies: the work may be kept for other rigs, whose results must not share memory.
-      last_result_.intrinsic_matrices[camera] = intrinsics.intrinsic_matrix.clone();
-      last_result_.distortion_coefficients[camera] = intrinsics.distortion_coefficients.clone();
-      last_result_.intrinsic_reprojection_errors[camera] = intrinsics.reprojection_error;
+      rig.intrinsic_matrices[camera] = intrinsics.intrinsic_matrix.clone();
+      rig.distortion_coefficients[camera] = intrinsics.distortion_coefficients.clone();
+      rig.intrinsic_reprojection_errors[camera] = intrinsics.reprojection_error;
       detections[camera] = calibrated.detections;
       low_error_frames[camera] = lowErrorFrames(intrinsics, static_cast<int>(camera));
     }
   }
 
   const auto reference = static_cast<std::size_t>(reference_index_);
-  last_result_.reference_T_camera_list[reference] = cv::Mat::eye(4, 4, CV_64F);
+  rig.reference_T_camera_list[reference] = cv::Mat::eye(4, 4, CV_64F);
   const cv::Size image_size = image_lists[reference][0].size();
   const std::string pair_name = "(ref=" + std::to_string(reference_index_) + ", cam=";
 
@@ -156,57 +184,44 @@ MultiCameraResult MultiCameraCalibrator::calibrateWith(PerCameraWork& work,
 
     // The solver writes its refinement into these; the result takes it only when the
     // intrinsics were free.
-    cv::Mat reference_matrix = last_result_.intrinsic_matrices[reference].clone();
-    cv::Mat reference_distortion = last_result_.distortion_coefficients[reference].clone();
-    cv::Mat camera_matrix = last_result_.intrinsic_matrices[camera].clone();
-    cv::Mat camera_distortion = last_result_.distortion_coefficients[camera].clone();
+    cv::Mat reference_matrix = rig.intrinsic_matrices[reference].clone();
+    cv::Mat reference_distortion = rig.distortion_coefficients[reference].clone();
+    cv::Mat camera_matrix = rig.intrinsic_matrices[camera].clone();
+    cv::Mat camera_distortion = rig.distortion_coefficients[camera].clone();
     cv::Mat rotation, translation, essential, fundamental;
     const double rms = cv::stereoCalibrate(pair.object_points, pair.reference_image_points, pair.camera_image_points,
                                            reference_matrix, reference_distortion, camera_matrix, camera_distortion,
                                            image_size, rotation, translation, essential, fundamental,
                                            stereo_calibrate_flags_, options_.criteria);
     if (!(stereo_calibrate_flags_ & cv::CALIB_FIX_INTRINSIC)) {
-      last_result_.intrinsic_matrices[reference] = reference_matrix;
-      last_result_.distortion_coefficients[reference] = reference_distortion.reshape(1, 1);
-      last_result_.intrinsic_matrices[camera] = camera_matrix;
-      last_result_.distortion_coefficients[camera] = camera_distortion.reshape(1, 1);
+      rig.intrinsic_matrices[reference] = reference_matrix;
+      rig.distortion_coefficients[reference] = reference_distortion.reshape(1, 1);
+      rig.intrinsic_matrices[camera] = camera_matrix;
+      rig.distortion_coefficients[camera] = camera_distortion.reshape(1, 1);
     }
     cv::Mat rotation_64f;
     rotation.convertTo(rotation_64f, CV_64F);
     const cv::Mat camera_T_reference = tf::composeTransformationMatrix(rotation_64f, translation);
-    last_result_.reference_T_camera_list[camera] = camera_T_reference.inv(cv::DECOMP_LU);
-    last_result_.pair_reprojection_errors[camera] = rms;
+    rig.reference_T_camera_list[camera] = camera_T_reference.inv(cv::DECOMP_LU);
+    rig.pair_reprojection_errors[camera] = rms;
     logging::log(Level::Info, "[MultiCameraCalibrator] Stereo pair " + pair_name + camera_text + "): RMS error " +
                                   std::to_string(rms) + "px over " + std::to_string(pair.object_points.size()) +
                                   " frames");
   }
 
-  last_result_.ok = std::none_of(last_result_.reference_T_camera_list.begin(),
-                                 last_result_.reference_T_camera_list.end(),
-                                 [](const cv::Mat& pose) { return pose.empty(); });
-  if (last_result_.ok) {
+  rig.ok = std::none_of(rig.reference_T_camera_list.begin(), rig.reference_T_camera_list.end(),
+                        [](const cv::Mat& pose) { return pose.empty(); });
+  RigRun run;
+  if (rig.ok) {
     try {
-      last_triangulation_ = triangulateWith(work, 0);
-      has_triangulation_ = true;
+      run.triangulation = triangulateWith(rig, work, 0);
     } catch (const std::exception& error) {
       logging::log(Level::Warning, std::string("[MultiCameraCalibrator] Triangulation validation skipped: ") +
                                        error.what());
     }
   }
-  printResults();
-
-  if (!output_path.empty()) {
-    io::MultiCameraCalibrationRecord record;
-    record.reference_index = reference_index_;
-    record.num_cameras = num_cameras_;
-    record.intrinsic_matrices = last_result_.intrinsic_matrices;
-    record.distortion_coefficients = last_result_.distortion_coefficients;
-    record.reference_T_camera_list = last_result_.reference_T_camera_list;
-    record.intrinsic_reprojection_errors = last_result_.intrinsic_reprojection_errors;
-    record.pair_reprojection_errors = last_result_.pair_reprojection_errors;
-    io::saveMultiCameraCalibration(output_path, record);
-  }
-  return last_result_;
+  run.result = std::move(rig);
+  return run;
 }
 
 }  // namespace vemo::calibration

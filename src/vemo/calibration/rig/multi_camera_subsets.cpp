@@ -58,7 +58,7 @@ std::vector<SubsetResult> MultiCameraCalibrator::calibrateSubsets(const std::vec
       entry.subset = subset;
       entry.result = calibrator.calibrateWith(subset_work);
       try {
-        entry.triangulation = calibrator.triangulateWith(subset_work, frame_index);
+        entry.triangulation = calibrator.triangulateWith(entry.result, subset_work, frame_index);
         entry.has_triangulation = true;
       } catch (const std::exception& error) {
         logging::log(logging::Level::Warning, std::string("Triangulation failed for subset: ") + error.what());

@@ -26,12 +26,13 @@ bool finiteRow(const cv::Mat& points, int row) {
 TriangulationReport MultiCameraCalibrator::triangulate(const std::vector<std::vector<cv::Mat>>& image_lists,
                                                        int frame_index) const {
   PerCameraWork work(image_lists, target_, options_);
-  return triangulateWith(work, frame_index);
+  return triangulateWith(last_result_, work, frame_index);
 }
 
-TriangulationReport MultiCameraCalibrator::triangulateWith(PerCameraWork& work, int frame_index) const {
+TriangulationReport MultiCameraCalibrator::triangulateWith(const MultiCameraResult& rig, PerCameraWork& work,
+                                                           int frame_index) const {
   const std::vector<std::vector<cv::Mat>>& image_lists = work.imageLists();
-  for (const cv::Mat& pose : last_result_.reference_T_camera_list) {
+  for (const cv::Mat& pose : rig.reference_T_camera_list) {
     if (pose.empty()) throw std::runtime_error("MultiCameraCalibrator: run calibrate() before triangulate().");
   }
   const auto* charuco = std::get_if<CharucoTarget>(&target_);
@@ -65,7 +66,6 @@ TriangulationReport MultiCameraCalibrator::triangulateWith(PerCameraWork& work, 
                              " corners visible in >=2 cameras  -  need at least 4.");
   }
 
-  const MultiCameraResult& rig = last_result_;
   const geometry::TriangulatedPoints triangulated = geometry::triangulateAll(
       observations, geometry::buildProjectionMatrices(rig.intrinsic_matrices, rig.reference_T_camera_list),
       rig.intrinsic_matrices, rig.distortion_coefficients);
