@@ -1,5 +1,6 @@
 #include "vemo/calibration/rig/multi_camera_per_camera_work.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <optional>
@@ -53,14 +54,15 @@ std::vector<int> allCameras(std::size_t count) {
 struct PerCameraWork::Kept {
   Target target;
   IntrinsicOptions options;
-  std::map<int, Done<CameraIntrinsics>> intrinsics;                            // by camera
+  std::map<int, Done<CameraIntrinsics>> intrinsics;                        // by camera
+  std::map<int, Done<TargetDetections>> detections;                        // by camera, without intrinsics
   std::map<std::pair<int, int>, Done<geometry::CornerDetection>> corners;  // by (camera, frame)
 };
 
 PerCameraWork::PerCameraWork(const std::vector<std::vector<cv::Mat>>& image_lists, Target target,
                              IntrinsicOptions options)
     : PerCameraWork(image_lists, allCameras(image_lists.size()),
-                    std::make_shared<Kept>(Kept{std::move(target), std::move(options), {}, {}})) {}
+                    std::make_shared<Kept>(Kept{std::move(target), std::move(options), {}, {}, {}})) {}
 
 PerCameraWork::PerCameraWork(std::vector<std::vector<cv::Mat>> image_lists, std::vector<int> cameras,
                              std::shared_ptr<Kept> kept)
@@ -87,7 +89,33 @@ const CameraIntrinsics& PerCameraWork::intrinsics(std::size_t position) {
   });
 }
 
-const geometry::CornerDetection& PerCameraWork::charucoCorners(std::size_t position, int frame) {
+const TargetDetections* PerCameraWork::knownDetections(std::size_t position) const {
+  const int camera = cameras_.at(position);
+  const auto calibrated = kept_->intrinsics.find(camera);
+  if (calibrated != kept_->intrinsics.end() && calibrated->second.value) return &calibrated->second.value->detections;
+  const auto found = kept_->detections.find(camera);
+  if (found != kept_->detections.end() && found->second.value) return &*found->second.value;
+  return nullptr;
+}
+
+const TargetDetections& PerCameraWork::detections(std::size_t position) {
+  if (const TargetDetections* known = knownDetections(position)) return *known;
+  const std::vector<cv::Mat>& images = image_lists_.at(position);
+  return once(kept_->detections, cameras_.at(position),
+              [&] { return IntrinsicCalibrator(kept_->target, kept_->options).findCorners(images); });
+}
+
+geometry::CornerDetection PerCameraWork::charucoCorners(std::size_t position, int frame) {
+  if (const TargetDetections* known = knownDetections(position)) {
+    const auto& found = known->successful_indices;
+    const auto view = std::lower_bound(found.begin(), found.end(), frame);
+    if (view == found.end() || *view != frame) return {};
+    const auto index = static_cast<std::size_t>(view - found.begin());
+    geometry::CornerDetection detection;
+    known->image_points[index].reshape(1).convertTo(detection.corners, CV_64F);
+    detection.ids = known->point_ids[index].clone();
+    return detection;
+  }
   const cv::Mat& image = image_lists_.at(position).at(static_cast<std::size_t>(frame));
   return once(kept_->corners, std::make_pair(cameras_.at(position), frame), [&] {
     return geometry::detectCharucoCorners(image, std::get<CharucoTarget>(kept_->target));

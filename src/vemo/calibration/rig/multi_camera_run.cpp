@@ -11,7 +11,7 @@
 #include <string>
 
 #include "vemo/calibration/intrinsic/camera_matrix_check.hpp"
-#include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_result.hpp"
 #include "vemo/calibration/rig/multi_camera_calibrator.hpp"
 #include "vemo/calibration/rig/multi_camera_per_camera_work.hpp"
 #include "vemo/core/logging.hpp"
@@ -114,9 +114,9 @@ MultiCameraResult MultiCameraCalibrator::calibrateWith(PerCameraWork& work,
   return last_result_;
 }
 
-MultiCameraCalibrator::RigRun MultiCameraCalibrator::solveRig(PerCameraWork& work,
-                                                              const std::vector<cv::Mat>& intrinsic_matrices,
-                                                              const std::vector<cv::Mat>& distortion_coefficients) const {
+MultiCameraCalibrator::RigRun MultiCameraCalibrator::solveRig(
+    PerCameraWork& work, const std::vector<cv::Mat>& intrinsic_matrices,
+    const std::vector<cv::Mat>& distortion_coefficients) const {
   const std::vector<std::vector<cv::Mat>>& image_lists = work.imageLists();
   const auto cameras = static_cast<std::size_t>(num_cameras_);
   const bool intrinsics_supplied = !intrinsic_matrices.empty() && !distortion_coefficients.empty();
@@ -127,9 +127,7 @@ MultiCameraCalibrator::RigRun MultiCameraCalibrator::solveRig(PerCameraWork& wor
   if (intrinsics_supplied) {
     rig.intrinsic_matrices = intrinsic_matrices;
     rig.distortion_coefficients = distortion_coefficients;
-    for (std::size_t camera = 0; camera < cameras; ++camera) {
-      detections[camera] = IntrinsicCalibrator(target_, options_).findCorners(image_lists[camera]);
-    }
+    for (std::size_t camera = 0; camera < cameras; ++camera) detections[camera] = work.detections(camera);
   } else {
     logging::log(Level::Info, "[MultiCameraCalibrator] Running per-camera intrinsic calibration.");
     for (std::size_t camera = 0; camera < cameras; ++camera) {
