@@ -25,7 +25,9 @@ void checkInput(const HandEyeRefinementInput& input, const HandEyeRefinementOpti
     fail("robot_T_tcp_list and corners must have the same length. Got " +
          std::to_string(input.robot_T_tcp_list.size()) + " vs " + std::to_string(input.corners.size()));
   }
-  if (input.corners.size() < eye_in_hand::kMinimumCaptures) fail("needs at least 4 captures");
+  if (input.corners.size() < eye_in_hand::kMinimumCaptures) {
+    fail("needs at least " + std::to_string(eye_in_hand::kMinimumCaptures) + " captures");
+  }
   for (std::size_t i = 0; i < input.robot_T_tcp_list.size(); ++i) {
     if (tf::findPoseDefect(input.robot_T_tcp_list[i]) != tf::PoseDefect::None) {
       fail("robot_T_tcp_list[" + std::to_string(i) + "] " +

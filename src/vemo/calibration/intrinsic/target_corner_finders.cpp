@@ -1,6 +1,7 @@
 #include "vemo/calibration/intrinsic/target_corner_finders.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -11,9 +12,16 @@
 namespace vemo::calibration {
 namespace {
 
-ChessboardDetector chessboardDetectorNamed(const std::string& name) {
+// The detector an IntrinsicOptions::chessboard_corner_detector name selects, if any: the one
+// place that reads the option's strings.
+std::optional<ChessboardDetector> chessboardDetectorOf(const std::string& name) {
   if (name == "Default") return ChessboardDetector::Classic;
   if (name == "Sector Based") return ChessboardDetector::SectorBased;
+  return std::nullopt;
+}
+
+ChessboardDetector chessboardDetectorNamed(const std::string& name) {
+  if (const std::optional<ChessboardDetector> detector = chessboardDetectorOf(name)) return *detector;
   throw std::invalid_argument("IntrinsicCalibrator: chessboard_corner_detector must be 'Default' or 'Sector Based', got '" +
                               name + "'");
 }
@@ -74,7 +82,11 @@ void logSkippedImage(const Target& target, std::size_t index) {
 }
 
 bool detectsAlike(const IntrinsicOptions& a, const IntrinsicOptions& b) {
-  return a.chessboard_corner_detector == b.chessboard_corner_detector && a.chessboard_flags == b.chessboard_flags &&
+  // Names that select no detector fail alike only when they are the same name.
+  const std::optional<ChessboardDetector> detector = chessboardDetectorOf(a.chessboard_corner_detector);
+  const bool same_detector = detector ? detector == chessboardDetectorOf(b.chessboard_corner_detector)
+                                      : a.chessboard_corner_detector == b.chessboard_corner_detector;
+  return same_detector && a.chessboard_flags == b.chessboard_flags &&
          a.sub_pixel_detection_window_size == b.sub_pixel_detection_window_size &&
          a.sub_pixel_detection_zero_zone_size == b.sub_pixel_detection_zero_zone_size &&
          a.criteria.type == b.criteria.type && a.criteria.maxCount == b.criteria.maxCount &&
