@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_result.hpp"
 
 namespace vemo::calibration {

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
 
 namespace vemo::calibration::refinement {
 

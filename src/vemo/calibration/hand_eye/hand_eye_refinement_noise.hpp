@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_refinement_costs.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
 
 namespace vemo::calibration::refinement {
 
