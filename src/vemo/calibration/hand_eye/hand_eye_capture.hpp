@@ -16,7 +16,7 @@ namespace vemo::calibration {
 
 struct HandEyeCapture {
   cv::Mat image;            // BGR, a header of the caller's; empty when the target pose was given
-  cv::Mat robot_T_tcp;      // 4x4 CV_64F flange pose, as the solve takes it
+  cv::Mat robot_T_tcp;      // 4x4 CV_64F flange pose as the solve takes it (inverted for eye-to-hand)
   CaptureCorners corners;   // the points camera_T_target was solved from; empty when it was given
   cv::Mat camera_T_target;  // 4x4 CV_64F; empty until the target pose is known
   bool kept = true;         // false once a filter has dropped the capture
@@ -29,6 +29,7 @@ using HandEyeCaptures = std::vector<HandEyeCapture>;
 // The solve and the statistics multiply poses together, which needs one depth.
 std::vector<cv::Mat> posesAsDouble(const std::vector<cv::Mat>& poses);
 
+// How many captures every filter so far has kept.
 std::size_t keptCount(const HandEyeCaptures& captures);
 
 // Drops every kept capture whose position among the kept ones is not in kept_positions

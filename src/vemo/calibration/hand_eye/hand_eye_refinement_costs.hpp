@@ -148,6 +148,7 @@ std::vector<double> squaredErrorsPerCapture(const std::vector<Capture>& captures
 // Root mean square over all corners of the per-capture sums.
 double rmsOf(const std::vector<double>& squared_sums, std::size_t corner_count);
 
+// Solves with the given linear solver and iteration limit, Ceres printing nothing.
 ceres::Solver::Summary solve(ceres::Problem& problem, int max_iterations, ceres::LinearSolverType linear_solver);
 
 // Steps taken, successful or not.
