@@ -13,9 +13,9 @@
 #include <memory>
 #include <vector>
 
-#include "vemo/core/targets.hpp"
 #include "vemo/synthetic/poses.hpp"
 #include "vemo/synthetic/renderer.hpp"
+#include "vemo/targets/targets.hpp"
 
 #include "timing.hpp"
 

@@ -5,7 +5,7 @@
 // untimed (warming caches and OpenCV's thread pool, as a long-running caller's process
 // would be), then `repeats` times, and prints the median wall time and the median CPU
 // time of the calling thread in seconds, and the mean reprojection error. ChArUco goes
-// through the library's ArUco adapter (vemo/core/aruco.hpp), OpenCV's contrib functions
+// through the library's ArUco adapter (vemo/targets/aruco.hpp), OpenCV's contrib functions
 // on 4.6 and objdetect from 4.7, so that the program builds against either.
 //
 //   intrinsic_calibrate_baseline DIR REPEATS chessboard COLS ROWS SQUARE
@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "vemo/core/aruco.hpp"
+#include "vemo/targets/aruco.hpp"
 
 namespace {
 

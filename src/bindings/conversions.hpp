@@ -7,6 +7,7 @@
 
 #include <opencv2/core.hpp>
 #include <optional>
+#include <vector>
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>

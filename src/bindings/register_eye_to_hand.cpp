@@ -2,7 +2,7 @@
 #include "bindings/docstrings.hpp"
 #include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
-#include "vemo/calibration/eye_to_hand_calibrator.hpp"
+#include "vemo/calibration/hand_eye/eye_to_hand_calibrator.hpp"
 
 namespace py = pybind11;
 

@@ -2,8 +2,8 @@
 #include "bindings/docstrings.hpp"
 #include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
-#include "vemo/calibration/eye_in_hand_calibrator.hpp"
-#include "vemo/calibration/hand_eye_methods.hpp"
+#include "vemo/calibration/hand_eye/eye_in_hand_calibrator.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_methods.hpp"
 
 namespace py = pybind11;
 

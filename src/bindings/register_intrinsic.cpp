@@ -2,7 +2,7 @@
 #include "bindings/docstrings.hpp"
 #include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
-#include "vemo/calibration/intrinsic_calibrator.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
 
 namespace py = pybind11;
 

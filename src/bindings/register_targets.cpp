@@ -3,7 +3,7 @@
 #include "bindings/conversions.hpp"
 #include "bindings/docstrings.hpp"
 #include "bindings/register.hpp"
-#include "vemo/core/targets.hpp"
+#include "vemo/targets/targets.hpp"
 
 namespace py = pybind11;
 

@@ -1,7 +1,7 @@
 #include "bindings/conversions.hpp"
 #include "bindings/docstrings.hpp"
 #include "bindings/register.hpp"
-#include "vemo/core/tf.hpp"
+#include "vemo/tf/tf.hpp"
 
 namespace py = pybind11;
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "rendered_views.hpp"
-#include "vemo/core/annotation.hpp"
-#include "vemo/core/target_detection.hpp"
 #include "vemo/synthetic/renderer.hpp"
+#include "vemo/targets/annotation.hpp"
+#include "vemo/targets/target_detection.hpp"
 
 namespace views = vemo::test_views;
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "rendered_views.hpp"
-#include "vemo/core/aruco.hpp"
-#include "vemo/core/targets.hpp"
 #include "vemo/synthetic/renderer.hpp"
+#include "vemo/targets/aruco.hpp"
+#include "vemo/targets/targets.hpp"
 
 using namespace vemo;
 namespace views = vemo::test_views;

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "vemo/calibration/eye_in_hand_calibrator.hpp"
-#include "vemo/calibration/intrinsic_calibrator.hpp"
+#include "vemo/calibration/hand_eye/eye_in_hand_calibrator.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "vemo/core/logging.hpp"
-#include "vemo/core/tf.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
 #include "vemo/synthetic/poses.hpp"
 #include "vemo/synthetic/renderer.hpp"
+#include "vemo/tf/tf.hpp"
 
 using vemo::calibration::IntrinsicOptions;
 using vemo::quality::BenchmarkResult;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "vemo/calibration/calibration_uncertainty.hpp"
-#include "vemo/calibration/intrinsic_calibrator.hpp"
+#include "vemo/calibration/intrinsic/calibration_uncertainty.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "vemo/synthetic/poses.hpp"
 #include "vemo/synthetic/renderer.hpp"
 

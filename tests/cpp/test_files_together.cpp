@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "io_test_support.hpp"
-#include "vemo/io/files_together.hpp"
+#include "vemo/io/storage/files_together.hpp"
 
 using vemo::testing::fileBytes;
 using vemo::testing::writeBytes;

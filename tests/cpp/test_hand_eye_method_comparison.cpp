@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "vemo/core/tf.hpp"
 #include "vemo/evaluation/hand_eye_method_comparison.hpp"
 #include "vemo/evaluation/method_agreement.hpp"
+#include "vemo/tf/tf.hpp"
 
 using vemo::quality::HandEyeMethodResult;
 using vemo::quality::HandEyeMethodResults;

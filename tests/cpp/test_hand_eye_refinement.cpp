@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <random>
 
-#include "vemo/calibration/hand_eye_methods.hpp"
-#include "vemo/calibration/hand_eye_refinement.hpp"
-#include "vemo/core/targets.hpp"
-#include "vemo/core/tf.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_methods.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
 #include "vemo/synthetic/poses.hpp"
+#include "vemo/targets/targets.hpp"
+#include "vemo/tf/tf.hpp"
 
 namespace {
 

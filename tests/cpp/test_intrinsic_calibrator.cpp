@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "vemo/calibration/intrinsic_calibrator.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "vemo/synthetic/poses.hpp"
 #include "vemo/synthetic/renderer.hpp"
 

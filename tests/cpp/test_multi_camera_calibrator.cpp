@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "vemo/calibration/intrinsic_calibrator.hpp"
-#include "vemo/calibration/multi_camera_calibrator.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
+#include "vemo/calibration/rig/multi_camera_calibrator.hpp"
 #include "vemo/core/report_output.hpp"
-#include "vemo/core/tf.hpp"
+#include "vemo/tf/tf.hpp"
 
 using vemo::calibration::MultiCameraCalibrator;
 using vemo::calibration::TargetDetections;

@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "rendered_views.hpp"
-#include "vemo/core/tf.hpp"
 #include "vemo/geometry/corner_observations.hpp"
 #include "vemo/geometry/triangulation.hpp"
 #include "vemo/geometry/triangulation_figures.hpp"
 #include "vemo/synthetic/renderer.hpp"
+#include "vemo/tf/tf.hpp"
 
 using namespace vemo::geometry;
 

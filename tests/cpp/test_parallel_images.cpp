@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "rendered_views.hpp"
-#include "vemo/calibration/eye_in_hand_calibrator.hpp"
-#include "vemo/calibration/intrinsic_calibrator.hpp"
+#include "vemo/calibration/hand_eye/eye_in_hand_calibrator.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "vemo/synthetic/renderer.hpp"
 
 namespace views = vemo::test_views;

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "vemo/core/tf.hpp"
+#include "vemo/tf/tf.hpp"
 
 namespace {
 

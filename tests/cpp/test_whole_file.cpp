@@ -11,7 +11,7 @@
 #include "vemo/io/hand_eye_dataset.hpp"
 #include "vemo/io/npz.hpp"
 #include "vemo/io/result_records.hpp"
-#include "vemo/io/whole_file.hpp"
+#include "vemo/io/storage/whole_file.hpp"
 
 using vemo::testing::FileSizeLimit;
 using vemo::testing::fileBytes;

@@ -1,5 +1,8 @@
 #pragma once
 
+// Folder core/: what every floor uses: console logging (here), the parallel map
+// (parallel_map.hpp) and the sink of the printed reports (report_output.hpp).
+
 #include <functional>
 #include <string>
 #include <vector>

@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "vemo/calibration/intrinsic_calibrator.hpp"
-#include "vemo/calibration/target_corner_finders.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
+#include "vemo/calibration/intrinsic/target_corner_finders.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
 #include "vemo/evaluation/cross_validation_folds.hpp"

@@ -6,9 +6,9 @@
 #include <limits>
 
 #include "vemo/core/logging.hpp"
-#include "vemo/core/tf.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
 #include "vemo/evaluation/evaluation_views.hpp"
+#include "vemo/tf/tf.hpp"
 
 namespace vemo::quality {
 

@@ -10,7 +10,7 @@
 #include "vemo/core/logging.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
 #include "vemo/evaluation/utc_timestamp.hpp"
-#include "vemo/io/whole_file.hpp"
+#include "vemo/io/storage/whole_file.hpp"
 
 namespace vemo::quality {
 

@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "vemo/calibration/eye_in_hand_calibrator.hpp"
-#include "vemo/calibration/intrinsic_calibrator.hpp"
-#include "vemo/calibration/target_corner_finders.hpp"
+#include "vemo/calibration/hand_eye/eye_in_hand_calibrator.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
+#include "vemo/calibration/intrinsic/target_corner_finders.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
 #include "vemo/evaluation/evaluation_views.hpp"

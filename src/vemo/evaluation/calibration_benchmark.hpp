@@ -5,8 +5,8 @@
 // robot poses, a hand-eye round trip that predicts every view's target pose from the
 // hand-eye result. Stateless: every operation is a function of its arguments.
 //
-// In src/vemo/evaluation because it runs calibrations, yet in namespace vemo::quality, as
-// the library's interface names it.
+// In evaluation/, the part of vemo::quality that runs calibrations (see
+// hand_eye_method_comparison.hpp), in that namespace as the library's interface names it.
 
 #include <opencv2/core.hpp>
 
@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "vemo/calibration/intrinsic_options.hpp"
-#include "vemo/core/targets.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_options.hpp"
 #include "vemo/evaluation/benchmark_result.hpp"
+#include "vemo/targets/targets.hpp"
 
 namespace vemo::quality {
 

@@ -9,10 +9,10 @@
 #include <optional>
 #include <vector>
 
-#include "vemo/calibration/intrinsic_options.hpp"
-#include "vemo/calibration/target_detections.hpp"
-#include "vemo/core/target_detection.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_options.hpp"
+#include "vemo/calibration/intrinsic/target_detections.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
+#include "vemo/targets/target_detection.hpp"
 
 namespace vemo::quality::benchmark {
 

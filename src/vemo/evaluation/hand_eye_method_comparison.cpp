@@ -7,10 +7,10 @@
 #include <sstream>
 #include <utility>
 
-#include "vemo/calibration/eye_in_hand_calibrator.hpp"
-#include "vemo/calibration/hand_eye_methods.hpp"
+#include "vemo/calibration/hand_eye/eye_in_hand_calibrator.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_methods.hpp"
 #include "vemo/core/logging.hpp"
-#include "vemo/core/tf.hpp"
+#include "vemo/tf/tf.hpp"
 
 namespace vemo::quality {
 

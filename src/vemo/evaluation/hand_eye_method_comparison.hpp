@@ -5,8 +5,10 @@
 // constrained. Agreement means the data determines the transform; one deviating solver
 // hit a local optimum of its formulation; scattered results mean under-determined data.
 //
-// In src/vemo/evaluation because it runs calibrations, yet in namespace vemo::quality
-// with the other diagnostics, as the library's interface names it.
+// Folder evaluation/: the part of namespace vemo::quality that runs calibrations to judge
+// them (this comparison, the benchmark, the verdicts). It is a folder of its own because
+// it sits above calibration/, which prints quality/'s rotation variety: one folder for
+// both parts would include calibration/ and be included by it, a loop.
 
 #include <opencv2/core.hpp>
 
@@ -15,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "vemo/calibration/hand_eye_result.hpp"
-#include "vemo/core/targets.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_result.hpp"
+#include "vemo/targets/targets.hpp"
 
 namespace vemo::quality {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "vemo/core/tf.hpp"
+#include "vemo/tf/tf.hpp"
 
 namespace vemo::quality {
 

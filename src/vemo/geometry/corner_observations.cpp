@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "vemo/core/target_detection.hpp"
+#include "vemo/targets/target_detection.hpp"
 
 namespace vemo::geometry {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "vemo/core/targets.hpp"
+#include "vemo/targets/targets.hpp"
 
 namespace vemo::geometry {
 

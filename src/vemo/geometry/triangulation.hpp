@@ -1,5 +1,8 @@
 #pragma once
 
+// Folder geometry/: multi-view geometry, namespace vemo::geometry: the corners a frame
+// shows, their triangulation (here) and its figures.
+//
 // Linear (DLT) triangulation of corners seen by several calibrated cameras, in the
 // reference camera's frame and the length unit of the rig's translations (metres).
 

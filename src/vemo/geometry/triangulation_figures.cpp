@@ -6,7 +6,7 @@
 #include <limits>
 #include <unordered_map>
 
-#include "vemo/core/tf.hpp"
+#include "vemo/tf/tf.hpp"
 
 namespace vemo::geometry {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "vemo/io/files_together.hpp"
+#include "vemo/io/storage/files_together.hpp"
 
 // Image files of the dataset directories and the numbering in their names.
 namespace vemo::io {

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "vemo/io/whole_file.hpp"
+#include "vemo/io/storage/whole_file.hpp"
 
 namespace vemo::io::json_parts {
 

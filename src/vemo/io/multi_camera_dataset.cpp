@@ -6,10 +6,10 @@
 #include <string>
 
 #include "vemo/core/logging.hpp"
-#include "vemo/io/files_together.hpp"
 #include "vemo/io/frame_names.hpp"
 #include "vemo/io/image_files.hpp"
 #include "vemo/io/pose_lists.hpp"
+#include "vemo/io/storage/files_together.hpp"
 
 namespace vemo::io {
 

@@ -7,7 +7,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "vemo/io/whole_file.hpp"
+#include "vemo/io/storage/whole_file.hpp"
 
 namespace vemo::detail {
 

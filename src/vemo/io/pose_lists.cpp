@@ -3,7 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "vemo/core/tf.hpp"
+#include "vemo/tf/tf.hpp"
 
 namespace vemo::io {
 

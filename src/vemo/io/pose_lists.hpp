@@ -3,10 +3,11 @@
 #include <opencv2/core.hpp>
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
-#include "vemo/io/files_together.hpp"
 #include "vemo/io/npz.hpp"
+#include "vemo/io/storage/files_together.hpp"
 
 // Robot pose lists (robot_T_tcp, 4x4 homogeneous transforms) as stored in the datasets:
 // the NPZ archive "calibration_data.npz" with one float64 member "robot_T_tcp_list" of

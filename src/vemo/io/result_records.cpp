@@ -8,7 +8,7 @@
 
 #include "vemo/core/logging.hpp"
 #include "vemo/io/json_record_parts.hpp"
-#include "vemo/io/whole_file.hpp"
+#include "vemo/io/storage/whole_file.hpp"
 
 namespace vemo::io {
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// Folder io/: the formats on top of io/storage/: NPZ, the dataset folders, pose files and
+// the JSON result records (here).
+
 #include <opencv2/core.hpp>
 
 #include <filesystem>

@@ -1,5 +1,8 @@
 #pragma once
 
+// Folder quality/: the part of namespace vemo::quality that only reads poses, so it sits
+// low enough for the calibrations to print it in their reports.
+
 #include <opencv2/core.hpp>
 
 #include <array>

@@ -5,7 +5,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "vemo/core/targets.hpp"
+#include "vemo/targets/targets.hpp"
 
 namespace vemo::synthetic {
 

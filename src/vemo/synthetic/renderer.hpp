@@ -1,5 +1,7 @@
 #pragma once
 
+// Folder synthetic/: views of targets with known geometry, for tests, demo and benchmarks.
+//
 // Rendered camera views of a target with known geometry: the ground truth of the tests
 // and the demo. A view is what a real camera sees of the printed sheet (board_image.hpp)
 // at camera_T_target through OpenCV's pinhole-plus-distortion model, exactly: the board
@@ -10,9 +12,9 @@
 
 #include <cstdint>
 
-#include "vemo/core/targets.hpp"
 #include "vemo/synthetic/board_image.hpp"
 #include "vemo/synthetic/ray_field.hpp"
+#include "vemo/targets/targets.hpp"
 
 namespace vemo::synthetic {
 

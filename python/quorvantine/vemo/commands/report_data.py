@@ -21,19 +21,22 @@ def rms_px(per_view_errors, image_points) -> float:
 
 def intrinsics(result, threshold: float, image_names: list) -> dict:
     """An IntrinsicResult: camera, both error figures and every view's error."""
+    # Each read of a list property converts the whole list: read each once.
+    image_points = result.image_points
+    per_view_errors = result.per_view_errors
     kept = set(result.low_view_error_indices)
     return {
         "intrinsic_matrix": result.intrinsic_matrix,
         "distortion_coefficients": np.ravel(result.distortion_coefficients),
         "reprojection_error": result.reprojection_error,
         "reprojection_error_means": REPROJECTION_ERROR_MEANS,
-        "rms_px": rms_px(result.per_view_errors, result.image_points),
+        "rms_px": rms_px(per_view_errors, image_points),
         "rms_px_means": RMS_MEANS,
         "per_view_error_threshold_px": threshold,
         "per_view_errors": [
-            {"image": image_names[index], "corners": len(result.image_points[view]),
-             "rms_px": result.per_view_errors[view], "within_threshold": view in kept}
-            for view, index in enumerate(result.successful_indices)],
+            {"image": image_names[index], "corners": len(points), "rms_px": error, "within_threshold": view in kept}
+            for view, (index, points, error) in enumerate(zip(result.successful_indices, image_points,
+                                                              per_view_errors))],
     }
 
 
@@ -62,8 +65,9 @@ def hand_eye(result, method: str, capture_count: int, transform_names: tuple) ->
                 for t, r, d, u, v in zip(c.translation_deviations_m, c.rotation_deviations_deg, c.distances_m,
                                          c.board_us, c.board_vs)],
         }
-    if len(result.camera_T_target_list) >= 2:
-        variety = _vemo.diagnostics.analyze_rotation_variety(result.camera_T_target_list)
+    camera_T_target_list = result.camera_T_target_list
+    if len(camera_T_target_list) >= 2:
+        variety = _vemo.diagnostics.analyze_rotation_variety(camera_T_target_list)
         data["rotation_variety"] = {
             "num_motions": variety.num_motions, "singular_values": variety.singular_values,
             "axis_span_ratio": variety.axis_span_ratio, "angle_mean_deg": variety.angle_mean_deg,

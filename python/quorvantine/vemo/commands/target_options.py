@@ -61,7 +61,8 @@ def describe_target(args: argparse.Namespace) -> str:
             f"{args.marker_separation} m apart, dictionary {args.dictionary})")
 
 
-# Views a calibration needs before it can solve anything.
+# Views a calibration needs before it can solve anything: the same number as the library's
+# eye_in_hand::kMinimumCaptures (vemo/calibration/hand_eye/eye_in_hand_limits.hpp).
 MINIMUM_VIEWS = 4
 
 
@@ -71,6 +72,6 @@ def print_no_detection_hint(args: argparse.Namespace, image_count: int, found_co
     if args.target != "chessboard":
         options.append("--dictionary")
     found = (f"not found in any of the {image_count} images" if found_count == 0 else
-             f"found in only {found_count} of the {image_count} images (a calibration needs at least 4)")
+             f"found in only {found_count} of the {image_count} images (a calibration needs at least {MINIMUM_VIEWS})")
     print(f"error: the target was {found}; looked for {describe_target(args)}. Check {', '.join(options)}.",
           file=sys.stderr)

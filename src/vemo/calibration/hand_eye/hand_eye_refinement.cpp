@@ -1,0 +1,139 @@
+#include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
+
+#include <ceres/ceres.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "vemo/calibration/hand_eye/eye_in_hand_limits.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_refinement_costs.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_refinement_covariance.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_refinement_noise.hpp"
+#include "vemo/tf/tf.hpp"
+
+namespace vemo::calibration {
+
+namespace {
+
+using namespace refinement;
+
+void checkInput(const HandEyeRefinementInput& input, const HandEyeRefinementOptions& options) {
+  const auto fail = [](const std::string& what) { throw std::invalid_argument("refineHandEye: " + what); };
+  if (input.robot_T_tcp_list.size() != input.corners.size()) {
+    fail("robot_T_tcp_list and corners must have the same length. Got " +
+         std::to_string(input.robot_T_tcp_list.size()) + " vs " + std::to_string(input.corners.size()));
+  }
+  if (input.corners.size() < eye_in_hand::kMinimumCaptures) {
+    fail("needs at least " + std::to_string(eye_in_hand::kMinimumCaptures) + " captures");
+  }
+  for (std::size_t i = 0; i < input.robot_T_tcp_list.size(); ++i) {
+    if (tf::findPoseDefect(input.robot_T_tcp_list[i]) != tf::PoseDefect::None) {
+      fail("robot_T_tcp_list[" + std::to_string(i) + "] " +
+           tf::describePoseDefect(tf::findPoseDefect(input.robot_T_tcp_list[i])));
+    }
+  }
+  tf::PoseRequirements rigid;
+  rigid.orthonormal_rotation = true;
+  for (const auto& [name, pose] : {std::pair{"tcp_T_camera", &input.tcp_T_camera},
+                                   std::pair{"base_T_target", &input.base_T_target}}) {
+    const tf::PoseDefect defect = tf::findPoseDefect(*pose, rigid);
+    if (defect != tf::PoseDefect::None) fail(std::string(name) + " " + tf::describePoseDefect(defect));
+  }
+  if (input.intrinsic_matrix.rows != 3 || input.intrinsic_matrix.cols != 3 || input.intrinsic_matrix.channels() != 1) {
+    fail("intrinsic_matrix must be 3x3");
+  }
+  const std::size_t distortion = input.distortion_coefficients.total() * input.distortion_coefficients.channels();
+  if (distortion != 0 && distortion != 4 && distortion != 5 && distortion != 8 && distortion != 12) {
+    fail("distortion_coefficients must hold 0, 4, 5, 8 or 12 values (the tilted model is not supported)");
+  }
+  if (!(options.loss_scale_px > 0.0) || !std::isfinite(options.loss_scale_px)) {
+    fail("loss_scale_px must be positive");
+  }
+  if (options.max_iterations < 1) fail("max_iterations must be at least 1");
+}
+
+}  // namespace
+
+HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandEyeRefinementOptions& options) {
+  checkInput(input, options);
+  const cv::Matx33d camera = fixedOf<3, 3>(input.intrinsic_matrix);
+  const std::vector<Capture> captures = capturesOf(input, camera(0, 1));
+
+  Parameters parameters;
+  parameters.tcp_T_camera = poseBlockOf(input.tcp_T_camera);
+  parameters.base_T_target = poseBlockOf(input.base_T_target);
+  parameters.intrinsics[0] = camera(0, 0);
+  parameters.intrinsics[1] = camera(1, 1);
+  parameters.intrinsics[2] = camera(0, 2);
+  parameters.intrinsics[3] = camera(1, 2);
+  cv::Mat distortion;
+  input.distortion_coefficients.reshape(1, 1).convertTo(distortion, CV_64F);
+  for (int k = 0; k < distortion.cols; ++k) parameters.intrinsics[4 + k] = distortion.at<double>(k);
+  parameters.deltas.assign(captures.size(), {});
+
+  HandEyeRefinement refinement;
+  refinement.loss_scale_px = options.loss_scale_px;
+  refinement.refined_intrinsics = options.refine_intrinsics;
+  refinement.initial_tcp_T_camera = transformOf(parameters.tcp_T_camera);
+  for (const Capture& capture : captures) refinement.corner_count += capture.corners.size();
+  refinement.rms_before_px = rmsOf(squaredErrorsPerCapture(captures, parameters), refinement.corner_count);
+
+  ceres::Problem problem;
+  ceres::LossFunction* loss = new ceres::HuberLoss(options.loss_scale_px);
+  for (std::size_t i = 0; i < captures.size(); ++i) {
+    addCapture(problem, parameters, captures[i], i, loss, !options.refine_intrinsics);
+  }
+  problem.SetManifold(parameters.tcp_T_camera.rotation.data(), new ceres::QuaternionManifold);
+  problem.SetManifold(parameters.base_T_target.rotation.data(), new ceres::QuaternionManifold);
+  if (options.refine_intrinsics) {
+    std::vector<int> absent;
+    for (int k = 4 + distortion.cols; k < kIntrinsicCount; ++k) absent.push_back(k);
+    if (!absent.empty()) problem.SetManifold(parameters.intrinsics.data(), new ceres::SubsetManifold(kIntrinsicCount, absent));
+  }
+  for (auto& delta : parameters.deltas) problem.SetParameterBlockConstant(delta.data());
+
+  const ceres::Solver::Summary joint = solve(problem, options.max_iterations, ceres::DENSE_QR);
+  refinement.iterations = stepsOf(joint);
+  refinement.ok = joint.IsSolutionUsable();
+  refinement.converged = joint.termination_type == ceres::CONVERGENCE;
+  if (!refinement.ok) return refinement;
+
+  const std::size_t global_parameters = 12 + (options.refine_intrinsics ? 4 + distortion.cols : 0);
+  const NoiseLevels start = startingNoise(captures, parameters, options);
+  const Uncertainty uncertainty =
+      start.image_px > 0.0 && start.rotation_rad > 0.0 && start.translation_m > 0.0
+          ? weighedByNoise(problem, parameters, captures, start, global_parameters, options.max_iterations)
+          : imageNoiseOnly(problem, parameters, captures, global_parameters);
+  refinement.iterations += uncertainty.iterations;
+  refinement.converged = refinement.converged && uncertainty.converged;
+  refinement.image_noise_px = uncertainty.noise.image_px;
+  refinement.robot_noise_rotation_deg = tf::degreesFromRadians(uncertainty.noise.rotation_rad);
+  refinement.robot_noise_translation_mm = 1000.0 * uncertainty.noise.translation_m;
+  if (!uncertainty.covariance.empty()) {
+    const std::vector<double>& rotation = uncertainty.covariance[0];
+    const std::vector<double>& translation = uncertainty.covariance[1];
+    for (int k = 0; k < 3; ++k) {
+      // The quaternion manifold's tangent is half the rotation vector.
+      refinement.sigma_rotation_deg[k] = tf::degreesFromRadians(2.0 * std::sqrt(uncertainty.scale * rotation[4 * k]));
+      refinement.sigma_translation_mm[k] = 1000.0 * std::sqrt(uncertainty.scale * translation[4 * k]);
+    }
+  }
+
+  const std::vector<double> squared = squaredErrorsPerCapture(captures, parameters);
+  refinement.rms_after_px = rmsOf(squared, refinement.corner_count);
+  for (std::size_t i = 0; i < captures.size(); ++i) {
+    refinement.per_capture_rms_px.push_back(std::sqrt(squared[i] / static_cast<double>(captures[i].corners.size())));
+  }
+  refinement.tcp_T_camera = transformOf(parameters.tcp_T_camera);
+  refinement.base_T_target = transformOf(parameters.base_T_target);
+  refinement.intrinsic_matrix = (cv::Mat_<double>(3, 3) << parameters.intrinsics[0], camera(0, 1),
+                                 parameters.intrinsics[2], 0.0, parameters.intrinsics[1], parameters.intrinsics[3], 0.0,
+                                 0.0, 1.0);
+  refinement.distortion_coefficients = cv::Mat(1, distortion.cols, CV_64F);
+  for (int k = 0; k < distortion.cols; ++k) refinement.distortion_coefficients.at<double>(k) = parameters.intrinsics[4 + k];
+  return refinement;
+}
+
+}  // namespace vemo::calibration

@@ -1,0 +1,61 @@
+#pragma once
+
+// Joint reprojection refinement of an eye-in-hand solution. The closed-form solvers fit
+// motion pairs algebraically; this fits the measurement whose noise is known, the corner
+// pixels: every corner of every capture is predicted through
+//   project(K, dist, inverse(robot_T_tcp_i * tcp_T_camera) * base_T_target * board point)
+// and tcp_T_camera and base_T_target (optionally the intrinsics) are moved to minimise the
+// robustified squared error. Its uncertainty comes from the Jacobian at the solution,
+// scaled by the residual variance, with the robot's own pose noise estimated from how far
+// each capture's pose strays from the chain beyond what its image noise explains.
+
+#include <opencv2/core.hpp>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
+
+namespace vemo::calibration {
+
+// What the refinement found. Lengths in metres unless the name says mm.
+struct HandEyeRefinement {
+  bool ok = false;         // the solver returned a usable solution
+  bool converged = false;  // ... and stopped because it converged, not on the iteration limit
+  int iterations = 0;
+  double loss_scale_px = 0.0;
+  bool refined_intrinsics = false;
+  cv::Mat tcp_T_camera;             // 4x4 CV_64F
+  cv::Mat base_T_target;            // 4x4 CV_64F
+  cv::Mat intrinsic_matrix;         // as refined (or as given when held fixed)
+  cv::Mat distortion_coefficients;  // likewise
+  cv::Mat initial_tcp_T_camera;     // the start, for the change
+  std::size_t corner_count = 0;
+  // Root mean square of the corners' reprojection distances, over all corners.
+  double rms_before_px = std::numeric_limits<double>::quiet_NaN();
+  double rms_after_px = std::numeric_limits<double>::quiet_NaN();
+  std::vector<double> per_capture_rms_px;  // after, one per capture
+  // 1-sigma of tcp_T_camera: translation along and rotation about the tcp frame's axes.
+  cv::Vec3d sigma_translation_mm{std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(),
+                                 std::numeric_limits<double>::quiet_NaN()};
+  cv::Vec3d sigma_rotation_deg = sigma_translation_mm;
+  double image_noise_px = std::numeric_limits<double>::quiet_NaN();  // corner noise per axis
+  // The robot's pose noise per capture (per axis, flange frame) that the captures show
+  // beyond their image noise; both 0 when they show none, and then sigma covers image
+  // noise only.
+  double robot_noise_translation_mm = 0.0;
+  double robot_noise_rotation_deg = 0.0;
+};
+
+// Refines from input's start. Throws std::invalid_argument for lists of different
+// lengths, fewer than 4 captures, a capture without corners, point lists of different
+// lengths, a camera matrix that is not 3x3, an unsupported distortion model, a start that
+// is not a 4x4 rigid transform or a loss scale that is not positive.
+HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandEyeRefinementOptions& options = {});
+
+// The refinement as text: RMS before and after, the refined transform and its change from
+// the start, sigma with units and what it covers, and the per-capture RMS.
+std::string formatHandEyeRefinement(const HandEyeRefinement& refinement);
+
+}  // namespace vemo::calibration

@@ -1,0 +1,136 @@
+#include "vemo/calibration/hand_eye/hand_eye_refinement_costs.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "vemo/tf/tf.hpp"
+
+namespace vemo::calibration::refinement {
+
+namespace {
+
+cv::Mat pointRows(const cv::Mat& points, int width, const char* name) {
+  cv::Mat rows = points.isContinuous() ? points : points.clone();
+  if (rows.total() * rows.channels() % width != 0) {
+    throw std::invalid_argument(std::string("refineHandEye: ") + name + " must hold " + std::to_string(width) +
+                                " numbers per point");
+  }
+  cv::Mat as_double;
+  rows.reshape(1, static_cast<int>(rows.total() * rows.channels() / width)).convertTo(as_double, CV_64F);
+  return as_double;
+}
+
+}  // namespace
+
+PoseBlock poseBlockOf(const cv::Mat& a_T_b) {
+  const cv::Matx44d m = fixedOf<4, 4>(a_T_b);
+  PoseBlock block;
+  const double rotation[9] = {m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2), m(2, 0), m(2, 1), m(2, 2)};
+  ceres::RotationMatrixToQuaternion(ceres::RowMajorAdapter3x3<const double>(rotation), block.rotation.data());
+  block.translation = {m(0, 3), m(1, 3), m(2, 3)};
+  return block;
+}
+
+cv::Mat transformOf(const PoseBlock& block) {
+  cv::Matx33d rotation;
+  ceres::QuaternionToRotation(block.rotation.data(), ceres::RowMajorAdapter3x3(rotation.val));
+  return tf::composeTransformationMatrix(cv::Mat(rotation), cv::Mat(cv::Vec3d(block.translation.data())));
+}
+
+bool DeltaPrior::Evaluate(double const* const* parameters, double* residuals, double** jacobians) const {
+  const std::array<double, 6>& weights = *weights_;
+  for (int k = 0; k < 6; ++k) residuals[k] = weights[k] * parameters[0][k];
+  if (jacobians != nullptr && jacobians[0] != nullptr) {
+    std::fill(jacobians[0], jacobians[0] + 36, 0.0);
+    for (int k = 0; k < 6; ++k) jacobians[0][7 * k] = weights[k];
+  }
+  return true;
+}
+
+std::vector<Capture> capturesOf(const HandEyeRefinementInput& input, double skew) {
+  std::vector<Capture> captures(input.corners.size());
+  for (std::size_t i = 0; i < input.corners.size(); ++i) {
+    const cv::Mat object = pointRows(input.corners[i].object_points, 3, "object_points");
+    const cv::Mat image = pointRows(input.corners[i].image_points, 2, "image_points");
+    if (object.rows != image.rows || object.rows == 0) {
+      throw std::invalid_argument("refineHandEye: capture " + std::to_string(i) +
+                                  " needs as many image points as object points, at least one");
+    }
+    const cv::Matx44d tcp_T_base = fixedOf<4, 4>(input.robot_T_tcp_list[i]).inv();
+    for (int j = 0; j < object.rows; ++j) {
+      CornerResidual corner{};
+      corner.point = {object.at<double>(j, 0), object.at<double>(j, 1), object.at<double>(j, 2)};
+      corner.observed = {image.at<double>(j, 0), image.at<double>(j, 1)};
+      for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) corner.tcp_R_base[3 * r + c] = tcp_T_base(r, c);
+        corner.tcp_t_base[r] = tcp_T_base(r, 3);
+      }
+      corner.skew = skew;
+      captures[i].corners.push_back(corner);
+    }
+  }
+  return captures;
+}
+
+void addCapture(ceres::Problem& problem, Parameters& parameters, const Capture& capture, std::size_t index,
+                ceres::LossFunction* loss, bool lens_fixed) {
+  double* camera_rotation = parameters.tcp_T_camera.rotation.data();
+  double* camera_translation = parameters.tcp_T_camera.translation.data();
+  double* target_rotation = parameters.base_T_target.rotation.data();
+  double* target_translation = parameters.base_T_target.translation.data();
+  double* delta = parameters.deltas[index].data();
+  for (const CornerResidual& corner : capture.corners) {
+    if (lens_fixed) {
+      problem.AddResidualBlock(new ceres::AutoDiffCostFunction<FixedLensCornerResidual, 2, 4, 3, 4, 3, 6>(
+                                   new FixedLensCornerResidual{corner, parameters.intrinsics}),
+                               loss, camera_rotation, camera_translation, target_rotation, target_translation, delta);
+    } else {
+      problem.AddResidualBlock(
+          new ceres::AutoDiffCostFunction<CornerResidual, 2, 4, 3, 4, 3, kIntrinsicCount, 6>(new CornerResidual(corner)),
+          loss, camera_rotation, camera_translation, target_rotation, target_translation, parameters.intrinsics.data(),
+          delta);
+    }
+  }
+}
+
+double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta) {
+  double sum = 0.0;
+  for (const CornerResidual& corner : capture.corners) {
+    double residual[2];
+    corner(parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
+           parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
+           parameters.intrinsics.data(), delta.data(), residual);
+    sum += residual[0] * residual[0] + residual[1] * residual[1];
+  }
+  return sum;
+}
+
+std::vector<double> squaredErrorsPerCapture(const std::vector<Capture>& captures, const Parameters& parameters) {
+  std::vector<double> sums;
+  for (const Capture& capture : captures) sums.push_back(squaredErrorOf(capture, parameters, {}));
+  return sums;
+}
+
+double rmsOf(const std::vector<double>& squared_sums, std::size_t corner_count) {
+  double total = 0.0;
+  for (double sum : squared_sums) total += sum;
+  return std::sqrt(total / static_cast<double>(corner_count));
+}
+
+ceres::Solver::Summary solve(ceres::Problem& problem, int max_iterations, ceres::LinearSolverType linear_solver) {
+  ceres::Solver::Options options;
+  options.linear_solver_type = linear_solver;
+  options.max_num_iterations = max_iterations;
+  options.logging_type = ceres::SILENT;
+  ceres::Solver::Summary summary;
+  ceres::Solve(options, &problem, &summary);
+  return summary;
+}
+
+int stepsOf(const ceres::Solver::Summary& summary) {
+  return summary.num_successful_steps + summary.num_unsuccessful_steps;
+}
+
+}  // namespace vemo::calibration::refinement

@@ -1,0 +1,157 @@
+#pragma once
+
+// The joint refinement's least-squares problem as Ceres sees it: the parameter blocks, the
+// cost of one corner and of a robot pose error, and the sums the rest of the refinement
+// reads off a solution. Internal to hand_eye_refinement.cpp and its parts.
+
+#include <ceres/ceres.h>
+#include <ceres/rotation.h>
+
+#include <opencv2/core.hpp>
+
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
+
+namespace vemo::calibration::refinement {
+
+// fx, fy, cx, cy, then OpenCV's distortion coefficients k1 k2 p1 p2 k3 k4 k5 k6 s1 s2 s3 s4,
+// those the caller's model lacks held at 0.
+constexpr int kIntrinsicCount = 16;
+
+// A pose as the solver moves it: unit quaternion (w, x, y, z) and translation.
+struct PoseBlock {
+  std::array<double, 4> rotation{};
+  std::array<double, 3> translation{};
+};
+
+// A matrix of known size as doubles.
+template <int rows, int cols>
+cv::Matx<double, rows, cols> fixedOf(const cv::Mat& matrix) {
+  cv::Mat as_double;
+  matrix.convertTo(as_double, CV_64F);
+  return cv::Matx<double, rows, cols>(as_double.ptr<double>());
+}
+
+// a_T_b (4x4) as a pose block, and back.
+PoseBlock poseBlockOf(const cv::Mat& a_T_b);
+cv::Mat transformOf(const PoseBlock& block);
+
+// One corner of one capture: the board point carried through base_T_target, the reported
+// robot pose, the robot's unknown pose error delta (rotation vector and translation, flange
+// frame: true flange = reported * exp(delta)), the inverse of tcp_T_camera and the lens.
+struct CornerResidual {
+  std::array<double, 3> point;
+  std::array<double, 2> observed;
+  std::array<double, 9> tcp_R_base;  // row-major, of the reported robot pose's inverse
+  std::array<double, 3> tcp_t_base;
+  double skew;
+
+  template <typename T>
+  bool operator()(const T* camera_rotation, const T* camera_translation, const T* target_rotation,
+                  const T* target_translation, const T* intrinsics, const T* delta, T* residual) const {
+    const T board_point[3] = {T(point[0]), T(point[1]), T(point[2])};
+    T in_base[3];
+    ceres::UnitQuaternionRotatePoint(target_rotation, board_point, in_base);
+    for (int k = 0; k < 3; ++k) in_base[k] += target_translation[k];
+
+    T reported_flange[3];
+    for (int r = 0; r < 3; ++r) {
+      reported_flange[r] = T(tcp_t_base[r]) - delta[3 + r];
+      for (int c = 0; c < 3; ++c) reported_flange[r] += T(tcp_R_base[3 * r + c]) * in_base[c];
+    }
+    const T undo_delta[3] = {-delta[0], -delta[1], -delta[2]};
+    T in_flange[3];
+    ceres::AngleAxisRotatePoint(undo_delta, reported_flange, in_flange);
+
+    const T inverse_rotation[4] = {camera_rotation[0], -camera_rotation[1], -camera_rotation[2], -camera_rotation[3]};
+    const T offset[3] = {in_flange[0] - camera_translation[0], in_flange[1] - camera_translation[1],
+                         in_flange[2] - camera_translation[2]};
+    T in_camera[3];
+    ceres::UnitQuaternionRotatePoint(inverse_rotation, offset, in_camera);
+
+    const T x = in_camera[0] / in_camera[2];
+    const T y = in_camera[1] / in_camera[2];
+    const T* d = intrinsics + 4;
+    const T r2 = x * x + y * y;
+    const T r4 = r2 * r2;
+    const T r6 = r4 * r2;
+    const T radial = (T(1) + d[0] * r2 + d[1] * r4 + d[4] * r6) / (T(1) + d[5] * r2 + d[6] * r4 + d[7] * r6);
+    const T xd = x * radial + T(2) * d[2] * x * y + d[3] * (r2 + T(2) * x * x) + d[8] * r2 + d[9] * r4;
+    const T yd = y * radial + d[2] * (r2 + T(2) * y * y) + T(2) * d[3] * x * y + d[10] * r2 + d[11] * r4;
+    residual[0] = intrinsics[0] * xd + T(skew) * yd + intrinsics[2] - T(observed[0]);
+    residual[1] = intrinsics[1] * yd + intrinsics[3] - T(observed[1]);
+    return true;
+  }
+};
+
+// The same with the lens held fixed: the intrinsics are constants rather than a parameter
+// block, which keeps the derivatives (and the time) of the usual case small.
+struct FixedLensCornerResidual {
+  CornerResidual corner;
+  std::array<double, kIntrinsicCount> lens;
+
+  template <typename T>
+  bool operator()(const T* camera_rotation, const T* camera_translation, const T* target_rotation,
+                  const T* target_translation, const T* delta, T* residual) const {
+    T intrinsics[kIntrinsicCount];
+    for (int k = 0; k < kIntrinsicCount; ++k) intrinsics[k] = T(lens[k]);
+    return corner(camera_rotation, camera_translation, target_rotation, target_translation, intrinsics, delta,
+                  residual);
+  }
+};
+
+// Keeps each robot pose error near 0 with the robot's noise as its standard deviation, in
+// the corners' pixel units: weight = image noise / robot noise. The weights are the
+// parameters' (Parameters::prior_weights): shared by every capture, changed as the noise
+// levels are re-estimated, and alive as long as the parameter blocks the problem holds.
+class DeltaPrior final : public ceres::SizedCostFunction<6, 6> {
+ public:
+  explicit DeltaPrior(const std::array<double, 6>* weights) : weights_(weights) {}
+
+  bool Evaluate(double const* const* parameters, double* residuals, double** jacobians) const override;
+
+ private:
+  const std::array<double, 6>* weights_;
+};
+
+// The residuals of one capture.
+struct Capture {
+  std::vector<CornerResidual> corners;
+};
+
+// Everything the solver moves, in the blocks Ceres sees, and the weights of the robot pose
+// errors' prior. The problem points into these: they must outlive it.
+struct Parameters {
+  PoseBlock tcp_T_camera;
+  PoseBlock base_T_target;
+  std::array<double, kIntrinsicCount> intrinsics{};
+  std::vector<std::array<double, 6>> deltas;
+  std::array<double, 6> prior_weights{};  // rotation x3, translation x3 (DeltaPrior)
+};
+
+// Each capture's corners with its robot pose, the lens's skew held as given. Throws
+// std::invalid_argument for malformed point lists.
+std::vector<Capture> capturesOf(const HandEyeRefinementInput& input, double skew);
+
+// The residuals of one capture's corners, index = its position (and its pose error's).
+void addCapture(ceres::Problem& problem, Parameters& parameters, const Capture& capture, std::size_t index,
+                ceres::LossFunction* loss, bool lens_fixed);
+
+// Squared reprojection distances of a capture's corners, summed, with its robot pose error.
+double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta);
+// The same per capture with the robot poses as reported (no pose error).
+std::vector<double> squaredErrorsPerCapture(const std::vector<Capture>& captures, const Parameters& parameters);
+
+// Root mean square over all corners of the per-capture sums.
+double rmsOf(const std::vector<double>& squared_sums, std::size_t corner_count);
+
+// Solves with the given linear solver and iteration limit, Ceres printing nothing.
+ceres::Solver::Summary solve(ceres::Problem& problem, int max_iterations, ceres::LinearSolverType linear_solver);
+
+// Steps taken, successful or not.
+int stepsOf(const ceres::Solver::Summary& summary);
+
+}  // namespace vemo::calibration::refinement

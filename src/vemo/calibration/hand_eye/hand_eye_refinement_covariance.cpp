@@ -1,0 +1,97 @@
+#include "vemo/calibration/hand_eye/hand_eye_refinement_covariance.hpp"
+
+#include <cmath>
+#include <utility>
+
+namespace vemo::calibration::refinement {
+
+namespace {
+
+// Alternations of solving and re-estimating the noise levels; they settle within a few.
+constexpr int kNoiseEstimationRounds = 6;
+
+}  // namespace
+
+bool covarianceOf(ceres::Problem& problem, const std::vector<const double*>& blocks,
+                  std::vector<std::vector<double>>& covariances) {
+  covariances.clear();
+  ceres::Covariance covariance{ceres::Covariance::Options()};
+  std::vector<std::pair<const double*, const double*>> pairs;
+  for (const double* block : blocks) pairs.emplace_back(block, block);
+  if (!covariance.Compute(pairs, &problem)) return false;
+  for (const double* block : blocks) {
+    const int size = problem.ParameterBlockTangentSize(block);
+    std::vector<double> values(static_cast<std::size_t>(size * size));
+    if (!covariance.GetCovarianceBlockInTangentSpace(block, block, values.data())) {
+      covariances.clear();
+      return false;
+    }
+    covariances.push_back(std::move(values));
+  }
+  return true;
+}
+
+Uncertainty weighedByNoise(ceres::Problem& problem, Parameters& parameters, const std::vector<Capture>& captures,
+                           const NoiseLevels& start, std::size_t global_parameters, int max_iterations) {
+  std::size_t corner_residuals = 0;
+  for (const Capture& capture : captures) corner_residuals += 2 * capture.corners.size();
+  for (auto& delta : parameters.deltas) {
+    problem.SetParameterBlockVariable(delta.data());
+    problem.AddResidualBlock(new DeltaPrior(&parameters.prior_weights), nullptr, delta.data());
+  }
+  std::vector<const double*> blocks{parameters.tcp_T_camera.rotation.data(),
+                                    parameters.tcp_T_camera.translation.data()};
+  for (const auto& delta : parameters.deltas) blocks.push_back(delta.data());
+
+  Uncertainty uncertainty;
+  uncertainty.noise = start;
+  for (int round = 0; round < kNoiseEstimationRounds; ++round) {
+    const NoiseLevels& noise = uncertainty.noise;
+    for (int k = 0; k < 3; ++k) {
+      parameters.prior_weights[k] = noise.image_px / noise.rotation_rad;
+      parameters.prior_weights[3 + k] = noise.image_px / noise.translation_m;
+    }
+    const ceres::Solver::Summary summary = solve(problem, max_iterations, ceres::DENSE_SCHUR);
+    uncertainty.iterations += stepsOf(summary);
+    uncertainty.converged = uncertainty.converged && summary.termination_type == ceres::CONVERGENCE;
+    if (!covarianceOf(problem, blocks, uncertainty.covariance)) break;
+    uncertainty.scale = noise.image_px * noise.image_px;
+    ComponentSums sums;
+    for (std::size_t i = 0; i < captures.size(); ++i) {
+      const auto& delta = parameters.deltas[i];
+      const std::vector<double>& delta_covariance = uncertainty.covariance[2 + i];
+      sums.corner_squares += squaredErrorOf(captures[i], parameters, delta);
+      for (int k = 0; k < 3; ++k) {
+        sums.rotation_squares += delta[k] * delta[k];
+        sums.translation_squares += delta[3 + k] * delta[3 + k];
+        sums.rotation_variance += delta_covariance[7 * k];
+        sums.translation_variance += delta_covariance[7 * (3 + k)];
+      }
+    }
+    const NoiseLevels next = reestimatedNoise(sums, noise, captures.size(), corner_residuals, global_parameters);
+    if (!(next.image_px > 0.0 && next.rotation_rad > 0.0 && next.translation_m > 0.0)) break;
+    const bool settled = nearlyEqual(next, noise);
+    uncertainty.noise = next;
+    if (settled) break;
+  }
+  return uncertainty;
+}
+
+Uncertainty imageNoiseOnly(ceres::Problem& problem, const Parameters& parameters, const std::vector<Capture>& captures,
+                           std::size_t global_parameters) {
+  Uncertainty uncertainty;
+  double total = 0.0;
+  std::size_t corner_residuals = 0;
+  for (std::size_t i = 0; i < captures.size(); ++i) {
+    total += squaredErrorOf(captures[i], parameters, parameters.deltas[i]);
+    corner_residuals += 2 * captures[i].corners.size();
+  }
+  const double freedoms = static_cast<double>(corner_residuals) - static_cast<double>(global_parameters);
+  uncertainty.scale = freedoms > 0.0 ? total / freedoms : 0.0;
+  uncertainty.noise.image_px = std::sqrt(uncertainty.scale);
+  covarianceOf(problem, {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data()},
+               uncertainty.covariance);
+  return uncertainty;
+}
+
+}  // namespace vemo::calibration::refinement

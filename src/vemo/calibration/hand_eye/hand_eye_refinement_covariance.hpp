@@ -1,0 +1,43 @@
+#pragma once
+
+// The uncertainty of the refined tcp_T_camera: covariance blocks at the solution and the
+// scale that turns them into variances. Internal to the hand-eye refinement.
+
+#include <ceres/ceres.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "vemo/calibration/hand_eye/hand_eye_refinement_costs.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_refinement_noise.hpp"
+
+namespace vemo::calibration::refinement {
+
+// Unscaled tangent-space covariances of the listed blocks (their diagonal blocks), or
+// nothing when the Jacobian is rank deficient.
+bool covarianceOf(ceres::Problem& problem, const std::vector<const double*>& blocks,
+                  std::vector<std::vector<double>>& covariances);
+
+// The noise levels and the unscaled tangent-space covariance blocks of tcp_T_camera
+// (rotation, translation, then each capture's pose error when they were free), with the
+// scale that turns them into variances. Empty covariance: the Jacobian is rank deficient.
+struct Uncertainty {
+  NoiseLevels noise;
+  double scale = 0.0;
+  std::vector<std::vector<double>> covariance;
+  int iterations = 0;
+  bool converged = true;
+};
+
+// Frees each capture's robot pose error under a prior of the robot's noise: the solution
+// then weighs the captures by what they really tell, and its covariance carries the robot's
+// share. The noise levels and the solution are estimated in turn from the start given.
+Uncertainty weighedByNoise(ceres::Problem& problem, Parameters& parameters, const std::vector<Capture>& captures,
+                           const NoiseLevels& start, std::size_t global_parameters, int max_iterations);
+
+// The captures show no noise beyond the corners' (exact robot poses): sigma from the
+// Jacobian of the joint fit and its residual variance alone.
+Uncertainty imageNoiseOnly(ceres::Problem& problem, const Parameters& parameters, const std::vector<Capture>& captures,
+                           std::size_t global_parameters);
+
+}  // namespace vemo::calibration::refinement

@@ -1,0 +1,33 @@
+#pragma once
+
+// What the hand-eye refinement (hand_eye_refinement.hpp) starts from: each capture's corners,
+// the robot poses, the lens and the closed-form solution, and how to refine.
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+namespace vemo::calibration {
+
+// The corners of one capture: board points and where they were seen, row for row.
+struct CaptureCorners {
+  cv::Mat object_points;  // N x 3 (or N x 1, 3 channels), target frame, metres
+  cv::Mat image_points;   // N x 2 (or N x 1, 2 channels), pixels
+};
+
+struct HandEyeRefinementInput {
+  std::vector<cv::Mat> robot_T_tcp_list;  // 4x4 per capture
+  std::vector<CaptureCorners> corners;    // per capture, aligned with robot_T_tcp_list
+  cv::Mat intrinsic_matrix;               // 3x3
+  cv::Mat distortion_coefficients;        // empty, or 4, 5, 8 or 12 OpenCV coefficients
+  cv::Mat tcp_T_camera;                   // start: a closed-form solution
+  cv::Mat base_T_target;                  // start: the target in the robot base frame
+};
+
+struct HandEyeRefinementOptions {
+  bool refine_intrinsics = false;  // also move fx, fy, cx, cy and the distortion coefficients
+  double loss_scale_px = 1.0;      // Huber: corners further off than this count linearly
+  int max_iterations = 100;
+};
+
+}  // namespace vemo::calibration

@@ -1,0 +1,64 @@
+// The hand-eye refinement as text.
+
+#include <iomanip>
+#include <sstream>
+#include <string>
+
+#include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
+#include "vemo/tf/tf.hpp"
+
+namespace vemo::calibration {
+
+std::string formatHandEyeRefinement(const HandEyeRefinement& refinement) {
+  std::ostringstream text;
+  text << "\n" << std::string(60, '=') << "\nHAND-EYE REFINEMENT\n" << std::string(60, '=') << "\n";
+  if (refinement.corner_count == 0) {
+    text << "Not refined.\n";
+    return text.str();
+  }
+  if (!refinement.ok) {
+    text << "Refinement failed.\n";
+    return text.str();
+  }
+  text << std::fixed << std::setprecision(4);
+  text << "\nJoint reprojection fit of tcp_T_camera and base_T_target (Huber loss, scale "
+       << refinement.loss_scale_px << " px; intrinsics " << (refinement.refined_intrinsics ? "refined" : "held fixed")
+       << ")\n";
+  text << "  Reprojection RMS: " << refinement.rms_before_px << " px before, " << refinement.rms_after_px
+       << " px after (" << refinement.per_capture_rms_px.size() << " captures, " << refinement.corner_count
+       << " corners)\n";
+  text << "  Iterations: " << refinement.iterations << (refinement.converged ? " (converged)" : " (not converged)")
+       << "\n";
+  text << "\nRefined Hand-Eye Transform (TCP -> Camera):\n" << refinement.tcp_T_camera << "\n";
+  text << "  Change from the closed form: "
+       << 1000.0 * cv::norm(tf::translationOf(refinement.tcp_T_camera), tf::translationOf(refinement.initial_tcp_T_camera))
+       << " mm, " << tf::rotationAngleDeg(refinement.tcp_T_camera, refinement.initial_tcp_T_camera) << " deg\n";
+  if (refinement.refined_intrinsics) {
+    text << "\nRefined Intrinsic Matrix:\n" << refinement.intrinsic_matrix << "\n";
+    text << "Refined Distortion Coefficients:\n" << refinement.distortion_coefficients << "\n";
+  }
+  const auto axes = [&text](const cv::Vec3d& values, const char* unit) {
+    text << "x " << values[0] << " y " << values[1] << " z " << values[2] << " " << unit;
+  };
+  text << "\nUncertainty of tcp_T_camera (1 sigma, tcp frame):\n  sigma translation: ";
+  axes(refinement.sigma_translation_mm, "mm");
+  text << "\n  sigma rotation:    ";
+  axes(refinement.sigma_rotation_deg, "deg");
+  text << "\n";
+  if (refinement.robot_noise_translation_mm > 0.0 || refinement.robot_noise_rotation_deg > 0.0) {
+    text << "  Covers image noise (" << refinement.image_noise_px
+         << " px per axis) and the robot's pose noise the captures show beyond it ("
+         << refinement.robot_noise_translation_mm << " mm, " << refinement.robot_noise_rotation_deg
+         << " deg per axis and capture).\n";
+  } else {
+    text << "  Covers image noise only (" << refinement.image_noise_px
+         << " px per axis): the captures show no robot pose noise beyond it.\n";
+  }
+  text << "\nPer-capture RMS (px):\n";
+  for (std::size_t i = 0; i < refinement.per_capture_rms_px.size(); ++i) {
+    text << "  Capture " << i << ": " << refinement.per_capture_rms_px[i] << "\n";
+  }
+  return text.str();
+}
+
+}  // namespace vemo::calibration
