@@ -7,47 +7,19 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "vemo/tf/quaternion.hpp"
 #include "vemo/tf/tf.hpp"
 
 namespace vemo::quality {
 
 namespace {
 
-using Quaternion = std::array<double, 4>;  // w, x, y, z
+using tf::Quaternion;
 
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const std::size_t n = values.size();
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
-// Unit quaternion of a rotation block (Shepperd: from the largest of the four diagonal sums).
-Quaternion quaternionOf(const cv::Mat& a_T_b) {
-  cv::Matx33d r;
-  tf::rotationOf(a_T_b).convertTo(r, CV_64F);
-  const double trace = r(0, 0) + r(1, 1) + r(2, 2);
-  Quaternion q;
-  if (trace >= r(0, 0) && trace >= r(1, 1) && trace >= r(2, 2)) {
-    const double s = 2.0 * std::sqrt(1.0 + trace);
-    q = {s / 4.0, (r(2, 1) - r(1, 2)) / s, (r(0, 2) - r(2, 0)) / s, (r(1, 0) - r(0, 1)) / s};
-  } else if (r(0, 0) >= r(1, 1) && r(0, 0) >= r(2, 2)) {
-    const double s = 2.0 * std::sqrt(1.0 + r(0, 0) - r(1, 1) - r(2, 2));
-    q = {(r(2, 1) - r(1, 2)) / s, s / 4.0, (r(0, 1) + r(1, 0)) / s, (r(0, 2) + r(2, 0)) / s};
-  } else if (r(1, 1) >= r(2, 2)) {
-    const double s = 2.0 * std::sqrt(1.0 + r(1, 1) - r(0, 0) - r(2, 2));
-    q = {(r(0, 2) - r(2, 0)) / s, (r(0, 1) + r(1, 0)) / s, s / 4.0, (r(1, 2) + r(2, 1)) / s};
-  } else {
-    const double s = 2.0 * std::sqrt(1.0 + r(2, 2) - r(0, 0) - r(1, 1));
-    q = {(r(1, 0) - r(0, 1)) / s, (r(0, 2) + r(2, 0)) / s, (r(1, 2) + r(2, 1)) / s, s / 4.0};
-  }
-  return q;
-}
-
-cv::Mat rotationOf(const Quaternion& q) {
-  const auto [w, x, y, z] = q;
-  return (cv::Mat_<double>(3, 3) << 1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y),
-          2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x), 2 * (x * z - w * y),
-          2 * (y * z + w * x), 1 - 2 * (x * x + y * y));
 }
 
 double norm(const Quaternion& q) { return std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]); }
@@ -90,7 +62,9 @@ std::optional<MethodAgreement> assessMethodAgreement(const HandEyeMethodResults&
   for (const HandEyeMethodResult* entry : solved) {
     cv::Vec3d t;
     tf::translationOf(entry->tcp_T_camera).convertTo(t, CV_64F);
-    Quaternion q = quaternionOf(entry->tcp_T_camera);
+    cv::Matx33d rotation;
+    tf::rotationOf(entry->tcp_T_camera).convertTo(rotation, CV_64F);
+    Quaternion q = tf::quaternionOf(rotation);
     // q and -q are one rotation: take each on the side of the first so that medians mean something.
     if (!quaternions.empty()) {
       const Quaternion& first = quaternions.front();
@@ -109,7 +83,8 @@ std::optional<MethodAgreement> assessMethodAgreement(const HandEyeMethodResults&
   for (double& component : median_rotation) component /= length;
 
   MethodAgreement agreement;
-  agreement.median_tcp_T_camera = tf::composeTransformationMatrix(rotationOf(median_rotation), cv::Mat(median_translation));
+  agreement.median_tcp_T_camera = tf::composeTransformationMatrix(cv::Mat(tf::rotationOf(median_rotation)),
+                                                                  cv::Mat(median_translation));
   agreement.translation_threshold_mm = translation_threshold_mm;
   agreement.rotation_threshold_deg = rotation_threshold_deg;
   for (std::size_t k = 0; k < solved.size(); ++k) {

@@ -37,9 +37,10 @@ def default_tcp_T_target() -> np.ndarray:
 def make_eye_to_hand_scene(target, count: int = 18, image_size=(1280, 960), distance: float = 0.5,
                            base_T_camera: np.ndarray | None = None, tcp_T_target: np.ndarray | None = None,
                            robot_noise_deg: float = 0.01, robot_noise_m: float = 0.0001, image_noise: float = 2.0,
-                           blur_sigma: float = 0.6, seed: int = 7) -> EyeToHandScene:
+                           blur_sigma: float = 0.6, seed: int = 7, roll_range_deg: float = 45.0) -> EyeToHandScene:
     """Renders `count` captures of the flange-held `target` seen by the fixed camera about
-    `distance` metres away. Noise as in make_hand_eye_scene."""
+    `distance` metres away, the flange turning the target by up to +-roll_range_deg about
+    the view direction. Noise as in make_hand_eye_scene."""
     rng = np.random.default_rng(seed)
     width, height = image_size
     focal = 0.9 * width
@@ -51,7 +52,7 @@ def make_eye_to_hand_scene(target, count: int = 18, image_size=(1280, 960), dist
     centre = np.array(synthetic.target_centre(target))
     renderer = synthetic.Renderer(target, camera_matrix, dist_coeffs, image_size)
     camera_T_targets, robot_T_tcps, images = [], [], []
-    for k, (offset, roll) in enumerate(viewpoints(count, distance, rng)):
+    for k, (offset, roll) in enumerate(viewpoints(count, distance, rng, roll_range_deg)):
         camera_T_target = synthetic.camera_T_target_looking_at(target, tuple(centre + offset), roll)
         robot_T_tcp = base_T_camera @ camera_T_target @ np.linalg.inv(tcp_T_target)
         camera_T_targets.append(camera_T_target)

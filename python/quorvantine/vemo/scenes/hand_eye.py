@@ -28,9 +28,9 @@ def default_tcp_T_camera() -> np.ndarray:
     return tf.pose_to_transformation_matrix([0.032, -0.047, 0.105, 4.0, -3.0, 88.0])
 
 
-def viewpoints(count: int, distance: float, rng: np.random.Generator) -> list:
-    """Camera positions around the target's normal (board frame, z < 0) with rolls, so that
-    the motions between captures rotate about all three axes."""
+def viewpoints(count: int, distance: float, rng: np.random.Generator, roll_range_deg: float = 45.0) -> list:
+    """Camera positions around the target's normal (board frame, z < 0) with rolls within
+    +-roll_range_deg, so that the motions between captures rotate about all three axes."""
     points = []
     for k in range(count):
         azimuth = 2 * math.pi * (k / count) + rng.uniform(-0.2, 0.2)
@@ -38,7 +38,7 @@ def viewpoints(count: int, distance: float, rng: np.random.Generator) -> list:
         reach = distance * rng.uniform(0.9, 1.15)
         offset = (reach * math.sin(tilt) * math.cos(azimuth), reach * math.sin(tilt) * math.sin(azimuth),
                   -reach * math.cos(tilt))
-        points.append((offset, rng.uniform(-45.0, 45.0)))
+        points.append((offset, rng.uniform(-roll_range_deg, roll_range_deg)))
     return points
 
 
@@ -51,10 +51,11 @@ def perturbed(pose: np.ndarray, rng: np.random.Generator, rotation_deg: float, t
 def make_hand_eye_scene(target, count: int = 18, image_size=(1280, 960), distance: float = 0.45,
                         tcp_T_camera: np.ndarray | None = None, robot_noise_deg: float = 0.01,
                         robot_noise_m: float = 0.0001, image_noise: float = 2.0, blur_sigma: float = 0.6,
-                        seed: int = 7) -> HandEyeScene:
-    """Renders `count` captures of `target` from a flange-mounted camera. Noise: the robot's
-    reported poses carry a random motion of robot_noise_deg / robot_noise_m (standard
-    deviations), the images Gaussian noise of image_noise grey levels after a blur."""
+                        seed: int = 7, roll_range_deg: float = 45.0) -> HandEyeScene:
+    """Renders `count` captures of `target` from a flange-mounted camera, rolled about its
+    view direction by up to +-roll_range_deg. Noise: the robot's reported poses carry a
+    random motion of robot_noise_deg / robot_noise_m (standard deviations), the images
+    Gaussian noise of image_noise grey levels after a blur."""
     rng = np.random.default_rng(seed)
     width, height = image_size
     focal = 0.9 * width
@@ -66,7 +67,7 @@ def make_hand_eye_scene(target, count: int = 18, image_size=(1280, 960), distanc
     centre = np.array(synthetic.target_centre(target))
     renderer = synthetic.Renderer(target, camera_matrix, dist_coeffs, image_size)
     camera_T_targets, robot_T_tcps, images = [], [], []
-    for k, (offset, roll) in enumerate(viewpoints(count, distance, rng)):
+    for k, (offset, roll) in enumerate(viewpoints(count, distance, rng, roll_range_deg)):
         camera_T_target = synthetic.camera_T_target_looking_at(target, tuple(centre + offset), roll)
         robot_T_tcp = robot_T_target @ np.linalg.inv(camera_T_target) @ np.linalg.inv(tcp_T_camera)
         camera_T_targets.append(camera_T_target)

@@ -44,6 +44,7 @@ bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
 cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
                         int method, const std::string& class_name) {
   const cv::Mat tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
+  if (tcp_T_camera.empty()) return tcp_T_camera;
   for (const std::string& warning : findPoseMisreadings(robot_T_tcp_list, camera_T_target_list, method, class_name)) {
     logging::log(Level::Warning, warning);
   }
@@ -222,6 +223,12 @@ HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& capture
 
   result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value,
                                         naming_.class_name);
+  if (result.tcp_T_camera.empty()) {
+    logging::log(Level::Error, "[" + naming_.class_name + "] " + method +
+                                   " needs at least 2 motions between captures that turn the flange and the camera "
+                                   "by 17 to 116 degrees: include larger rotations, or choose another method.");
+    return result;
+  }
   result.ok = true;
   computeConsistency(result);
   return result;

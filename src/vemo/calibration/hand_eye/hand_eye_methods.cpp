@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "vemo/calibration/hand_eye/mended_hand_eye_solvers.hpp"
 #include "vemo/tf/tf.hpp"
 
 namespace vemo::calibration {
@@ -28,6 +29,9 @@ int handEyeMethodValue(const std::string& method) {
 
 cv::Mat solveHandEyeEquation(const std::vector<cv::Mat>& robot_T_tcp_list,
                              const std::vector<cv::Mat>& camera_T_target_list, int method) {
+  if (std::optional<cv::Mat> corrected = solveHandEyeWithCorrection(robot_T_tcp_list, camera_T_target_list, method)) {
+    return *corrected;
+  }
   std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
   for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
     r_target2cam.push_back(tf::rotationOf(camera_T_target_list[i]).clone());

@@ -66,7 +66,8 @@ double screwMismatch(const std::vector<Screw>& robot, const std::vector<Screw>& 
 
 // Mean distance of the target's position in the base frame from its mean, under the
 // solution of AX = XB for these poses; infinite when the solver finds none (under a wrong
-// reading some solvers fail to normalise their rotation and throw).
+// reading some solvers fail to normalise their rotation and throw, and TSAI may find too few
+// informative motions and return none).
 double targetSpread(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
                     int method) {
   cv::Mat tcp_T_camera;
@@ -75,7 +76,7 @@ double targetSpread(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vec
   } catch (const cv::Exception&) {
     return std::numeric_limits<double>::infinity();
   }
-  if (!cv::checkRange(tcp_T_camera)) return std::numeric_limits<double>::infinity();
+  if (tcp_T_camera.empty() || !cv::checkRange(tcp_T_camera)) return std::numeric_limits<double>::infinity();
   std::vector<cv::Vec3d> positions;
   cv::Vec3d mean(0, 0, 0);
   for (std::size_t i = 0; i < robot_T_tcp_list.size(); ++i) {
