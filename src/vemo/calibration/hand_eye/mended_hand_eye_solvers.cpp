@@ -9,6 +9,7 @@
 
 #include "vemo/calibration/hand_eye/hand_eye_motions.hpp"
 #include "vemo/tf/quaternion.hpp"
+#include "vemo/tf/tf.hpp"
 
 namespace vemo::calibration {
 
@@ -70,24 +71,15 @@ class StackedSystem {
   cv::Mat lhs_, rhs_;
 };
 
-// The translation of X given its rotation: (R_robot - I) t = R * t_camera - t_robot, every
-// motion's three rows together in the least-squares sense.
-cv::Vec3d translationGivenRotation(const std::vector<HandEyeMotion>& motions, const cv::Matx33d& rotation) {
+// X given its rotation R: the translation t solves (R_robot - I) t = R * t_camera - t_robot,
+// every motion's three rows together in the least-squares sense.
+cv::Mat withTranslationFitted(const std::vector<HandEyeMotion>& motions, const cv::Matx33d& rotation) {
   StackedSystem system(3);
   for (const HandEyeMotion& motion : motions) {
     system.add(cv::Mat(rotationBlock(motion.robot) - cv::Matx33d::eye()),
                cv::Mat(rotation * translationColumn(motion.camera) - translationColumn(motion.robot)));
   }
-  return cv::Vec3d(system.solve());
-}
-
-cv::Mat transform(const cv::Matx33d& rotation, const cv::Vec3d& translation) {
-  cv::Matx44d a_T_b = cv::Matx44d::eye();
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) a_T_b(r, c) = rotation(r, c);
-    a_T_b(r, 3) = translation[r];
-  }
-  return cv::Mat(a_T_b, true);
+  return tf::composeTransformationMatrix(cv::Mat(rotation), system.solve());
 }
 
 // Tsai-Lenz: skew(P_robot + P_camera) P' = P_camera - P_robot over the informative motions,
@@ -107,7 +99,7 @@ cv::Mat solveTsaiLenz(const std::vector<HandEyeMotion>& all_motions) {
   const double p_squared = p.dot(p);
   const cv::Matx33d rotation = (1.0 - p_squared / 2.0) * cv::Matx33d::eye() +
                                0.5 * (p * p.t() + std::sqrt(4.0 - p_squared) * skew(p));
-  return transform(rotation, translationGivenRotation(motions, rotation));
+  return withTranslationFitted(motions, rotation);
 }
 
 // Matrices of the quaternion products r * x = left(r) x and x * r = right(r) x.
@@ -131,8 +123,8 @@ cv::Mat solveHoraudDornaika(const std::vector<HandEyeMotion>& motions) {
   cv::Mat eigenvalues, eigenvectors;
   cv::eigen(cv::Mat(normal), eigenvalues, eigenvectors);  // descending: the last row is the least
   const cv::Vec4d q(eigenvectors.row(3));
-  const cv::Matx33d rotation = tf::rotationOf({q[0], q[1], q[2], q[3]});
-  return transform(rotation, translationGivenRotation(motions, rotation));
+  const cv::Matx33d rotation = tf::rotationOf(Quaternion{q[0], q[1], q[2], q[3]});
+  return withTranslationFitted(motions, rotation);
 }
 
 // Dual quaternion (q, q') of a motion: q its rotation, real part >= 0; q' = (0, t) q / 2.
@@ -175,7 +167,10 @@ cv::Mat solveDaniilidis(const std::vector<HandEyeMotion>& motions) {
   double best_s = 0.0, best_norm = -1.0;
   for (const double s : {(-qb + root) / (2.0 * qa), (-qb - root) / (2.0 * qa)}) {
     const double squared_norm = s * s * u1.dot(u1) + 2.0 * s * u1.dot(u2) + u2.dot(u2);
-    if (squared_norm > best_norm) best_s = s, best_norm = squared_norm;
+    if (squared_norm > best_norm) {
+      best_s = s;
+      best_norm = squared_norm;
+    }
   }
   const double lambda2 = std::sqrt(1.0 / best_norm), lambda1 = best_s * lambda2;
   const cv::Vec4d q = lambda1 * u1 + lambda2 * u2, q_dual = lambda1 * v1 + lambda2 * v2;
@@ -183,7 +178,8 @@ cv::Mat solveDaniilidis(const std::vector<HandEyeMotion>& motions) {
   // t = 2 q' conj(q).
   const Quaternion t = tf::quaternionProduct({q_dual[0], q_dual[1], q_dual[2], q_dual[3]},
                                              {q[0], -q[1], -q[2], -q[3]});
-  return transform(tf::rotationOf({q[0], q[1], q[2], q[3]}), {2.0 * t[1], 2.0 * t[2], 2.0 * t[3]});
+  return tf::composeTransformationMatrix(cv::Mat(tf::rotationOf(Quaternion{q[0], q[1], q[2], q[3]})),
+                                        cv::Mat(cv::Vec3d(2.0 * t[1], 2.0 * t[2], 2.0 * t[3])));
 }
 
 }  // namespace
