@@ -44,12 +44,4 @@ std::vector<HandEyeMotion> handEyeMotionsOfAllPairs(const std::vector<cv::Mat>& 
   return motions;
 }
 
-bool oldOpenCvQuaternionHasNegativeRealPart(const cv::Matx33d& r) {
-  if (r(0, 0) + r(1, 1) + r(2, 2) > 0.0) return false;
-  // 4 w x, 4 w y, 4 w z; the anchored axis component is positive, so w takes the sign of its product.
-  const cv::Vec3d four_w_axis(r(2, 1) - r(1, 2), r(0, 2) - r(2, 0), r(1, 0) - r(0, 1));
-  const int anchored = (r(0, 0) > r(1, 1) && r(0, 0) > r(2, 2)) ? 0 : (r(1, 1) > r(2, 2) ? 1 : 2);
-  return four_w_axis[anchored] < 0.0;
-}
-
 }  // namespace vemo::calibration

@@ -23,13 +23,6 @@ struct HandEyeMotion {
 std::vector<HandEyeMotion> handEyeMotionsOfAllPairs(const std::vector<cv::Mat>& robot_T_tcp_list,
                                                     const std::vector<cv::Mat>& camera_T_target_list);
 
-// Whether the rotation-to-quaternion conversion of OpenCV's calibrateHandEye before 4.11
-// gives this rotation a quaternion with a negative real part. It anchors the real part
-// positive only while the trace is positive (angles below 120 degrees); beyond, it anchors
-// the axis component of the largest diagonal entry and the real part takes whatever sign
-// follows, so that q and -q of equal motions may meet in one comparison.
-bool oldOpenCvQuaternionHasNegativeRealPart(const cv::Matx33d& rotation);
-
 // Rotation block and translation column of a 4x4 transform.
 cv::Matx33d rotationBlock(const cv::Matx44d& a_T_b);
 cv::Vec3d translationColumn(const cv::Matx44d& a_T_b);

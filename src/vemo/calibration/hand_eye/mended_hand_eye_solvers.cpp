@@ -42,6 +42,19 @@ bool informativeForTsaiLenz(const HandEyeMotion& motion) {
   return true;
 }
 
+// Whether the rotation-to-quaternion conversion of OpenCV's calibrateHandEye before 4.11
+// gives this rotation a quaternion with a negative real part. It anchors the real part
+// positive only while the trace is positive (angles below 120 degrees); beyond, it anchors
+// the axis component of the largest diagonal entry and the real part takes whatever sign
+// follows, so that q and -q of equal motions may meet in one comparison.
+bool oldOpenCvQuaternionHasNegativeRealPart(const cv::Matx33d& r) {
+  if (r(0, 0) + r(1, 1) + r(2, 2) > 0.0) return false;
+  // 4 w x, 4 w y, 4 w z; the anchored axis component is positive, so w takes the sign of its product.
+  const cv::Vec3d four_w_axis(r(2, 1) - r(1, 2), r(0, 2) - r(2, 0), r(1, 0) - r(0, 1));
+  const int anchored = (r(0, 0) > r(1, 1) && r(0, 0) > r(2, 2)) ? 0 : (r(1, 1) > r(2, 2) ? 1 : 2);
+  return four_w_axis[anchored] < 0.0;
+}
+
 bool oldConversionFlipsSomeQuaternion(const std::vector<HandEyeMotion>& motions) {
   return std::any_of(motions.begin(), motions.end(), [](const HandEyeMotion& motion) {
     return oldOpenCvQuaternionHasNegativeRealPart(rotationBlock(motion.robot)) ||
