@@ -31,6 +31,7 @@ def main():
     parser.add_argument("--seeds", type=int, default=5)
     parser.add_argument("--rolls", type=float, nargs="+", default=[45.0, 120.0])
     parser.add_argument("--paths", nargs="+", default=["redetect", "intrinsic"], choices=["redetect", "intrinsic"])
+    parser.add_argument("--build-dir", help="given by scripts/run-benchmarks; the module is found on PYTHONPATH")
     args = parser.parse_args()
     target = _vemo.CharucoTarget(8, 6, 0.04, 0.03, "DICT_5X5_100")
     for roll in args.rolls:
