@@ -50,7 +50,8 @@ void registerIo(py::module_& io) {
   using namespace vemo::io;
   using docs::join;
   const std::vector<cv::Mat> no_images;
-  // Encoding and decoding images takes long; the arguments are copies (gil_release.hpp).
+  // Encoding and decoding images takes long, and a folder may be locked by a thread that
+  // needs the interpreter lock to log; the arguments are copies (gil_release.hpp).
   using WithoutGil = py::call_guard<py::gil_scoped_release>;
 
   io.def("save_hand_eye_dataset", &saveHandEyeDataset, py::arg("data_dir"), py::arg("image_list"),
@@ -88,7 +89,7 @@ void registerIo(py::module_& io) {
              .c_str());
 
   io.def("next_multi_camera_capture_index", &nextMultiCameraCaptureIndex, py::arg("data_dir"),
-         py::arg("num_cameras"),
+         py::arg("num_cameras"), WithoutGil(),
          join("The capture index to save next in a multi-camera capture folder.\n\n"
               "One more than the largest capture number (the digits after the last \"_\" of a frame\n"
               "file name) in the first num_cameras camera folders; gaps are not filled. A capture\n"
@@ -114,14 +115,14 @@ void registerIo(py::module_& io) {
               kWriteFailure)
              .c_str());
   io.def("save_multi_camera_robot_poses", &saveMultiCameraRobotPoses, py::arg("data_dir"),
-         py::arg("robot_T_tcp_list"), py::arg("num_cameras"),
+         py::arg("robot_T_tcp_list"), py::arg("num_cameras"), WithoutGil(),
          join("Writes the robot poses as calibration_data.npz (float64 (N, 4, 4)) into each of the\n"
               "first num_cameras camera folders, creating them.",
               docs::kArguments, docs::kDataDir, docs::kRobotTTcpList, docs::kNumCameras, docs::kRaises,
               "ValueError \"io: expected 4x4 pose matrices\" before creating anything, and for a\n"
               "negative num_cameras; RuntimeError for an archive that cannot be written.")
              .c_str());
-  io.def("load_multi_camera_robot_poses", &loadMultiCameraRobotPoses, py::arg("data_dir"),
+  io.def("load_multi_camera_robot_poses", &loadMultiCameraRobotPoses, py::arg("data_dir"), WithoutGil(),
          join("The robot poses of a multi-camera capture folder.", docs::kArguments, docs::kDataDir, docs::kReturns,
               "A list of (4, 4) float64 robot_T_tcp from the first cam_* folder (in byte order of\n"
               "the names) that holds calibration_data.npz; [] when data_dir is not a folder or none\n"

@@ -104,6 +104,7 @@ std::vector<cv::Mat> loadMultiCameraRobotPoses(const fs::path& data_dir) {
 std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const fs::path& data_dir, int num_cameras) {
   std::vector<std::vector<cv::Mat>> cameras;
   if (num_cameras <= 0) return cameras;
+  const logging::HeldLines logged_after_unlocking;
   const FolderLock lock = settledFolder(data_dir);
   for (int camera = 0; camera < num_cameras; ++camera) {
     const fs::path directory = cameraDirectory(data_dir, camera);
