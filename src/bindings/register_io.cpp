@@ -137,8 +137,10 @@ void registerIo(py::module_& io) {
               "result[c][k]: frame k of camera c, (H, W, 3) uint8 BGR, in capture order\n"
               "(image_99.png before image_100.png); [] for num_cameras <= 0.",
               docs::kRaises,
-              "RuntimeError for a missing camera folder, a folder without frame files, and cameras\n"
-              "holding different numbers of frames.")
+              "RuntimeError for a missing camera folder, a folder without frame files, cameras\n"
+              "holding different numbers of frames, and \"io: missing frame file <path>; captures must\n"
+              "be synchronized\" for cameras holding as many frames of different captures (the path\n"
+              "names the first capture a camera lacks).")
              .c_str());
 
   py::classh<MultiCameraCalibrationRecord>(io, "MultiCameraCalibrationRecord")

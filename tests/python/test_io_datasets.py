@@ -231,6 +231,36 @@ def test_multi_camera_capture_errors(tmp_path, capfd):
     assert len(capfd.readouterr().err.splitlines()) == 2  # both cameras were read and logged first
 
 
+def test_rig_loader_never_pairs_frames_of_different_captures(tmp_path, capfd):
+    def rig(name, captures_per_camera):
+        folder = tmp_path / name
+        for camera, captures in enumerate(captures_per_camera):
+            for capture in captures:
+                frames = [image(0)] * camera + [image(10 * capture + camera)]
+                io.save_multi_camera_capture(folder / "scratch", frames, capture)
+                (folder / f"cam_0{camera}").mkdir(parents=True, exist_ok=True)
+                (folder / "scratch" / f"cam_0{camera}" / f"image_0{capture}.png").rename(
+                    folder / f"cam_0{camera}" / f"image_0{capture}.png")
+        capfd.readouterr()
+        return folder
+
+    # One frame gone from each camera: equal counts, but capture 1 of camera 1 would pair with capture 2.
+    folder = rig("one_gone_each", [[0, 1, 3], [0, 2, 3]])
+    with pytest.raises(RuntimeError, match=f"^io: missing frame file {re.escape(str(folder / 'cam_01' / 'image_01.png'))}; "
+                                           "captures must be synchronized$"):
+        io.load_multi_camera_dataset(folder, 2)
+    assert len(capfd.readouterr().err.splitlines()) == 2  # both cameras were read and logged first
+    # The first capture that any camera lacks is named, whichever camera holds it.
+    folder = rig("third_camera", [[0, 1, 2], [0, 1, 3], [0, 1, 2]])
+    with pytest.raises(RuntimeError, match=f"^io: missing frame file {re.escape(str(folder / 'cam_01' / 'image_02.png'))};"):
+        io.load_multi_camera_dataset(folder, 3)
+    assert [[int(f[0, 0, 0]) for f in camera] for camera in io.load_multi_camera_dataset(folder, 1)] == [[0, 10, 20]]
+    # Unequal counts keep their own message, even where the names differ too.
+    folder = rig("unequal", [[0, 1, 2], [0, 3]])
+    with pytest.raises(RuntimeError, match="^io: all cameras must have the same frame count; "):
+        io.load_multi_camera_dataset(folder, 2)
+
+
 def test_multi_camera_robot_poses(tmp_path):
     assert io.load_multi_camera_robot_poses(tmp_path / "nowhere") == []
     io.save_multi_camera_robot_poses(tmp_path, poses(2), 0)

@@ -53,7 +53,9 @@ std::vector<cv::Mat> loadMultiCameraRobotPoses(const std::filesystem::path& data
 // capture order (capturesInOrder: image_99.png before image_100.png) as 3-channel 8-bit
 // BGR, after finishing a save that a kill interrupted. Empty for num_cameras <= 0.
 // Throws std::runtime_error for a missing camera folder, a folder without frame files,
-// and when the cameras hold different numbers of frames.
+// when the cameras hold different numbers of frames, and, after reading every camera,
+// "io: missing frame file <path>; captures must be synchronized" when they hold as many
+// but not the same names: the path names the first capture a camera lacks.
 std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const std::filesystem::path& data_dir, int num_cameras);
 
 }  // namespace vemo::io
