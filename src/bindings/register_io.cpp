@@ -20,8 +20,9 @@ constexpr char kSavableImages[] =
     "an image that would not read back as saved (empty, or not 8-bit\n"
     "with 1, 3 or 4 channels)";
 constexpr char kWriteFailure[] =
-    "RuntimeError \"io: cv::imwrite failed for <path>\" for a file that cannot be written (the\n"
-    "files before it are in place).";
+    "RuntimeError \"io: cv::imwrite failed for <path>\" for a file that cannot be written, with\n"
+    "\": no space left on device\" appended for a full disk. A folder that held a dataset or a\n"
+    "capture then loads as before; in any other the files before it are in place.";
 constexpr char kLoadRecordRaises[] =
     "RuntimeError \"io: cannot open <path> for reading\", for JSON syntax errors, a missing\n"
     "required key, values of the wrong type, matrix rows of different lengths and integers\n"

@@ -146,6 +146,16 @@ def test_image_write_failures_name_the_file_and_keep_the_files_written_before(tm
         io.save_multi_camera_capture(rig, [image(1), image(2), image(3)], 4)
     assert [names(rig / camera) for camera in names(rig)] == [["image_04.png"], ["image_04.png"], []]
 
+    # A folder that held a dataset or a capture is left as it was, whatever the failure.
+    for folder, blocked, save in (
+            (hand_eye, "image_01.png", lambda: io.save_hand_eye_dataset(hand_eye, [image(8)] * 2, poses(5))),
+            (rig, "cam_01/image_01.png", lambda: io.save_multi_camera_capture(rig, [image(8)] * 2, 1))):
+        (folder / blocked).mkdir()
+        before = snapshot(folder)
+        with pytest.raises(RuntimeError, match="^io: cv::imwrite failed for "):
+            save()
+        assert snapshot(folder) == before
+
 
 def test_next_capture_index(tmp_path):
     assert io.next_multi_camera_capture_index(tmp_path / "nowhere", 2) == 0

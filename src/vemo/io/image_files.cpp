@@ -26,7 +26,9 @@ void requireSavableImages(const std::string& operation, const std::string& list,
 
 GroupFile pngFile(const std::filesystem::path& folder, const std::string& name, const cv::Mat& image) {
   const std::string path = (folder / name).string();
-  const auto failed = [path](const WriteFailure& /*cause*/) { return "io: cv::imwrite failed for " + path; };
+  const auto failed = [path](const WriteFailure& cause) {
+    return "io: cv::imwrite failed for " + path + fullDiskNote(cause);
+  };
   return {name,
           [image, failed]() {
             std::vector<uchar> encoded;

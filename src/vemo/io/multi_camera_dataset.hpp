@@ -35,7 +35,9 @@ int nextMultiCameraCaptureIndex(const std::filesystem::path& data_dir, int num_c
 // before writing anything for a negative capture_index, when annotated_images is neither
 // empty nor as long as frames, or for an image that would not read back as saved (see
 // requireSavableImages). A file that cannot be written throws
-// "io: cv::imwrite failed for <path>"; the files before it are in place.
+// "io: cv::imwrite failed for <path>" (": no space left on device" appended for a full
+// disk); a folder that held a capture then loads as before, in any other the files before
+// it are in place.
 void saveMultiCameraCapture(const std::filesystem::path& data_dir, const std::vector<cv::Mat>& frames,
                             int capture_index, const std::vector<cv::Mat>& annotated_images);
 
