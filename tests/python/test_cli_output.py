@@ -88,6 +88,21 @@ def test_missing_sizes_are_a_usage_error_and_no_detection_is_explained(tmp_path,
     assert json.loads((tmp_path / "failed.json").read_text())["exit_code"] == 1
 
 
+def test_a_report_that_cannot_be_written_ends_in_one_error_line(tmp_path, capsys):
+    images = tmp_path / "images"
+    images.mkdir()
+    matplotlib.image.imsave(images / "blank.png", np.full((120, 160, 3), 200, np.uint8))
+    (tmp_path / "folder").mkdir()
+    (tmp_path / "plain").write_text("mine")
+    before = sorted(tmp_path.rglob("*"))
+    for report, reason in ((tmp_path / "folder", "Is a directory"), (tmp_path / "plain" / "report.json", "Not a directory")):
+        code = main(["intrinsic", str(images), "--target", "chessboard", "--cols", "7", "--rows", "5",
+                     "--square-size", "0.02", "--report", str(report)])
+        assert code == 2
+        assert capsys.readouterr().err.splitlines()[-1] == f"error: cannot write the report {report}: {reason}"
+        assert sorted(tmp_path.rglob("*")) == before and (tmp_path / "plain").read_text() == "mine"
+
+
 def test_hand_eye_report_file_and_plots(tmp_path, capsys):
     scene = make_hand_eye_scene(charuco(), count=10, image_size=(800, 600), distance=0.4, seed=21)
     v.io.save_hand_eye_dataset(tmp_path / "data", scene.images, scene.robot_T_tcp_list)
