@@ -88,19 +88,28 @@ def test_missing_sizes_are_a_usage_error_and_no_detection_is_explained(tmp_path,
     assert json.loads((tmp_path / "failed.json").read_text())["exit_code"] == 1
 
 
-def test_a_report_that_cannot_be_written_ends_in_one_error_line(tmp_path, capsys):
+def test_a_report_at_a_folder_or_under_a_plain_file_is_one_error_line_and_links_are_written_through(
+        tmp_path, capsys):
     images = tmp_path / "images"
     images.mkdir()
     matplotlib.image.imsave(images / "blank.png", np.full((120, 160, 3), 200, np.uint8))
+
+    def run(report):
+        return main(["intrinsic", str(images), "--target", "chessboard", "--cols", "7", "--rows", "5",
+                     "--square-size", "0.02", "--report", str(report)])
+
     (tmp_path / "folder").mkdir()
     (tmp_path / "plain").write_text("mine")
     before = sorted(tmp_path.rglob("*"))
     for report, reason in ((tmp_path / "folder", "Is a directory"), (tmp_path / "plain" / "report.json", "Not a directory")):
-        code = main(["intrinsic", str(images), "--target", "chessboard", "--cols", "7", "--rows", "5",
-                     "--square-size", "0.02", "--report", str(report)])
-        assert code == 2
+        assert run(report) == 2
         assert capsys.readouterr().err.splitlines()[-1] == f"error: cannot write the report {report}: {reason}"
         assert sorted(tmp_path.rglob("*")) == before and (tmp_path / "plain").read_text() == "mine"
+
+    # A report through a symbolic link replaces the file it names; the link stays.
+    (tmp_path / "link.json").symlink_to("plain")
+    assert run(tmp_path / "link.json") == 1
+    assert (tmp_path / "link.json").is_symlink() and json.loads((tmp_path / "plain").read_text())["exit_code"] == 1
 
 
 def test_hand_eye_report_file_and_plots(tmp_path, capsys):

@@ -84,8 +84,10 @@ def write_json(path: str, data: dict) -> None:
 
     The file gets the mode that a plain open(path, "w") would give: 0666 less the umask for a
     new file, the replaced file's own mode otherwise (a temporary file's 0600 must not
-    survive the rename, or other accounts could no longer read the results)."""
+    survive the rename, or other accounts could no longer read the results). A symbolic link
+    is written through, as open() would: the file it names is replaced and the link stays."""
     text = json.dumps(plain(data), indent=2) + "\n"
+    path = os.path.realpath(path)
     folder = os.path.dirname(os.path.abspath(path))
     try:
         os.makedirs(folder, exist_ok=True)
