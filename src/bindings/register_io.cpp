@@ -118,7 +118,8 @@ void registerIo(py::module_& io) {
   io.def("save_multi_camera_robot_poses", &saveMultiCameraRobotPoses, py::arg("data_dir"),
          py::arg("robot_T_tcp_list"), py::arg("num_cameras"), WithoutGil(),
          join("Writes the robot poses as calibration_data.npz (float64 (N, 4, 4)) into each of the\n"
-              "first num_cameras camera folders, creating them.",
+              "first num_cameras camera folders, creating them.\n\n",
+              kSaveAtomically,
               docs::kArguments, docs::kDataDir, docs::kRobotTTcpList, docs::kNumCameras, docs::kRaises,
               "ValueError \"io: expected 4x4 pose matrices\" before creating anything, and for a\n"
               "negative num_cameras; RuntimeError for an archive that cannot be written.")

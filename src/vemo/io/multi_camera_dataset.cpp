@@ -98,15 +98,18 @@ void saveMultiCameraRobotPoses(const fs::path& data_dir, const std::vector<cv::M
                                int num_cameras) {
   const std::vector<double> flattened = flattenPoseList(robot_T_tcp_list);
   requireCameraCount("saveMultiCameraRobotPoses", num_cameras);
+  std::vector<GroupFile> files;
   for (int camera = 0; camera < num_cameras; ++camera) {
-    const fs::path directory = cameraDirectory(data_dir, camera);
-    fs::create_directories(directory);
-    writePoseArchive(directory / kPoseArchive, flattened);
+    fs::create_directories(cameraDirectory(data_dir, camera));
+    files.push_back(poseArchiveFile(data_dir, cameraDirectory({}, camera).string() + "/" + kPoseArchive, flattened));
   }
+  // As one change: a kill never leaves cameras holding different poses.
+  saveFilesTogether(data_dir, files);
 }
 
 std::vector<cv::Mat> loadMultiCameraRobotPoses(const fs::path& data_dir) {
   if (!isDirectory(data_dir)) return {};
+  const FolderLock lock = settledFolder(data_dir);
   std::vector<fs::path> camera_directories;
   for (const fs::directory_entry& entry : fs::directory_iterator(data_dir)) {
     if (entry.is_directory() && entry.path().filename().string().rfind("cam_", 0) == 0) {

@@ -42,13 +42,14 @@ void saveMultiCameraCapture(const std::filesystem::path& data_dir, const std::ve
                             int capture_index, const std::vector<cv::Mat>& annotated_images);
 
 // Writes the pose archive into each of the first num_cameras camera folders (none for
-// 0), creating them. Throws std::invalid_argument "io: expected 4x4 pose matrices"
+// 0), creating them, as one change that a kill never leaves half done. Throws std::invalid_argument "io: expected 4x4 pose matrices"
 // before creating anything.
 void saveMultiCameraRobotPoses(const std::filesystem::path& data_dir, const std::vector<cv::Mat>& robot_T_tcp_list,
                                int num_cameras);
 
 // The poses (4x4 CV_64F) of the first folder named "cam_..." (in byte-wise name order)
 // that holds a pose archive; empty when data_dir is not a directory or no folder has one.
+// A save that a kill interrupted is finished first.
 std::vector<cv::Mat> loadMultiCameraRobotPoses(const std::filesystem::path& data_dir);
 
 // result[i][k]: frame k of camera i, the frame files of each camera folder read in
