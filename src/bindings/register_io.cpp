@@ -17,8 +17,8 @@ constexpr char kSaveAtomically[] =
     "The files are written as one change that a kill never leaves half done: a later load\n"
     "sees the old files or the new ones.";
 constexpr char kSavableImages[] =
-    "an image that would not read back as saved (empty, or not 8-bit\n"
-    "with 1, 3 or 4 channels)";
+    "an image that cannot be saved (empty, or not 8-bit with 1, 3 or 4\n"
+    "channels; saved images load as 3-channel BGR)";
 constexpr char kWriteFailure[] =
     "RuntimeError \"io: cv::imwrite failed for <path>\" for a file that cannot be written, with\n"
     "\": no space left on device\" appended for a full disk. A folder that held a dataset or a\n"

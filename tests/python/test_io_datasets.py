@@ -115,7 +115,7 @@ def test_saves_refuse_images_that_would_not_read_back_before_writing(tmp_path):
     io.save_multi_camera_capture(tmp_path / "mc", [image(1)], 0)
     before = snapshot(tmp_path)
     with pytest.raises(ValueError, match=r"^saveHandEyeDataset: image_list\[1\] is CV_16UC3; only 8-bit images with "
-                                         r"1, 3 or 4 channels read back as saved$"):
+                                         r"1, 3 or 4 channels are saved \(all load as 3-channel BGR\)$"):
         io.save_hand_eye_dataset(tmp_path / "he", [image(2), np.zeros((4, 4, 3), np.uint16)], poses(2))
     for what, bad in (("is CV_32FC1", np.zeros((4, 4), np.float32)), ("is CV_8UC2", np.zeros((4, 4, 2), np.uint8)),
                       ("is empty", np.zeros((0, 4), np.uint8))):
