@@ -87,6 +87,12 @@ def test_missing_sizes_are_a_usage_error_and_no_detection_is_explained(tmp_path,
             "corners, 0.02 m squares. Check --target, --cols, --rows, --square-size.") in error
     assert json.loads((tmp_path / "failed.json").read_text())["exit_code"] == 1
 
+    # A comparison in which no method solves is a failed run as well.
+    v.io.save_hand_eye_dataset(tmp_path / "blank_data", [blank[0]] * 4, [np.eye(4)] * 4)
+    assert main(["compare", str(tmp_path / "blank_data"), "--target", "chessboard", "--cols", "7", "--rows", "5",
+                 "--square-size", "0.02", "--quiet"]) == 1
+    assert capsys.readouterr().out == "compare: 0 of 5 methods solved on 4 captures\n"
+
 
 def test_a_report_at_a_folder_or_under_a_plain_file_is_one_error_line_and_links_are_written_through(
         tmp_path, capsys):

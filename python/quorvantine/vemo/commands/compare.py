@@ -49,7 +49,7 @@ def run(args: argparse.Namespace) -> int:
         poses = {name: result.tcp_T_camera for name, result in solved.items()}
         args.outcome.figures.append(lambda directory: [plots.comparison(poses, pathlib.Path(directory) /
                                                                         "comparison.png")])
-    return 0
+    return 0 if solved else 1
 
 
 def add_command(commands) -> None:
