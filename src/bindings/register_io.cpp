@@ -17,11 +17,12 @@ constexpr char kSaveAtomically[] =
     "The files are written as one change that a kill never leaves half done: a later load\n"
     "sees the old files or the new ones.";
 constexpr char kSavableImages[] =
-    "an image that would not read back as saved (empty, or not 8-bit\n"
-    "with 1, 3 or 4 channels)";
+    "an image that cannot be saved (empty, or not 8-bit with 1, 3 or 4\n"
+    "channels; saved images load as 3-channel BGR)";
 constexpr char kWriteFailure[] =
-    "RuntimeError \"io: cv::imwrite failed for <path>\" for a file that cannot be written (the\n"
-    "files before it are in place).";
+    "RuntimeError \"io: cv::imwrite failed for <path>\" for a file that cannot be written, with\n"
+    "\": no space left on device\" appended for a full disk. A folder that held a dataset or a\n"
+    "capture then loads as before; in any other the files before it are in place.";
 constexpr char kLoadRecordRaises[] =
     "RuntimeError \"io: cannot open <path> for reading\", for JSON syntax errors, a missing\n"
     "required key, values of the wrong type, matrix rows of different lengths and integers\n"
@@ -50,7 +51,8 @@ void registerIo(py::module_& io) {
   using namespace vemo::io;
   using docs::join;
   const std::vector<cv::Mat> no_images;
-  // Encoding and decoding images takes long; the arguments are copies (gil_release.hpp).
+  // Encoding and decoding images takes long, and a folder may be locked by a thread that
+  // needs the interpreter lock to log; the arguments are copies (gil_release.hpp).
   using WithoutGil = py::call_guard<py::gil_scoped_release>;
 
   io.def("save_hand_eye_dataset", &saveHandEyeDataset, py::arg("data_dir"), py::arg("image_list"),
@@ -88,7 +90,7 @@ void registerIo(py::module_& io) {
              .c_str());
 
   io.def("next_multi_camera_capture_index", &nextMultiCameraCaptureIndex, py::arg("data_dir"),
-         py::arg("num_cameras"),
+         py::arg("num_cameras"), WithoutGil(),
          join("The capture index to save next in a multi-camera capture folder.\n\n"
               "One more than the largest capture number (the digits after the last \"_\" of a frame\n"
               "file name) in the first num_cameras camera folders; gaps are not filled. A capture\n"
@@ -114,14 +116,15 @@ void registerIo(py::module_& io) {
               kWriteFailure)
              .c_str());
   io.def("save_multi_camera_robot_poses", &saveMultiCameraRobotPoses, py::arg("data_dir"),
-         py::arg("robot_T_tcp_list"), py::arg("num_cameras"),
+         py::arg("robot_T_tcp_list"), py::arg("num_cameras"), WithoutGil(),
          join("Writes the robot poses as calibration_data.npz (float64 (N, 4, 4)) into each of the\n"
-              "first num_cameras camera folders, creating them.",
+              "first num_cameras camera folders, creating them.\n\n",
+              kSaveAtomically,
               docs::kArguments, docs::kDataDir, docs::kRobotTTcpList, docs::kNumCameras, docs::kRaises,
               "ValueError \"io: expected 4x4 pose matrices\" before creating anything, and for a\n"
               "negative num_cameras; RuntimeError for an archive that cannot be written.")
              .c_str());
-  io.def("load_multi_camera_robot_poses", &loadMultiCameraRobotPoses, py::arg("data_dir"),
+  io.def("load_multi_camera_robot_poses", &loadMultiCameraRobotPoses, py::arg("data_dir"), WithoutGil(),
          join("The robot poses of a multi-camera capture folder.", docs::kArguments, docs::kDataDir, docs::kReturns,
               "A list of (4, 4) float64 robot_T_tcp from the first cam_* folder (in byte order of\n"
               "the names) that holds calibration_data.npz; [] when data_dir is not a folder or none\n"
@@ -136,8 +139,10 @@ void registerIo(py::module_& io) {
               "result[c][k]: frame k of camera c, (H, W, 3) uint8 BGR, in capture order\n"
               "(image_99.png before image_100.png); [] for num_cameras <= 0.",
               docs::kRaises,
-              "RuntimeError for a missing camera folder, a folder without frame files, and cameras\n"
-              "holding different numbers of frames.")
+              "RuntimeError for a missing camera folder, a folder without frame files, cameras\n"
+              "holding different numbers of frames, and \"io: missing frame file <path>; captures must\n"
+              "be synchronized\" for cameras holding as many frames of different captures (the path\n"
+              "names the first capture a camera lacks).")
              .c_str());
 
   py::classh<MultiCameraCalibrationRecord>(io, "MultiCameraCalibrationRecord")

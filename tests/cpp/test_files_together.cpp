@@ -89,27 +89,28 @@ TEST_F(FilesTogether, AJournalNamingAnythingButDatasetFilesInTheFolderIsRefused)
   EXPECT_EQ(names(dir_), (std::vector<std::string>{".passwd.tmp-1", "inside/.image_00.png.tmp-1"}));
 }
 
-TEST_F(FilesTogether, AFailingFilePutsTheFilesBeforeItInPlaceAndLeavesNothingBehind) {
-  writeBytes(dir_ / "image_02.png", "old 2");
+TEST_F(FilesTogether, AFailingFilePutsTheFilesBeforeItInPlaceOnlyWhereNoDatasetWas) {
   std::vector<vemo::io::GroupFile> files{file("calibration_data.npz", "poses"), file("image_00.png", "new 0"),
                                          file("image_01.png", "new 1"), file("image_02.png", "new 2")};
   files[2].content = []() -> std::string { throw std::invalid_argument("cannot encode"); };
   EXPECT_EQ(VEMO_THROWN_MESSAGE(std::invalid_argument, vemo::io::saveFilesTogether(dir_, files)), "cannot encode");
-  EXPECT_EQ(names(dir_), (std::vector<std::string>{"calibration_data.npz", "image_00.png", "image_02.png"}));
+  EXPECT_EQ(names(dir_), (std::vector<std::string>{"calibration_data.npz", "image_00.png"}));
   EXPECT_EQ(fileBytes(dir_ / "image_00.png"), "new 0");
-  EXPECT_EQ(fileBytes(dir_ / "image_02.png"), "old 2");
 
-  // A file that cannot be created reports its own message with the reason.
+  // Now that the folder holds a dataset, a failure leaves it as it was; a file that
+  // cannot be created reports its own message with the reason.
   fs::create_directory(dir_ / "image_01.png");
+  files[1] = file("image_00.png", "newer 0");
   files[2] = file("image_01.png", "new 1");
   EXPECT_EQ(VEMO_THROWN_MESSAGE(std::runtime_error, vemo::io::saveFilesTogether(dir_, files)),
             "image_01.png: Is a directory");
-  EXPECT_EQ(fileBytes(dir_ / "image_02.png"), "old 2");
+  EXPECT_EQ(names(dir_), (std::vector<std::string>{"calibration_data.npz", "image_00.png"}));
+  EXPECT_EQ(fileBytes(dir_ / "image_00.png"), "new 0");
   fs::remove(dir_ / "image_01.png");
   vemo::io::saveFilesTogether(dir_, files);
   EXPECT_EQ(names(dir_), (std::vector<std::string>{"calibration_data.npz", "image_00.png", "image_01.png",
                                                    "image_02.png"}));
-  EXPECT_EQ(fileBytes(dir_ / "image_02.png"), "new 2");
+  EXPECT_EQ(fileBytes(dir_ / "image_00.png"), "newer 0");
 }
 
 }  // namespace

@@ -103,6 +103,25 @@ def test_benchmark_command_prints_the_table_and_saves_the_json(charuco_dataset, 
         main(["benchmark", str(data_dir), "--seed", "-1"])
 
 
+def test_command_line_values_are_checked(charuco_dataset, capsys):
+    _, data_dir = charuco_dataset
+    for command, option, value in (("benchmark", "--splits", "0"), ("benchmark", "--splits", "1"),
+                                   ("benchmark", "--splits", "-2"), ("compare", "--consensus-threshold-deg", "nan"),
+                                   ("compare", "--translation-threshold-mm", "inf"),
+                                   ("compare", "--rotation-threshold-deg", "-1")):
+        with pytest.raises(SystemExit) as exit_info:
+            main([command, str(data_dir), option, value] + CHARUCO_OPTIONS)
+        assert exit_info.value.code == 2
+        assert f"argument {option}: " in capsys.readouterr().err
+    assert main(["benchmark", str(data_dir), "--splits", "1000"] + CHARUCO_OPTIONS) == 2
+    assert capsys.readouterr().err.splitlines()[-1] == "error: benchmark: --splits 1000 is more than the 10 captures"
+    for refinement_option in (["--loss-scale", "2"], ["--refine-intrinsics"]):
+        with pytest.raises(SystemExit) as exit_info:
+            main(["hand-eye", str(data_dir), *refinement_option] + CHARUCO_OPTIONS)
+        assert exit_info.value.code == 2
+        assert capsys.readouterr().err.splitlines()[-1].endswith("--refine-intrinsics and --loss-scale need --refine")
+
+
 def test_too_few_detections_fail_with_a_hint_and_keep_the_last_result(tmp_path, capsys):
     target = v.ArucoTarget((5, 4), 0.04, 0.01, "DICT_4X4_50")
     scene = make_hand_eye_scene(target, count=6, image_size=(800, 600), seed=5)

@@ -87,6 +87,36 @@ def test_missing_sizes_are_a_usage_error_and_no_detection_is_explained(tmp_path,
             "corners, 0.02 m squares. Check --target, --cols, --rows, --square-size.") in error
     assert json.loads((tmp_path / "failed.json").read_text())["exit_code"] == 1
 
+    # A comparison in which no method solves is a failed run as well.
+    v.io.save_hand_eye_dataset(tmp_path / "blank_data", [blank[0]] * 4, [np.eye(4)] * 4)
+    assert main(["compare", str(tmp_path / "blank_data"), "--target", "chessboard", "--cols", "7", "--rows", "5",
+                 "--square-size", "0.02", "--quiet"]) == 1
+    assert capsys.readouterr().out == "compare: 0 of 5 methods solved on 4 captures\n"
+
+
+def test_a_report_at_a_folder_or_under_a_plain_file_is_one_error_line_and_links_are_written_through(
+        tmp_path, capsys):
+    images = tmp_path / "images"
+    images.mkdir()
+    matplotlib.image.imsave(images / "blank.png", np.full((120, 160, 3), 200, np.uint8))
+
+    def run(report):
+        return main(["intrinsic", str(images), "--target", "chessboard", "--cols", "7", "--rows", "5",
+                     "--square-size", "0.02", "--report", str(report)])
+
+    (tmp_path / "folder").mkdir()
+    (tmp_path / "plain").write_text("mine")
+    before = sorted(tmp_path.rglob("*"))
+    for report, reason in ((tmp_path / "folder", "Is a directory"), (tmp_path / "plain" / "report.json", "Not a directory")):
+        assert run(report) == 2
+        assert capsys.readouterr().err.splitlines()[-1] == f"error: cannot write the report {report}: {reason}"
+        assert sorted(tmp_path.rglob("*")) == before and (tmp_path / "plain").read_text() == "mine"
+
+    # A report through a symbolic link replaces the file it names; the link stays.
+    (tmp_path / "link.json").symlink_to("plain")
+    assert run(tmp_path / "link.json") == 1
+    assert (tmp_path / "link.json").is_symlink() and json.loads((tmp_path / "plain").read_text())["exit_code"] == 1
+
 
 def test_hand_eye_report_file_and_plots(tmp_path, capsys):
     scene = make_hand_eye_scene(charuco(), count=10, image_size=(800, 600), distance=0.4, seed=21)

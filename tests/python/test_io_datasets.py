@@ -115,7 +115,7 @@ def test_saves_refuse_images_that_would_not_read_back_before_writing(tmp_path):
     io.save_multi_camera_capture(tmp_path / "mc", [image(1)], 0)
     before = snapshot(tmp_path)
     with pytest.raises(ValueError, match=r"^saveHandEyeDataset: image_list\[1\] is CV_16UC3; only 8-bit images with "
-                                         r"1, 3 or 4 channels read back as saved$"):
+                                         r"1, 3 or 4 channels are saved \(all load as 3-channel BGR\)$"):
         io.save_hand_eye_dataset(tmp_path / "he", [image(2), np.zeros((4, 4, 3), np.uint16)], poses(2))
     for what, bad in (("is CV_32FC1", np.zeros((4, 4), np.float32)), ("is CV_8UC2", np.zeros((4, 4, 2), np.uint8)),
                       ("is empty", np.zeros((0, 4), np.uint8))):
@@ -145,6 +145,16 @@ def test_image_write_failures_name_the_file_and_keep_the_files_written_before(tm
     with pytest.raises(RuntimeError, match=f"^io: cv::imwrite failed for {re.escape(str(rig / 'cam_01' / 'image_04.png'))}$"):
         io.save_multi_camera_capture(rig, [image(1), image(2), image(3)], 4)
     assert [names(rig / camera) for camera in names(rig)] == [["image_04.png"], ["image_04.png"], []]
+
+    # A folder that held a dataset or a capture is left as it was, whatever the failure.
+    for folder, blocked, save in (
+            (hand_eye, "image_01.png", lambda: io.save_hand_eye_dataset(hand_eye, [image(8)] * 2, poses(5))),
+            (rig, "cam_01/image_01.png", lambda: io.save_multi_camera_capture(rig, [image(8)] * 2, 1))):
+        (folder / blocked).mkdir()
+        before = snapshot(folder)
+        with pytest.raises(RuntimeError, match="^io: cv::imwrite failed for "):
+            save()
+        assert snapshot(folder) == before
 
 
 def test_next_capture_index(tmp_path):
@@ -229,6 +239,36 @@ def test_multi_camera_capture_errors(tmp_path, capfd):
                                            "captures must be synchronized$"):
         io.load_multi_camera_dataset(tmp_path, 2)
     assert len(capfd.readouterr().err.splitlines()) == 2  # both cameras were read and logged first
+
+
+def test_rig_loader_never_pairs_frames_of_different_captures(tmp_path, capfd):
+    def rig(name, captures_per_camera):
+        folder = tmp_path / name
+        for camera, captures in enumerate(captures_per_camera):
+            for capture in captures:
+                frames = [image(0)] * camera + [image(10 * capture + camera)]
+                io.save_multi_camera_capture(folder / "scratch", frames, capture)
+                (folder / f"cam_0{camera}").mkdir(parents=True, exist_ok=True)
+                (folder / "scratch" / f"cam_0{camera}" / f"image_0{capture}.png").rename(
+                    folder / f"cam_0{camera}" / f"image_0{capture}.png")
+        capfd.readouterr()
+        return folder
+
+    # One frame gone from each camera: equal counts, but capture 1 of camera 1 would pair with capture 2.
+    folder = rig("one_gone_each", [[0, 1, 3], [0, 2, 3]])
+    with pytest.raises(RuntimeError, match=f"^io: missing frame file {re.escape(str(folder / 'cam_01' / 'image_01.png'))}; "
+                                           "captures must be synchronized$"):
+        io.load_multi_camera_dataset(folder, 2)
+    assert len(capfd.readouterr().err.splitlines()) == 2  # both cameras were read and logged first
+    # The first capture that any camera lacks is named, whichever camera holds it.
+    folder = rig("third_camera", [[0, 1, 2], [0, 1, 3], [0, 1, 2]])
+    with pytest.raises(RuntimeError, match=f"^io: missing frame file {re.escape(str(folder / 'cam_01' / 'image_02.png'))};"):
+        io.load_multi_camera_dataset(folder, 3)
+    assert [[int(f[0, 0, 0]) for f in camera] for camera in io.load_multi_camera_dataset(folder, 1)] == [[0, 10, 20]]
+    # Unequal counts keep their own message, even where the names differ too.
+    folder = rig("unequal", [[0, 1, 2], [0, 3]])
+    with pytest.raises(RuntimeError, match="^io: all cameras must have the same frame count; "):
+        io.load_multi_camera_dataset(folder, 2)
 
 
 def test_multi_camera_robot_poses(tmp_path):

@@ -90,3 +90,17 @@ def test_a_killed_capture_save_leaves_the_capture_in_every_camera_folder_or_in_n
 
     check_kills(tmp_path, write_old, lambda folder: io.save_multi_camera_capture(folder, new, 1, annotated), load,
                 dataset(old), dataset(new))
+
+
+def test_a_killed_robot_pose_save_leaves_the_same_poses_in_every_camera_folder(tmp_path):
+    cameras = 8
+    old, new = [np.eye(4) * k for k in range(1, 4)], [np.eye(4) * -k for k in range(1, 200)]
+
+    def load(folder):
+        io.load_multi_camera_robot_poses(folder)  # finishes or undoes an interrupted save
+        return [pose for camera in range(cameras)
+                for pose in np.load(folder / f"cam_{camera:02d}" / "calibration_data.npz")["robot_T_tcp_list"]]
+
+    check_kills(tmp_path, lambda folder: io.save_multi_camera_robot_poses(folder, old, cameras),
+                lambda folder: io.save_multi_camera_robot_poses(folder, new, cameras), load, old * cameras,
+                new * cameras)

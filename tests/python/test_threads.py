@@ -1,6 +1,8 @@
 """Long library calls let other Python threads run meanwhile, and a calibrator used from two
 threads at once behaves as if the calls had come one after the other."""
 
+import subprocess
+import sys
 import threading
 import time
 
@@ -68,3 +70,55 @@ def test_one_calibrator_from_two_threads_gives_the_serial_results_and_reports(sc
     assert len(shared.corner_images()) == len(scene.images)
     # Calls on one calibrator do not overlap: the two reports follow one another whole.
     assert capsys.readouterr().out == report * 2
+
+
+RIG_BESIDE_LOADER = """
+import sys, threading
+import numpy as np
+from _vemo import io
+
+folder = sys.argv[1]
+frames = [np.full((8, 8, 3), camera, np.uint8) for camera in range(2)]
+io.save_multi_camera_capture(folder, frames, 0)
+
+def record():
+    for _ in range(60):
+        io.save_multi_camera_capture(folder, frames, io.next_multi_camera_capture_index(folder, 2))
+
+def load():
+    for _ in range(60):
+        io.load_multi_camera_dataset(folder, 2)
+
+threads = [threading.Thread(target=record), threading.Thread(target=load)]
+for thread in threads:
+    thread.start()
+for thread in threads:
+    thread.join()
+
+class StreamThatReadsTheFolder:
+    def write(self, line):
+        sys.__stderr__.write(line)
+        if "Loaded" in line:
+            print("next", io.next_multi_camera_capture_index(folder, 2))
+
+    def flush(self):
+        pass
+
+sys.stderr = StreamThatReadsTheFolder()
+cameras = io.load_multi_camera_dataset(folder, 2)
+print("loaded", [len(frames) for frames in cameras])
+"""
+
+
+def test_rig_captures_beside_a_loader_of_the_same_folder_never_deadlock(tmp_path):
+    # In a child process, so that a deadlock fails this test instead of hanging the run.
+    try:
+        run = subprocess.run([sys.executable, "-c", RIG_BESIDE_LOADER, str(tmp_path)], capture_output=True,
+                             text=True, timeout=60)
+    except subprocess.TimeoutExpired:
+        pytest.fail("recording and loading one rig folder from two threads deadlocked")
+    assert run.returncode == 0, run.stderr
+    # A log line of the loader reaches a stream that loads the folder again only after the
+    # loader let the folder go.
+    assert run.stdout.splitlines() == ["next 61", "next 61", "loaded [61, 61]"]
+    assert run.stderr.count("[vemo][SUCCESS] Saved capture #") == 61

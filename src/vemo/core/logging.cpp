@@ -23,10 +23,15 @@ Sink& currentSink() {
 }
 
 thread_local Transcript* innermost_transcript = nullptr;
+thread_local HeldLines* innermost_held_lines = nullptr;
 
 }  // namespace
 
 void log(Level level, const std::string& message) {
+  if (innermost_held_lines) {
+    innermost_held_lines->lines_.push_back({level, message});
+    return;
+  }
   const std::string line = std::string("[vemo][") + tagOf(level) + "] " + message + "\n";
   if (const Sink& sink = currentSink()) {
     sink(line);
@@ -54,6 +59,17 @@ std::vector<LogLine> Transcript::lines() const {
 
 void replay(const std::vector<LogLine>& lines) {
   for (const LogLine& line : lines) log(line.level, line.message);
+}
+
+HeldLines::HeldLines() : enclosing_(innermost_held_lines) { innermost_held_lines = this; }
+
+HeldLines::~HeldLines() {
+  innermost_held_lines = enclosing_;
+  try {
+    replay(lines_);
+  } catch (...) {
+    // A sink that fails must not end the process from a destructor; the lines are lost.
+  }
 }
 
 void setSink(Sink sink) { currentSink() = std::move(sink); }

@@ -54,4 +54,21 @@ class Transcript {
 // Logs the lines again, in order.
 void replay(const std::vector<LogLine>& lines);
 
+// While alive, holds back the lines its thread logs and logs them, in order, when it is
+// destroyed. For work done under a lock that a sink may wait for: the Python sink takes
+// the interpreter lock, whose holder may be waiting for the same lock, or may write
+// through a stream that takes it. Create it before the lock, so that it outlives it.
+class HeldLines {
+ public:
+  HeldLines();
+  ~HeldLines();
+  HeldLines(const HeldLines&) = delete;
+  HeldLines& operator=(const HeldLines&) = delete;
+
+ private:
+  friend void log(Level level, const std::string& message);
+  HeldLines* enclosing_;
+  std::vector<LogLine> lines_;
+};
+
 }  // namespace vemo::logging

@@ -40,6 +40,7 @@ void saveHandEyeDataset(const fs::path& data_dir, const std::vector<cv::Mat>& im
 
 std::pair<std::vector<cv::Mat>, std::vector<cv::Mat>> loadHandEyeDataset(const fs::path& data_dir,
                                                                           const std::string& image_format) {
+  const logging::HeldLines logged_after_unlocking;
   const FolderLock lock = settledFolder(data_dir);
   std::vector<cv::Mat> poses = readPoseArchive(data_dir / kPoseArchive);
   std::vector<fs::path> paths;

@@ -24,7 +24,9 @@ namespace vemo::io {
 // would not read back as saved (see requireSavableImages), and "io: expected 4x4 pose
 // matrices" for a pose that is not 4x4 (poses of any numeric depth are stored as
 // float64). A file that cannot be written throws "io: cv::imwrite failed for <path>"
-// (the archive: "npz: cannot write <path>: <reason>"); the files before it are in place.
+// (the archive: "npz: cannot write <path>: <reason>"), with ": no space left on device"
+// appended for a full disk; a folder that held a dataset then loads as before, in any
+// other the files before it are in place.
 void saveHandEyeDataset(const std::filesystem::path& data_dir, const std::vector<cv::Mat>& images,
                         const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& annotated_images);
 

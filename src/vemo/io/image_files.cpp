@@ -19,14 +19,16 @@ void requireSavableImages(const std::string& operation, const std::string& list,
     const int channels = image.channels();
     if (image.dims != 2 || image.depth() != CV_8U || (channels != 1 && channels != 3 && channels != 4)) {
       throw std::invalid_argument(which + " is " + cv::typeToString(image.type()) +
-                                  "; only 8-bit images with 1, 3 or 4 channels read back as saved");
+                                  "; only 8-bit images with 1, 3 or 4 channels are saved (all load as 3-channel BGR)");
     }
   }
 }
 
 GroupFile pngFile(const std::filesystem::path& folder, const std::string& name, const cv::Mat& image) {
   const std::string path = (folder / name).string();
-  const auto failed = [path](const WriteFailure& /*cause*/) { return "io: cv::imwrite failed for " + path; };
+  const auto failed = [path](const WriteFailure& cause) {
+    return "io: cv::imwrite failed for " + path + fullDiskNote(cause);
+  };
   return {name,
           [image, failed]() {
             std::vector<uchar> encoded;

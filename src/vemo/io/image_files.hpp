@@ -18,7 +18,8 @@ namespace vemo::io {
 void requireSavableImages(const std::string& operation, const std::string& list, const std::vector<cv::Mat>& images);
 
 // The PNG file `name` (relative to `folder`) holding `image`, for saveFilesTogether. Any
-// failure to write it is std::runtime_error "io: cv::imwrite failed for <folder/name>".
+// failure to write it is std::runtime_error "io: cv::imwrite failed for <folder/name>",
+// ending in ": no space left on device" for a full disk.
 GroupFile pngFile(const std::filesystem::path& folder, const std::string& name, const cv::Mat& image);
 
 // The image at `path` as 3-channel 8-bit BGR, whatever was stored (grey images are

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -20,6 +21,24 @@ namespace {
 const char* const kPoseArchive = "calibration_data.npz";
 
 bool isDirectory(const fs::path& path) { return fs::status(path).type() == fs::file_type::directory; }
+
+// The first frame file, in capture order, that a camera lacks although another camera
+// holds it: directories[c] / name. Nothing when all hold the same names. Each camera's
+// names are in capture order, equally many for every camera.
+std::optional<fs::path> firstMissingFrame(const std::vector<fs::path>& directories,
+                                          const std::vector<std::vector<std::string>>& names) {
+  for (std::size_t k = 0; k < names.front().size(); ++k) {
+    std::string first = names.front()[k];
+    for (const std::vector<std::string>& camera : names) {
+      if (capturesInOrder(camera[k], first)) first = camera[k];
+    }
+    // Before k every camera holds the same names, so one whose k-th name is later lacks `first`.
+    for (std::size_t camera = 0; camera < names.size(); ++camera) {
+      if (names[camera][k] != first) return directories[camera] / first;
+    }
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -79,15 +98,18 @@ void saveMultiCameraRobotPoses(const fs::path& data_dir, const std::vector<cv::M
                                int num_cameras) {
   const std::vector<double> flattened = flattenPoseList(robot_T_tcp_list);
   requireCameraCount("saveMultiCameraRobotPoses", num_cameras);
+  std::vector<GroupFile> files;
   for (int camera = 0; camera < num_cameras; ++camera) {
-    const fs::path directory = cameraDirectory(data_dir, camera);
-    fs::create_directories(directory);
-    writePoseArchive(directory / kPoseArchive, flattened);
+    fs::create_directories(cameraDirectory(data_dir, camera));
+    files.push_back(poseArchiveFile(data_dir, cameraDirectory({}, camera).string() + "/" + kPoseArchive, flattened));
   }
+  // As one change: a kill never leaves cameras holding different poses.
+  saveFilesTogether(data_dir, files);
 }
 
 std::vector<cv::Mat> loadMultiCameraRobotPoses(const fs::path& data_dir) {
   if (!isDirectory(data_dir)) return {};
+  const FolderLock lock = settledFolder(data_dir);
   std::vector<fs::path> camera_directories;
   for (const fs::directory_entry& entry : fs::directory_iterator(data_dir)) {
     if (entry.is_directory() && entry.path().filename().string().rfind("cam_", 0) == 0) {
@@ -104,6 +126,9 @@ std::vector<cv::Mat> loadMultiCameraRobotPoses(const fs::path& data_dir) {
 std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const fs::path& data_dir, int num_cameras) {
   std::vector<std::vector<cv::Mat>> cameras;
   if (num_cameras <= 0) return cameras;
+  std::vector<fs::path> directories;
+  std::vector<std::vector<std::string>> names_per_camera;
+  const logging::HeldLines logged_after_unlocking;
   const FolderLock lock = settledFolder(data_dir);
   for (int camera = 0; camera < num_cameras; ++camera) {
     const fs::path directory = cameraDirectory(data_dir, camera);
@@ -125,6 +150,12 @@ std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const fs::path& data_di
     if (cameras.size() > 1 && cameras.back().size() != cameras[cameras.size() - 2].size()) {
       throw std::runtime_error("io: all cameras must have the same frame count; captures must be synchronized");
     }
+    directories.push_back(directory);
+    names_per_camera.push_back(std::move(names));
+  }
+  // Equal counts pair frame k of every camera, which must then be of one capture.
+  if (const std::optional<fs::path> missing = firstMissingFrame(directories, names_per_camera)) {
+    throw std::runtime_error("io: missing frame file " + missing->string() + "; captures must be synchronized");
   }
   return cameras;
 }

@@ -35,25 +35,30 @@ int nextMultiCameraCaptureIndex(const std::filesystem::path& data_dir, int num_c
 // before writing anything for a negative capture_index, when annotated_images is neither
 // empty nor as long as frames, or for an image that would not read back as saved (see
 // requireSavableImages). A file that cannot be written throws
-// "io: cv::imwrite failed for <path>"; the files before it are in place.
+// "io: cv::imwrite failed for <path>" (": no space left on device" appended for a full
+// disk); a folder that held a capture then loads as before, in any other the files before
+// it are in place.
 void saveMultiCameraCapture(const std::filesystem::path& data_dir, const std::vector<cv::Mat>& frames,
                             int capture_index, const std::vector<cv::Mat>& annotated_images);
 
 // Writes the pose archive into each of the first num_cameras camera folders (none for
-// 0), creating them. Throws std::invalid_argument "io: expected 4x4 pose matrices"
+// 0), creating them, as one change that a kill never leaves half done. Throws std::invalid_argument "io: expected 4x4 pose matrices"
 // before creating anything.
 void saveMultiCameraRobotPoses(const std::filesystem::path& data_dir, const std::vector<cv::Mat>& robot_T_tcp_list,
                                int num_cameras);
 
 // The poses (4x4 CV_64F) of the first folder named "cam_..." (in byte-wise name order)
 // that holds a pose archive; empty when data_dir is not a directory or no folder has one.
+// A save that a kill interrupted is finished first.
 std::vector<cv::Mat> loadMultiCameraRobotPoses(const std::filesystem::path& data_dir);
 
 // result[i][k]: frame k of camera i, the frame files of each camera folder read in
 // capture order (capturesInOrder: image_99.png before image_100.png) as 3-channel 8-bit
 // BGR, after finishing a save that a kill interrupted. Empty for num_cameras <= 0.
 // Throws std::runtime_error for a missing camera folder, a folder without frame files,
-// and when the cameras hold different numbers of frames.
+// when the cameras hold different numbers of frames, and, after reading every camera,
+// "io: missing frame file <path>; captures must be synchronized" when they hold as many
+// but not the same names: the path names the first capture a camera lacks.
 std::vector<std::vector<cv::Mat>> loadMultiCameraDataset(const std::filesystem::path& data_dir, int num_cameras);
 
 }  // namespace vemo::io

@@ -49,10 +49,6 @@ std::vector<cv::Mat> poseListFromNpy(const detail::NpyArray& array) {
   return poses;
 }
 
-void writePoseArchive(const std::filesystem::path& file, const std::vector<double>& flattened_poses) {
-  detail::saveNpz(file.string(), kPoseKey, {flattened_poses.size() / 16, 4, 4}, flattened_poses);
-}
-
 GroupFile poseArchiveFile(const std::filesystem::path& folder, const std::string& name,
                           const std::vector<double>& flattened_poses) {
   const std::string path = (folder / name).string();

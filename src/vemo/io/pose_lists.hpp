@@ -23,9 +23,6 @@ std::vector<double> flattenPoseList(const std::vector<cv::Mat>& poses);
 // std::runtime_error "io: robot_T_tcp_list npz entry is not shaped (N, 4, 4)" otherwise.
 std::vector<cv::Mat> poseListFromNpy(const detail::NpyArray& array);
 
-// Writes flattened poses (16 per pose, from flattenPoseList) as the archive `file`.
-void writePoseArchive(const std::filesystem::path& file, const std::vector<double>& flattened_poses);
-
 // The archive `name` (relative to `folder`) of flattened poses, for saveFilesTogether,
 // failing with the messages of saveNpz.
 GroupFile poseArchiveFile(const std::filesystem::path& folder, const std::string& name,

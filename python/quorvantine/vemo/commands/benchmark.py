@@ -17,9 +17,18 @@ def seed_value(text: str) -> int:
     return value
 
 
+def fold_count(text: str) -> int:
+    value = int(text)
+    if value < 2:
+        raise argparse.ArgumentTypeError(f"cross-validation needs at least 2 folds, got {text}")
+    return value
+
+
 def run(args: argparse.Namespace) -> int:
     target = build_target(args)
     images, robot_T_tcp_list = load_captures(args)
+    if args.splits > len(images):
+        raise ValueError(f"benchmark: --splits {args.splits} is more than the {len(images)} captures")
     options = _vemo.IntrinsicOptions()
     # The eye-in-hand step prints its full report; the table is what this command shows.
     with contextlib.redirect_stdout(io.StringIO()):
@@ -38,7 +47,7 @@ def add_command(commands) -> None:
                     "of every view predicted through the hand-eye result, prints the table and saves the JSON.")
     add_dataset_arguments(benchmark)
     add_target_arguments(benchmark)
-    benchmark.add_argument("--splits", type=int, default=5, help="cross-validation folds (default 5)")
+    benchmark.add_argument("--splits", type=fold_count, default=5, help="cross-validation folds (default 5)")
     benchmark.add_argument("--seed", type=seed_value, default=0, help="seed of the fold shuffle (default 0)")
     benchmark.add_argument("--backend-name", default="OpenCV", help="label of the run (default OpenCV)")
     benchmark.add_argument("--output", metavar="FILE.json",

@@ -7,6 +7,7 @@ library version."""
 import argparse
 import contextlib
 import dataclasses
+import errno
 import io
 import json
 import math
@@ -56,8 +57,12 @@ def run(args: argparse.Namespace) -> int:
     if args.quiet and args.outcome.summary:
         print(args.outcome.summary, file=summary_output, flush=True)
     if args.report:
-        write_json(args.report, {"command": args.command, "exit_code": code, "library_version": __version__,
-                                 **args.outcome.report})
+        try:
+            write_json(args.report, {"command": args.command, "exit_code": code, "library_version": __version__,
+                                     **args.outcome.report})
+        except OSError as error:
+            print(f"error: cannot write the report {args.report}: {error.strerror or error}", file=sys.stderr)
+            code = 2
     return code
 
 
@@ -79,10 +84,15 @@ def write_json(path: str, data: dict) -> None:
 
     The file gets the mode that a plain open(path, "w") would give: 0666 less the umask for a
     new file, the replaced file's own mode otherwise (a temporary file's 0600 must not
-    survive the rename, or other accounts could no longer read the results)."""
+    survive the rename, or other accounts could no longer read the results). A symbolic link
+    is written through, as open() would: the file it names is replaced and the link stays."""
     text = json.dumps(plain(data), indent=2) + "\n"
+    path = os.path.realpath(path)
     folder = os.path.dirname(os.path.abspath(path))
-    os.makedirs(folder, exist_ok=True)
+    try:
+        os.makedirs(folder, exist_ok=True)
+    except FileExistsError:  # what makedirs says of a plain file where the folder should be
+        raise NotADirectoryError(errno.ENOTDIR, os.strerror(errno.ENOTDIR), folder) from None
     temporary = os.path.join(folder, f".{os.path.basename(path)}.tmp-{os.getpid()}-{secrets.token_hex(8)}")
     descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
     try:

@@ -8,11 +8,14 @@ from quorvantine.vemo.commands.hand_eye_dataset import add_hand_eye_arguments, c
 
 
 def run(args: argparse.Namespace) -> int:
+    # Options that only tune the refinement would otherwise be ignored without a word.
+    if not args.refine and (args.refine_intrinsics or args.loss_scale is not None):
+        args.target_parser.error("--refine-intrinsics and --loss-scale need --refine")
     calibrator, result = calibrate_dataset(args, "Hand-eye calibration", _vemo.EyeInHandCalibrator, ("tcp_T_camera",))
     if not result.ok:
         return 1
     if args.refine:
-        refinement = calibrator.refine(refine_intrinsics=args.refine_intrinsics, loss_scale_px=args.loss_scale)
+        refinement = calibrator.refine(refine_intrinsics=args.refine_intrinsics, loss_scale_px=1.0 if args.loss_scale is None else args.loss_scale)
         print(calibrator.format_refinement(), end="")
         args.outcome.report["refinement"] = report_data.refinement(refinement)
         return 0 if refinement.ok else 1
@@ -32,6 +35,6 @@ def add_command(commands) -> None:
                                "transform with its 1-sigma uncertainty (hand_eye.json keeps the closed-form result)")
     hand_eye.add_argument("--refine-intrinsics", action="store_true",
                           help="with --refine: also refine the camera matrix and distortion")
-    hand_eye.add_argument("--loss-scale", type=float, default=1.0, metavar="PX",
+    hand_eye.add_argument("--loss-scale", type=float, metavar="PX",
                           help="with --refine: Huber loss scale in pixels (default 1.0)")
     hand_eye.set_defaults(handler=run)

@@ -36,6 +36,20 @@ bool isDirectory(const fs::path& path) {
   return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// True when `folder`, or one of its camera folders, holds a file that a dataset save
+// writes: a dataset or a capture that a failed save must leave loading as before.
+bool holdsDatasetFiles(const fs::path& folder) {
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && isDatasetFileName(name)) return true;
+    if (!entry.is_directory() || name.rfind("cam_", 0) != 0) continue;
+    for (const fs::directory_entry& inner : fs::directory_iterator(entry.path())) {
+      if (inner.is_regular_file() && isDatasetFileName(name + "/" + inner.path().filename().string())) return true;
+    }
+  }
+  return false;
+}
+
 // The folders that hold the targets, each once: they are flushed after their entries change.
 std::set<fs::path> targetFolders(const fs::path& folder, const std::vector<PendingRename>& renames) {
   std::set<fs::path> folders;
@@ -172,6 +186,7 @@ void saveFilesTogether(const fs::path& folder, const std::vector<GroupFile>& fil
     renames.push_back({(fs::path(file.name).parent_path() / temporary.filename()).generic_string(), file.name});
   }
   if (files.empty()) return;
+  const bool replaces_a_dataset = holdsDatasetFiles(folder);
   const fs::path pending = folder / kPendingJournal;
   if (auto failed = createFileDurably(pending, journalText(renames), {})) {
     failed->opening = true;
@@ -204,6 +219,10 @@ void saveFilesTogether(const fs::path& folder, const std::vector<GroupFile>& fil
     }
   }
   renames.resize(written);
+  if (failure && replaces_a_dataset) {
+    rollBack(folder, renames);
+    std::rethrow_exception(failure);
+  }
   const int error = commit(folder, renames);
   if (failure) std::rethrow_exception(failure);
   if (error != 0) {

@@ -62,9 +62,11 @@ struct GroupFile {
 // as one change: after a kill the folder holds all of them or none. Existing files are
 // replaced (a symbolic link by the file), every other file in the folder stays. A failure
 // at file k that is not a kill (its content throws, or it cannot be written: then
-// std::runtime_error with files[k].failure(...)) still puts files 0 .. k-1 in place, as
-// separate writes would, and then throws. When not even the journal can be created, that
-// is reported as the first file's failure to be created.
+// std::runtime_error with files[k].failure(...)) leaves a folder that held dataset files
+// (in itself or a camera folder) as it was, so that it loads as before; in any other
+// folder it puts files 0 .. k-1 in place, as separate writes would. Then it throws.
+// When not even the journal can be created, that is reported as the first file's failure
+// to be created.
 void saveFilesTogether(const std::filesystem::path& folder, const std::vector<GroupFile>& files);
 
 }  // namespace vemo::io

@@ -147,9 +147,13 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
   if (failed) throw std::runtime_error(describeWriteFailure(prefix, target, *failed));
 }
 
+std::string fullDiskNote(const WriteFailure& cause) {
+  return cause.error_number == ENOSPC ? ": no space left on device" : "";
+}
+
 std::string describeWriteFailure(std::string_view prefix, const std::filesystem::path& target,
                                  const WriteFailure& cause) {
-  if (cause.opening) return failure(prefix, "cannot open", target) + " for writing";
+  if (cause.opening) return failure(prefix, "cannot open", target) + " for writing" + fullDiskNote(cause);
   return withReason(failure(prefix, "cannot write", target), cause.error_number);
 }
 

@@ -49,6 +49,10 @@ struct WriteFailure {
   int error_number;  // errno of the failed step
 };
 
+// ": no space left on device" for a failure of a full disk, "" for any other: what a
+// message that does not give the reason itself appends.
+std::string fullDiskNote(const WriteFailure& cause);
+
 // The message of writeWholeFileAtomically for a failure writing `target`.
 std::string describeWriteFailure(std::string_view prefix, const std::filesystem::path& target,
                                  const WriteFailure& cause);
