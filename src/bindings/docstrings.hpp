@@ -77,7 +77,8 @@ inline constexpr char kHandEyeRunRaises[] =
     "row 0 0 0 1, a proper rotation block), an intrinsic_matrix that is not a finite 3x3\n"
     "camera matrix with positive focal lengths, a camera_T_target_list whose length differs\n"
     "from robot_T_tcp_list, image and robot lists of different lengths when the target is\n"
-    "detected, or a re-detection with a target other than a CharucoTarget. RuntimeError for\n"
+    "detected, distortion_coefficients that are not finite or not 4, 5, 8, 12 or 14 values,\n"
+    "or a re-detection with a target other than a CharucoTarget. RuntimeError for\n"
     "OpenCV's errors and for a result file that cannot be written.";
 inline constexpr char kOutputPathSuffix[] = "; \"\" (the default) saves nothing\n";
 

@@ -104,3 +104,27 @@ def test_pose_of_a_non_finite_rotation_is_unknown():
     pose[0, 3] = 0.25
     values = v.tf.transformation_matrix_to_pose(pose)
     assert values[0] == 0.25 and all(math.isnan(angle) for angle in values[3:])
+
+
+def test_distortion_coefficients_must_be_finite_and_of_a_supported_count(scene, capfd):
+    robot, images, camera = scene.robot_T_tcp_list, scene.images, scene.camera_matrix
+    nan_coefficients = np.array([0.1, np.nan, 0.0, 0.0, 0.0])
+    inf_coefficients = np.array([np.inf, 0.0, 0.0, 0.0])
+    six_coefficients = np.zeros(6)
+    cases = [(nan_coefficients, "finite"), (inf_coefficients, "finite"),
+             (six_coefficients, "4, 5, 8, 12 or 14 coefficients"), (np.zeros((2, 4)), "4, 5, 8, 12 or 14 coefficients")]
+    for coefficients, cause in cases:
+        for calibrator in (v.EyeInHandCalibrator(scene.target), v.EyeToHandCalibrator(scene.target)):
+            name = type(calibrator).__name__
+            with pytest.raises(ValueError, match=rf"^{name}: distortion_coefficients: distortion coefficients must "
+                                                 rf"be {re.escape(cause)}"):
+                calibrator.calibrate(robot, images, "TSAI", [], camera, coefficients)
+        rig = v.MultiCameraCalibrator(scene.target, 2)
+        with pytest.raises(ValueError, match=r"^MultiCameraCalibrator: distortion_coefficients\[1\]: distortion "
+                                             rf"coefficients must be {re.escape(cause)}"):
+            rig.calibrate([images[:4], images[:4]], [camera, camera], [scene.dist_coeffs, coefficients])
+    assert "Collected images" not in capfd.readouterr().err  # refused before any detection
+
+    # The design's own checks keep their messages first.
+    with pytest.raises(ValueError, match="must have the same length. Got 8 .robot. vs 7 .images."):
+        v.EyeInHandCalibrator(scene.target).calibrate(robot, images[:7], "TSAI", [], camera, nan_coefficients)

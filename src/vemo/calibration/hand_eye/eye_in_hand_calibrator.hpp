@@ -72,7 +72,8 @@ class EyeInHandCalibrator {
   // tf::kOrthonormalityTolerance), an intrinsic_matrix that is not a finite 3x3 camera
   // matrix with positive focal lengths, a camera_T_target_list whose length differs from
   // robot_T_tcp_list, image and robot lists of different lengths when the target is
-  // detected, or a re-detection with a non-ChArUco target. The last result changes only
+  // detected, distortion_coefficients that are not finite or not 4, 5, 8, 12 or 14
+  // (requireDistortionCoefficients), or a re-detection with a non-ChArUco target. The last result changes only
   // when the solve ran. Logs a warning when the poses fit much better read in millimetres
   // or inverted (pose_reading_check.hpp).
   HandEyeResult calibrate(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,

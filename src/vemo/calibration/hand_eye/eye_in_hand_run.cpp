@@ -108,6 +108,7 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
                                 std::to_string(robot_T_tcp_list.size()) + " (robot) vs " +
                                 std::to_string(image_list.size()) + " (images).");
   }
+  requireDistortionCoefficients(distortion_coefficients, naming_.class_name + ": distortion_coefficients");
 
   logging::log(Level::Info, "Collected images " + std::to_string(image_list.size()));
   logging::log(Level::Info, "Collected poses " + std::to_string(robot_T_tcp_list.size()));

@@ -38,7 +38,8 @@ class EyeToHandCalibrator {
   // usable captures, or a robot that does not rotate about two different axes: an Error
   // line and ok false. Throws std::invalid_argument, as EyeInHandCalibrator::calibrate
   // does and in this class's name, for an unknown method, a pose that is not a finite
-  // 4x4 rigid transform, a camera matrix that is not one, lists of different lengths, or
+  // 4x4 rigid transform, a camera matrix that is not one, lists of different lengths,
+  // distortion coefficients that are not finite or of a supported count, or
   // a re-detection with a non-ChArUco target. The last result changes only when the
   // solve ran.
   EyeToHandResult calibrate(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,

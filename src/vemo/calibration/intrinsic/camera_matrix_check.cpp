@@ -14,4 +14,17 @@ void requireCameraMatrix(const cv::Mat& intrinsic_matrix, const std::string& wha
   }
 }
 
+void requireDistortionCoefficients(const cv::Mat& distortion_coefficients, const std::string& what) {
+  if (distortion_coefficients.empty()) return;
+  const std::size_t count = distortion_coefficients.total() * static_cast<std::size_t>(distortion_coefficients.channels());
+  const bool vector = distortion_coefficients.dims == 2 &&
+                      (distortion_coefficients.rows == 1 || distortion_coefficients.cols == 1);
+  if (!vector || (count != 4 && count != 5 && count != 8 && count != 12 && count != 14)) {
+    throw std::invalid_argument(what + ": distortion coefficients must be 4, 5, 8, 12 or 14 coefficients");
+  }
+  cv::Mat coefficients;
+  distortion_coefficients.convertTo(coefficients, CV_64F);
+  if (!cv::checkRange(coefficients)) throw std::invalid_argument(what + ": distortion coefficients must be finite");
+}
+
 }  // namespace vemo::calibration

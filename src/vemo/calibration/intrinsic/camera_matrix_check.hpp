@@ -1,6 +1,6 @@
 #pragma once
 
-// The check of a camera matrix a caller hands to a calibration run.
+// The checks of a camera matrix and distortion coefficients a caller hands to a calibration run.
 
 #include <opencv2/core.hpp>
 
@@ -13,5 +13,11 @@ namespace vemo::calibration {
 // A camera matrix without these would be taken as given and give a wrong answer (or NaN
 // poses that look like detection failures).
 void requireCameraMatrix(const cv::Mat& intrinsic_matrix, const std::string& what);
+
+// Throws std::invalid_argument "<what>: distortion coefficients must be finite" or "<what>:
+// distortion coefficients must be 4, 5, 8, 12 or 14 coefficients" (the counts OpenCV's
+// model accepts, as one row or column); empty means no distortion. Non-finite coefficients
+// would otherwise turn every pose into NaN, reported as success or as frames not found.
+void requireDistortionCoefficients(const cv::Mat& distortion_coefficients, const std::string& what);
 
 }  // namespace vemo::calibration

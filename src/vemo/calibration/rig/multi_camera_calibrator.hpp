@@ -72,7 +72,8 @@ class MultiCameraCalibrator {
   // (ChArUco only), prints the report and, given a non-empty output_path, saves
   // "multi_camera_calibration.json". Every run starts from a cleared result. A pair with
   // fewer than 4 shared frames is skipped (Error line, ok false). Throws
-  // std::invalid_argument for lists of the wrong shape and std::runtime_error when a
+  // std::invalid_argument for lists of the wrong shape or given intrinsics that are not
+  // finite (requireCameraMatrix, requireDistortionCoefficients) and std::runtime_error when a
   // camera's intrinsic calibration fails.
   MultiCameraResult calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
                               const std::vector<cv::Mat>& intrinsic_matrices = {},

@@ -47,6 +47,8 @@ void checkRunInputs(const std::vector<std::vector<cv::Mat>>& image_lists, int nu
   for (std::size_t camera = 0; camera < cameras; ++camera) {
     requireCameraMatrix(intrinsic_matrices[camera],
                         "MultiCameraCalibrator: intrinsic_matrices[" + std::to_string(camera) + "]");
+    requireDistortionCoefficients(distortion_coefficients[camera],
+                                  "MultiCameraCalibrator: distortion_coefficients[" + std::to_string(camera) + "]");
   }
 }
 
