@@ -97,8 +97,8 @@ void registerIo(py::module_& io) {
               "whose save a kill interrupted is finished first.",
               docs::kArguments, docs::kDataDir, docs::kNumCameras, docs::kReturns,
               "An int; 0 when there is no frame or the folders are missing.", docs::kRaises,
-              "IndexError (\"stoi\") for a capture number beyond the int range; ValueError for a\n"
-              "negative num_cameras.")
+              "IndexError (\"stoi: io: nextMultiCameraCaptureIndex: ...\", naming the file) for a\n"
+              "capture number beyond the int range; ValueError for a negative num_cameras.")
              .c_str());
   io.def("save_multi_camera_capture", &saveMultiCameraCapture, py::arg("data_dir"), py::arg("frames"),
          py::arg("capture_index"), py::arg("annotated_images") = no_images, WithoutGil(),

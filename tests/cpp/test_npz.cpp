@@ -255,10 +255,10 @@ TEST_F(Npz, HeaderTextChecksFollowTheNpyDictionary) {
   EXPECT_EQ(readError(oneMember(npy(f8Header("(2305843009213693952,)"), values(ramp(1))))), shorter);
 
   EXPECT_EQ(VEMO_THROWN_MESSAGE(std::invalid_argument, readNpzMember(oneMember(npy(f8Header("(x, 2)"), "")), "a")),
-            "stoull");
+            "stoull: npz: shape part \"x\" in npy header is not a number");
   EXPECT_EQ(VEMO_THROWN_MESSAGE(std::out_of_range,
                                 readNpzMember(oneMember(npy(f8Header("(18446744073709551616,)"), "")), "a")),
-            "stoull");
+            "stoull: npz: shape part 18446744073709551616 in npy header does not fit 64 bits");
 }
 
 TEST_F(Npz, CorruptArchivesAreRejectedWithTheirCause) {

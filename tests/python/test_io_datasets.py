@@ -179,7 +179,8 @@ def test_next_capture_index(tmp_path):
     (tmp_path / "cam_7" / "image_50.png").touch()
     assert io.next_multi_camera_capture_index(tmp_path, 2**31 - 1) == 8
     (cam1 / "image_2147483648.png").touch()
-    with pytest.raises(IndexError, match="stoi"):
+    with pytest.raises(IndexError, match=r"^stoi: io: nextMultiCameraCaptureIndex: capture number 2147483648 of .*"
+                                         r"image_2147483648\.png is beyond the int range$"):
         io.next_multi_camera_capture_index(tmp_path, 2)
 
 

@@ -40,6 +40,16 @@ std::optional<fs::path> firstMissingFrame(const std::vector<fs::path>& directori
   return std::nullopt;
 }
 
+// std::stoi's own message is only its name; the file and the cause are added after it.
+int captureNumber(const std::string& digits, const fs::path& file) {
+  try {
+    return std::stoi(digits);
+  } catch (const std::out_of_range&) {
+    throw std::out_of_range("stoi: io: nextMultiCameraCaptureIndex: capture number " + digits + " of " +
+                            file.string() + " is beyond the int range");
+  }
+}
+
 }  // namespace
 
 fs::path cameraDirectory(const fs::path& data_dir, int camera) {
@@ -64,7 +74,7 @@ int nextMultiCameraCaptureIndex(const fs::path& data_dir, int num_cameras) {
       const std::string stem = entry.path().stem().string();
       const std::string tail = stem.substr(stem.rfind('_') + 1);
       if (tail.empty() || tail.find_first_not_of("0123456789") != std::string::npos) continue;
-      largest = std::max(largest, std::stoi(tail));
+      largest = std::max(largest, captureNumber(tail, entry.path()));
     }
   }
   if (largest == INT_MAX) throw std::out_of_range("nextMultiCameraCaptureIndex: no capture number after INT_MAX");

@@ -25,7 +25,8 @@ void requireCameraCount(const std::string& operation, int count);
 // frame file name) in the first num_cameras camera folders; 0 when there is none or the
 // folders are missing. Gaps are not filled. A capture whose save a kill interrupted is
 // finished first. The cost follows the folders present, not num_cameras. Throws
-// std::out_of_range("stoi") for a number beyond the int range.
+// std::out_of_range("stoi: io: nextMultiCameraCaptureIndex: capture number <digits> of
+// <file> is beyond the int range") for a number beyond the int range.
 int nextMultiCameraCaptureIndex(const std::filesystem::path& data_dir, int num_cameras);
 
 // Writes frames[i] as cam_<i>/image_<capture_index>.png, creating all camera folders

@@ -253,6 +253,17 @@ bool isFortranOrder(const std::string& header) {
   return comma == std::string::npos || value < comma;
 }
 
+// std::stoull's own message is only its name; the part and the cause are added after it.
+std::uint64_t shapePart(const std::string& part) {
+  try {
+    return std::stoull(part);
+  } catch (const std::invalid_argument&) {
+    throw std::invalid_argument("stoull: npz: shape part \"" + part + "\" in npy header is not a number");
+  } catch (const std::out_of_range&) {
+    throw std::out_of_range("stoull: npz: shape part " + part + " in npy header does not fit 64 bits");
+  }
+}
+
 std::vector<std::uint64_t> parseShape(const std::string& header) {
   const std::size_t key = header.find("'shape'");
   if (key == std::string::npos) fail("missing 'shape' in npy header");
@@ -268,7 +279,7 @@ std::vector<std::uint64_t> parseShape(const std::string& header) {
     const std::size_t first = tuple.find_first_not_of(" \t", begin);
     if (first != std::string::npos && first < end) {
       const std::size_t last = tuple.find_last_not_of(" \t", end - 1);
-      shape.push_back(std::stoull(tuple.substr(first, last - first + 1)));
+      shape.push_back(shapePart(tuple.substr(first, last - first + 1)));
     }
     begin = end + 1;
   }

@@ -34,8 +34,9 @@ void saveNpz(const std::string& path, const std::string& key, const std::vector<
 // Member key + ".npy" of the archive at `path`. The member's CRC-32 is verified. Throws
 // std::runtime_error for a missing file or member and for every malformed or
 // unsupported archive, never returning part of an array; a shape entry that is not a
-// number throws std::invalid_argument("stoull"), one beyond 64 bits
-// std::out_of_range("stoull").
+// number throws std::invalid_argument("stoull: npz: shape part \"<part>\" in npy header is
+// not a number"), one beyond 64 bits std::out_of_range("stoull: npz: shape part <part> in
+// npy header does not fit 64 bits").
 NpyArray loadNpz(const std::string& path, const std::string& key);
 
 // loadNpz on an archive already in memory (the bytes of a whole .npz file).
