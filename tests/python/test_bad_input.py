@@ -128,3 +128,22 @@ def test_distortion_coefficients_must_be_finite_and_of_a_supported_count(scene, 
     # The design's own checks keep their messages first.
     with pytest.raises(ValueError, match="must have the same length. Got 8 .robot. vs 7 .images."):
         v.EyeInHandCalibrator(scene.target).calibrate(robot, images[:7], "TSAI", [], camera, nan_coefficients)
+
+
+def test_targets_with_a_bad_dimension_construct_but_are_refused_at_first_use(scene):
+    images = scene.images[:3]
+    marker_too_large = v.CharucoTarget(8, 6, 0.04, 0.04, "DICT_5X5_100")
+    set_to_zero = v.CharucoTarget(8, 6, 0.04, 0.03, "DICT_5X5_100")
+    set_to_zero.squares_x = 0
+    infinite_square = v.ChessboardTarget((9, 6), math.inf)
+    no_corners = v.ChessboardTarget((0, 6), 0.03)
+    aruco = v.ArucoTarget((5, 4), 0.04, 0.01, "DICT_4X4_50")
+    aruco.marker_length = -0.04
+    cases = [(marker_too_large, r"CharucoTarget: marker_length must be smaller than square_length"),
+             (set_to_zero, r"CharucoTarget: squares_x x squares_y must be at least 2 x 2, got 0 x 6"),
+             (infinite_square, r"ChessboardTarget: square_size must be positive and finite, got inf"),
+             (no_corners, r"ChessboardTarget: size \(inner corners\) must be at least 1 x 1, got 0 x 6"),
+             (aruco, r"ArucoTarget: marker_length must be positive and finite, got -0.04")]
+    for target, message in cases:
+        with pytest.raises(ValueError, match=f"^{message}"):
+            v.IntrinsicCalibrator(target).calibrate(images)

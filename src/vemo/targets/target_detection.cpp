@@ -1,5 +1,7 @@
 #include "vemo/targets/target_detection.hpp"
 
+#include "vemo/targets/target_check.hpp"
+
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -39,7 +41,7 @@ void requireColourImage(const cv::Mat& image, const std::string& operation, std:
 
 TargetDetector::TargetDetector(const Target& target, DetectionSettings settings)
     : settings_(std::move(settings)),
-      kind_(std::visit(
+      kind_((requireUsableTarget(target), std::visit(
           [](const auto& kind) -> std::variant<Chessboard, Charuco, Aruco> {
             using Kind = std::decay_t<decltype(kind)>;
             if constexpr (std::is_same_v<Kind, ChessboardTarget>) {
@@ -64,7 +66,7 @@ TargetDetector::TargetDetector(const Target& target, DetectionSettings settings)
               return Aruco{std::move(board), std::move(detector), std::move(corners_by_id)};
             }
           },
-          target)) {}
+          target))) {}
 
 std::optional<TargetView> TargetDetector::detect(const cv::Mat& image) const {
   return std::visit(

@@ -41,7 +41,8 @@ struct ChessboardTarget {
 };
 
 // ChArUco board: chessboard of squares_x x squares_y squares with ArUco markers in the
-// white squares. Values are stored unvalidated; OpenCV checks them when the board is built.
+// white squares. Values are stored unvalidated; detection checks them first
+// (requireUsableTarget, target_check.hpp).
 struct CharucoTarget {
   int squares_x;
   int squares_y;
