@@ -82,7 +82,8 @@ def test_corrected_solvers_equal_the_cv2_wheel_where_old_opencv_fails(cell, nois
         solution = solve(method)
         assert relative_difference(solution, oracle_solution(robots, cameras, method)) < (1e-6 if noisy else 1e-9)
         rotation_deg, translation_m = pose_error(solution, truth)
-        assert rotation_deg < (0.1 if noisy else 1e-9) and translation_m < (0.001 if noisy else 1e-9)
+        # An angle read through acos near 1 resolves no finer than about 1e-6 degrees.
+        assert rotation_deg < (0.1 if noisy else 1e-5) and translation_m < (0.001 if noisy else 1e-9)
 
 
 def test_tsai_with_no_informative_motion_is_a_failed_run_not_the_identity(capfd):
