@@ -115,6 +115,10 @@ inline constexpr char kResultImages[] = "images of the captures used";
 inline constexpr char kResultCameraTTargetList[] =
     "(4, 4) float64 target poses of the captures used, aligned with the two lists above";
 inline constexpr char kResultHasConsistency[] = "True once consistency is filled";
+inline constexpr char kResultVerdict[] =
+    "Verdict: whether the run's own evidence supports the transform (trusted, reasons, suspects)";
+inline constexpr char kVerdictOptions[] =
+    "VerdictOptions: the robot repeatability the verdicts of later runs count as noise";
 
 // Paths of the persistence functions.
 inline constexpr char kDataDir[] = "- data_dir: folder of the dataset (os.PathLike, str or bytes)\n";

@@ -18,6 +18,7 @@ PYBIND11_MODULE(_vemo, module) {
   py::module_ tf = module.def_submodule("tf", "SE(3) pose <-> 4x4 transformation matrix conversions.");
   registerTf(tf);
   registerTargets(module);
+  registerVerdict(module);
   registerIntrinsic(module);
   registerHandEye(module);
   registerEyeToHand(module);
@@ -29,4 +30,12 @@ PYBIND11_MODULE(_vemo, module) {
   registerIo(io);
   py::module_ synthetic = module.def_submodule("synthetic", "Rendered views of calibration targets with known geometry.");
   registerSynthetic(synthetic);
+  // The verdict's names were added after the others: they go last, so that the others keep
+  // their order. Its classes are registered first all the same, for the signatures (and
+  // stubs) of the results that hold them to name them.
+  for (const char* name : {"Suspect", "Verdict", "VerdictOptions", "format_verdict"}) {
+    py::object item = module.attr(name);
+    py::delattr(module, name);
+    module.attr(name) = item;
+  }
 }

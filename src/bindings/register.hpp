@@ -8,6 +8,7 @@ namespace vemo::bindings {
 
 void registerTf(pybind11::module_& tf);
 void registerTargets(pybind11::module_& module);
+void registerVerdict(pybind11::module_& module);
 void registerIntrinsic(pybind11::module_& module);
 void registerHandEye(pybind11::module_& module);
 void registerEyeToHand(pybind11::module_& module);

@@ -30,7 +30,8 @@ void registerEyeToHand(py::module_& module) {
       .def_readonly("camera_T_target_list", &EyeToHandResult::camera_T_target_list, docs::kResultCameraTTargetList)
       .def_readonly("has_consistency", &EyeToHandResult::has_consistency, docs::kResultHasConsistency)
       .def_readonly("consistency", &EyeToHandResult::consistency,
-                    "TargetConsistencyStats: how far each capture's tcp_T_target lies from tcp_T_target");
+                    "TargetConsistencyStats: how far each capture's tcp_T_target lies from tcp_T_target")
+      .def_readonly("verdict", &EyeToHandResult::verdict, docs::kResultVerdict);
 
   py::classh<EyeToHandCalibrator>(module, "EyeToHandCalibrator",
                                   "Eye-to-hand (camera fixed in the cell, target on the flange) hand-eye calibrator.")
@@ -65,6 +66,8 @@ void registerEyeToHand(py::module_& module) {
            py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
            docs::intrinsicReprojectionResiduals().c_str())
       .def("target", &EyeToHandCalibrator::target, docs::kTargetAccessor)
+      .def_property("verdict_options", &EyeToHandCalibrator::verdictOptions, &EyeToHandCalibrator::setVerdictOptions,
+                    docs::kVerdictOptions)
       .def("format_results", lockedWithoutGil(&EyeToHandCalibrator::formatResults),
            "The text report of the last result: base_T_camera and tcp_T_target as matrices and as\n"
            "[x, y, z, rx, ry, rz] (metres, degrees), the intrinsics, the reprojection error, the\n"

@@ -52,7 +52,8 @@ void registerHandEye(py::module_& module) {
       .def_readonly("valid_image_list", &HandEyeResult::valid_image_list, docs::kResultImages)
       .def_readonly("camera_T_target_list", &HandEyeResult::camera_T_target_list, docs::kResultCameraTTargetList)
       .def_readonly("has_consistency", &HandEyeResult::has_consistency, docs::kResultHasConsistency)
-      .def_readonly("consistency", &HandEyeResult::consistency, "TargetConsistencyStats of the captures used");
+      .def_readonly("consistency", &HandEyeResult::consistency, "TargetConsistencyStats of the captures used")
+      .def_readonly("verdict", &HandEyeResult::verdict, docs::kResultVerdict);
 
   using AlignedTargetPoses = EyeInHandCalibrator::AlignedTargetPoses;
   py::classh<AlignedTargetPoses>(module, "AlignedTargetPoses")
@@ -110,6 +111,8 @@ void registerHandEye(py::module_& module) {
            py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
            docs::intrinsicReprojectionResiduals().c_str())
       .def("target", &EyeInHandCalibrator::target, docs::kTargetAccessor)
+      .def_property("verdict_options", &EyeInHandCalibrator::verdictOptions, &EyeInHandCalibrator::setVerdictOptions,
+                    docs::kVerdictOptions)
       .def("format_results", lockedWithoutGil(&EyeInHandCalibrator::formatResults),
            "The text report of the last result: tcp_T_camera as a matrix and as [x, y, z, rx, ry,\n"
            "rz] (metres, degrees), the intrinsics, the reprojection error, the target consistency\n"

@@ -84,7 +84,8 @@ def test_compare_command_prints_the_comparison_agreement_and_residuals(charuco_d
     assert "  >>> Translation: all 5 methods within 5.00 mm of the median.\n" in out
     tsai = v.EyeInHandCalibrator(scene.target).calibrate(scene.robot_T_tcp_list, scene.images, "TSAI").consistency
     assert out.endswith(f"  TSAI        {1000 * tsai.mean_translation_m:8.3f} / {1000 * tsai.max_translation_m:.3f} mm"
-                        f"{tsai.mean_rotation_deg:9.3f} / {tsai.max_rotation_deg:.3f} deg\n")
+                        f"{tsai.mean_rotation_deg:9.3f} / {tsai.max_rotation_deg:.3f} deg\n"
+                        "  Trusted results: ANDREFF, DANIILIDIS, HORAUD, PARK, TSAI\n")
     assert out.index("HAND-EYE CROSS-METHOD") < out.index("Deviation from the median") < out.index("consistency residual")
 
 

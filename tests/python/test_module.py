@@ -29,7 +29,8 @@ def test_names_are_registered_in_the_published_order():
         "EyeInHandCalibrator", "HandEyeRefinement", "EyeToHandResult", "EyeToHandCalibrator",
         "CALIB_FIX_INTRINSIC", "CALIB_USE_INTRINSIC_GUESS", "TriangulationReport", "MultiCameraResult", "SubsetResult",
         "MultiCameraCalibrator",
-        "diagnostics", "BenchmarkResult", "CalibrationBenchmark", "io", "synthetic"]
+        "diagnostics", "BenchmarkResult", "CalibrationBenchmark", "io", "synthetic",
+        "Suspect", "Verdict", "VerdictOptions", "format_verdict"]
     assert public_names(_vemo.tf) == [
         "pose_to_transformation_matrix", "transformation_matrix_to_pose", "average_pose"]
     assert public_names(_vemo.diagnostics) == [

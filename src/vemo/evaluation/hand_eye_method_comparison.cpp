@@ -67,7 +67,8 @@ HandEyeMethodResults compareHandEyeMethods(const Target& target, const std::vect
       const calibration::HandEyeResult result = calibrator.solvePreparedCaptures(*shared->captures, name);
       if (result.ok && !result.tcp_T_camera.empty()) {
         results[name] = HandEyeMethodResult{name, result.tcp_T_camera,
-                                            tf::transformationMatrixToPose(result.tcp_T_camera), result.consistency};
+                                            tf::transformationMatrixToPose(result.tcp_T_camera), result.consistency,
+                                            result.verdict};
       }
     } catch (const std::exception& error) {
       logging::log(logging::Level::Warning, "[diag] method " + name + " failed: " + error.what());

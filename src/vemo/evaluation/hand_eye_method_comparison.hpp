@@ -28,6 +28,7 @@ struct HandEyeMethodResult {
   std::vector<double> pose_deg;   // tf::transformationMatrixToPose(tcp_T_camera): metres, degrees
   // The run's target consistency residual (world_T_target scatter over the captures).
   calibration::TargetConsistencyStats consistency;
+  Verdict verdict;  // the run's verdict on its tcp_T_camera
 };
 
 // Keyed by method name in byte order; an empty entry is a run that failed or threw.

@@ -38,12 +38,33 @@ def add_common_arguments(parser: argparse.ArgumentParser) -> None:
                              "(pip install quorvantine-vemo[plots])")
 
 
+class WarningRecorder:
+    """Standard error as it was, keeping the library's warning lines for the report file."""
+
+    PREFIX = "[vemo][WARNING] "
+
+    def __init__(self, stream):
+        self.stream = stream
+        self.warnings = []
+
+    def write(self, text: str) -> int:
+        for line in text.splitlines():
+            if line.startswith(self.PREFIX):
+                self.warnings.append(line[len(self.PREFIX):])
+        return self.stream.write(text)
+
+    def __getattr__(self, name):
+        return getattr(self.stream, name)
+
+
 def run(args: argparse.Namespace) -> int:
     args.outcome = Outcome()
     summary_output = sys.stdout
     code = 2
+    recorder = WarningRecorder(sys.stderr)
     try:
-        with contextlib.redirect_stdout(io.StringIO()) if args.quiet else contextlib.nullcontext():
+        with (contextlib.redirect_stdout(io.StringIO()) if args.quiet else contextlib.nullcontext(),
+              contextlib.redirect_stderr(recorder)):
             code = args.handler(args)
         if args.plots:
             written = [path for draw in args.outcome.figures for path in draw(args.plots)]
@@ -54,6 +75,7 @@ def run(args: argparse.Namespace) -> int:
         print(f"error: {error}", file=sys.stderr)
         args.outcome.report["error"] = str(error)
         code = 2
+    args.outcome.report["warnings"] = recorder.warnings
     if args.quiet and args.outcome.summary:
         print(args.outcome.summary, file=summary_output, flush=True)
     if args.report:

@@ -11,6 +11,7 @@ import numpy as np
 from quorvantine.vemo import plots
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
+from quorvantine.vemo.commands.verdict_outcome import UNTRUSTED_EXIT_CODE, verdict_data
 
 
 def format_consistency(method_results: dict) -> str:
@@ -52,13 +53,19 @@ def run(args: argparse.Namespace) -> int:
     solved = {name: result for name, result in results.items() if result is not None}
     args.outcome.summary = f"compare: {len(solved)} of {len(results)} methods solved on {len(images)} captures"
     args.outcome.report["methods"] = {
-        name: None if result is None else {"tcp_T_camera": result.tcp_T_camera, "pose_deg": result.pose_deg}
+        name: None if result is None else {"tcp_T_camera": result.tcp_T_camera, "pose_deg": result.pose_deg,
+                                           "verdict": verdict_data(result.verdict, [])}
         for name, result in results.items()}
+    trusted = [name for name, result in solved.items() if result.verdict.trusted]
+    if solved:
+        print(f"  Trusted results: {', '.join(trusted) or 'none'}")
     if len(solved) >= 2:
         poses = {name: result.tcp_T_camera for name, result in solved.items()}
         args.outcome.figures.append(lambda directory: [plots.comparison(poses, pathlib.Path(directory) /
                                                                         "comparison.png")])
-    return 0 if solved else 1
+    if not solved:
+        return 1
+    return 0 if trusted else UNTRUSTED_EXIT_CODE
 
 
 def add_command(commands) -> None:

@@ -8,9 +8,9 @@ from quorvantine.vemo.commands.hand_eye_dataset import add_hand_eye_arguments, c
 
 
 def run(args: argparse.Namespace) -> int:
-    _, result = calibrate_dataset(args, "Eye-to-hand calibration", _vemo.EyeToHandCalibrator,
-                                  ("base_T_camera", "tcp_T_target"))
-    return 0 if result.ok else 1
+    _, _, code = calibrate_dataset(args, "Eye-to-hand calibration", _vemo.EyeToHandCalibrator,
+                                   ("base_T_camera", "tcp_T_target"))
+    return code
 
 
 def add_command(commands) -> None:

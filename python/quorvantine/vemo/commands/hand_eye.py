@@ -11,15 +11,17 @@ def run(args: argparse.Namespace) -> int:
     # Options that only tune the refinement would otherwise be ignored without a word.
     if not args.refine and (args.refine_intrinsics or args.loss_scale is not None):
         args.target_parser.error("--refine-intrinsics and --loss-scale need --refine")
-    calibrator, result = calibrate_dataset(args, "Hand-eye calibration", _vemo.EyeInHandCalibrator, ("tcp_T_camera",))
+    calibrator, result, code = calibrate_dataset(args, "Hand-eye calibration", _vemo.EyeInHandCalibrator,
+                                                 ("tcp_T_camera",))
     if not result.ok:
-        return 1
+        return code
     if args.refine:
         refinement = calibrator.refine(refine_intrinsics=args.refine_intrinsics, loss_scale_px=1.0 if args.loss_scale is None else args.loss_scale)
         print(calibrator.format_refinement(), end="")
         args.outcome.report["refinement"] = report_data.refinement(refinement)
-        return 0 if refinement.ok else 1
-    return 0
+        if not refinement.ok:
+            return 1
+    return code
 
 
 def add_command(commands) -> None:

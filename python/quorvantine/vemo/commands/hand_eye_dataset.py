@@ -2,14 +2,23 @@
 their options and the run."""
 
 import argparse
+import math
 
 import _vemo
 from quorvantine.vemo import plots
 from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
+from quorvantine.vemo.commands.verdict_outcome import add_verdict
 from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
                                                       print_no_detection_hint)
+
+
+def non_negative(text: str) -> float:
+    value = float(text)
+    if not (math.isfinite(value) and value >= 0):
+        raise argparse.ArgumentTypeError(f"must be a finite number not below 0, got {text}")
+    return value
 
 
 def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: str) -> None:
@@ -17,6 +26,11 @@ def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: st
     add_target_arguments(parser)
     parser.add_argument("--method", default="TSAI", choices=sorted(_vemo.hand_eye_method_by_name_map()),
                         help="hand-eye solver (default TSAI)")
+    parser.add_argument("--robot-repeatability-mm", type=non_negative, default=0.1, metavar="MM",
+                        help="standard deviation per axis of the robot's reported flange position, which the "
+                             "verdict counts as noise (default 0.1)")
+    parser.add_argument("--robot-repeatability-deg", type=non_negative, default=0.01, metavar="DEG",
+                        help="the same for its orientation (default 0.01)")
     parser.add_argument("--output", metavar="OUT",
                         help=f"where to save {result_file_name}: a directory, or a file path ending in .json "
                              "(default DATA_DIR)")
@@ -24,14 +38,19 @@ def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: st
 
 def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, transform_names: tuple):
     """Runs calibrator_class(target).calibrate on the dataset (intrinsics from the same
-    images) and fills args.outcome; transform_names are the result's solved transforms.
-    Returns the calibrator and the result."""
+    images), prints the verdict of a solved run after its report and fills args.outcome;
+    transform_names are the result's solved transforms. Returns the calibrator, the result
+    and the exit code (0, 1 when not solved, 3 when not trusted)."""
     target = build_target(args)
     images, robot_T_tcp_list = load_captures(args)
     # The report itself names neither: say which solver ran on how much data.
     print(f"{title}: method {args.method}, {len(images)} captures", flush=True)
     calibrator = calibrator_class(target)
+    calibrator.verdict_options = _vemo.VerdictOptions(args.robot_repeatability_mm / 1000.0,
+                                                      args.robot_repeatability_deg)
     result = calibrator.calibrate(robot_T_tcp_list, images, args.method, output_path=args.output or args.data_dir)
+    names = [f"image_{index:02d}.png" for index in range(len(images))]
+    code = add_verdict(args, result.verdict, names) if result.ok else 1
     if not result.ok:
         found = len(calibrator.last_intrinsic_result().successful_indices)
         if found < MINIMUM_VIEWS:
@@ -49,7 +68,6 @@ def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, tr
         args.outcome.summary = f"{args.command}: failed, {used} of {len(images)} captures usable"
     args.outcome.figures.append(lambda directory: plots.hand_eye_figures(directory, result))
     if args.report or args.plots:
-        names = [f"image_{index:02d}" for index in range(len(images))]
         add_intrinsic_outcome(args, calibrator.last_intrinsic_result(), calibrator.intrinsic_reprojection_residuals,
-                              images, _vemo.IntrinsicOptions(), names, "intrinsics")
-    return calibrator, result
+                              images, _vemo.IntrinsicOptions(), [name[:-4] for name in names], "intrinsics")
+    return calibrator, result, code

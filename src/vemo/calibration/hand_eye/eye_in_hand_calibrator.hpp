@@ -22,6 +22,7 @@
 #include "vemo/calibration/hand_eye/hand_eye_capture.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_result.hpp"
+#include "vemo/calibration/hand_eye/pose_reading_check.hpp"
 #include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "vemo/calibration/intrinsic/intrinsic_options.hpp"
 #include "vemo/targets/targets.hpp"
@@ -164,6 +165,9 @@ class EyeInHandCalibrator {
 
   const Target& target() const { return target_; }
   const HandEyeResult& lastResult() const { return last_result_; }
+  // What the verdict of later runs counts as the robot's noise.
+  const quality::VerdictOptions& verdictOptions() const { return verdict_options_; }
+  void setVerdictOptions(const quality::VerdictOptions& options) { verdict_options_ = options; }
   // Annotated images of the inner intrinsic calibrator's last corner detection.
   std::vector<cv::Mat> cornerImages() const { return intrinsic_calibrator_.cornerImages(); }
   // The inner intrinsic calibrator's last calibration (from the last run that calibrated
@@ -182,6 +186,7 @@ class EyeInHandCalibrator {
   struct Naming {
     std::string class_name = "EyeInHandCalibrator";
     std::string solved_transform = "tcp_T_camera";
+    FlangeHolds flange_holds = FlangeHolds::camera;
   };
   // For a calibrator that runs this one inside (eye-to-hand): messages then name it.
   EyeInHandCalibrator(Target target, IntrinsicOptions options, Naming naming);
@@ -212,6 +217,7 @@ class EyeInHandCalibrator {
   };
   RefinementState refinement_state_;
   Naming naming_;
+  quality::VerdictOptions verdict_options_;
 };
 
 }  // namespace vemo::calibration

@@ -9,6 +9,7 @@
 
 #include "vemo/calibration/hand_eye/eye_in_hand_calibrator.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_report.hpp"
+#include "vemo/calibration/hand_eye/target_deviations.hpp"
 #include "vemo/core/report_output.hpp"
 #include "vemo/tf/tf.hpp"
 
@@ -33,17 +34,10 @@ cv::Point3f centroidOf(const cv::Mat& object_points) {
 
 void EyeInHandCalibrator::computeConsistency(HandEyeResult& result) const {
   TargetConsistencyStats stats;
-  const std::size_t n = result.valid_robot_T_tcp_list.size();
-  std::vector<cv::Mat> world_T_target(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    world_T_target[i] = result.valid_robot_T_tcp_list[i] * result.tcp_T_camera * result.camera_T_target_list[i];
-  }
-  const cv::Mat mean_pose = tf::averagePose(world_T_target);
-  for (const cv::Mat& pose : world_T_target) {
-    stats.translation_deviations_m.push_back(
-        cv::norm(tf::translationOf(pose), tf::translationOf(mean_pose), cv::NORM_L2));
-    stats.rotation_deviations_deg.push_back(tf::rotationAngleDeg(pose, mean_pose));
-  }
+  TargetDeviations deviations =
+      targetDeviations(result.valid_robot_T_tcp_list, result.tcp_T_camera, result.camera_T_target_list);
+  stats.translation_deviations_m = std::move(deviations.translations_m);
+  stats.rotation_deviations_deg = std::move(deviations.rotations_deg);
   stats.mean_translation_m = mean(stats.translation_deviations_m);
   stats.max_translation_m = maximum(stats.translation_deviations_m);
   stats.mean_rotation_deg = mean(stats.rotation_deviations_deg);

@@ -9,6 +9,7 @@
 #include "vemo/calibration/hand_eye/eye_in_hand_limits.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_input_checks.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_methods.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_verdict.hpp"
 #include "vemo/calibration/hand_eye/pose_reading_check.hpp"
 #include "vemo/calibration/intrinsic/camera_matrix_check.hpp"
 #include "vemo/core/logging.hpp"
@@ -41,13 +42,14 @@ bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
   return true;
 }
 
+// The solve, and the warnings (logged here) of poses that fit much better read otherwise.
 cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
-                        int method, const std::string& class_name) {
+                        int method, FlangeHolds holder, const std::string& class_name,
+                        std::vector<std::string>& misreadings) {
   const cv::Mat tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
   if (tcp_T_camera.empty()) return tcp_T_camera;
-  for (const std::string& warning : findPoseMisreadings(robot_T_tcp_list, camera_T_target_list, method, class_name)) {
-    logging::log(Level::Warning, warning);
-  }
+  misreadings = findPoseMisreadings(robot_T_tcp_list, camera_T_target_list, method, holder, class_name);
+  for (const std::string& warning : misreadings) logging::log(Level::Warning, warning);
   return tcp_T_camera;
 }
 
@@ -222,8 +224,9 @@ HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& capture
   HandEyeResult result = captures.result;
   if (!captures.solvable) return result;
 
+  std::vector<std::string> misreadings;
   result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value,
-                                        naming_.class_name);
+                                        naming_.flange_holds, naming_.class_name, misreadings);
   if (result.tcp_T_camera.empty()) {
     logging::log(Level::Error, "[" + naming_.class_name + "] " + method +
                                    " needs at least 2 motions between captures that turn the flange and the camera "
@@ -232,6 +235,10 @@ HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& capture
   }
   result.ok = true;
   computeConsistency(result);
+  const std::vector<CaptureCorners> corners = keptCorners(captures.captures);
+  const std::vector<int> positions = keptPositions(captures.captures);
+  result.verdict = judgeHandEye(
+      {result, corners, positions, method_value, misreadings, target_, verdict_options_, naming_.class_name});
   return result;
 }
 

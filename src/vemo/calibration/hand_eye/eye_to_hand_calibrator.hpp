@@ -56,6 +56,9 @@ class EyeToHandCalibrator {
 
   const Target& target() const { return inverted_run_.target(); }
   const EyeToHandResult& lastResult() const { return last_result_; }
+  // What the verdict of later runs counts as the robot's noise.
+  const quality::VerdictOptions& verdictOptions() const { return inverted_run_.verdictOptions(); }
+  void setVerdictOptions(const quality::VerdictOptions& options) { inverted_run_.setVerdictOptions(options); }
   // Annotated images of the last intrinsic run's corner detection.
   std::vector<cv::Mat> cornerImages() const { return inverted_run_.cornerImages(); }
   // The last intrinsic calibration and its residuals, as EyeInHandCalibrator's.

@@ -30,6 +30,8 @@ struct EyeToHandResult {
   // How far each capture's tcp_T_target lies from tcp_T_target (the deviation lists), the
   // camera-to-target distances and the projected board centres, per capture.
   TargetConsistencyStats consistency;
+  // Whether the run's own evidence supports base_T_camera; set with the consistency.
+  quality::Verdict verdict;
 };
 
 }  // namespace vemo::calibration

@@ -38,7 +38,7 @@ std::vector<cv::Mat> inverted(const std::vector<cv::Mat>& poses) {
 }  // namespace
 
 EyeToHandCalibrator::EyeToHandCalibrator(Target target, IntrinsicOptions options)
-    : inverted_run_(std::move(target), std::move(options), {"EyeToHandCalibrator", "base_T_camera"}) {}
+    : inverted_run_(std::move(target), std::move(options), {"EyeToHandCalibrator", "base_T_camera", FlangeHolds::target}) {}
 
 EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
                                                const std::vector<cv::Mat>& image_list, const std::string& method,
@@ -98,6 +98,7 @@ EyeToHandResult EyeToHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_t
   result.has_consistency = solved.has_consistency;
   // The eye-in-hand statistics of the inverted chain measure each capture's tcp_T_target.
   result.consistency = std::move(solved.consistency);
+  result.verdict = std::move(solved.verdict);
   return result;
 }
 

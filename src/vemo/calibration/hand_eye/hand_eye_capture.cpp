@@ -68,4 +68,12 @@ std::vector<CaptureCorners> keptCorners(const HandEyeCaptures& captures) {
   return corners;
 }
 
+std::vector<int> keptPositions(const HandEyeCaptures& captures) {
+  std::vector<int> positions;
+  for (std::size_t i = 0; i < captures.size(); ++i) {
+    if (captures[i].kept) positions.push_back(static_cast<int>(i));
+  }
+  return positions;
+}
+
 }  // namespace vemo::calibration

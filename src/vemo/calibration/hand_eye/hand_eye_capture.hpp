@@ -48,4 +48,7 @@ void setAlignedLists(const HandEyeCaptures& captures, HandEyeResult& result, boo
 // target poses were given.
 std::vector<CaptureCorners> keptCorners(const HandEyeCaptures& captures);
 
+// The input positions of the kept captures, ascending.
+std::vector<int> keptPositions(const HandEyeCaptures& captures);
+
 }  // namespace vemo::calibration

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "vemo/quality/verdict.hpp"
+
 namespace vemo::calibration {
 
 // How well the hand-eye chain robot_T_tcp * tcp_T_camera * camera_T_target agrees on one
@@ -39,6 +41,8 @@ struct HandEyeResult {
   std::vector<cv::Mat> camera_T_target_list;    // their target poses (4x4 CV_64F)
   bool has_consistency = false;                 // true once consistency has been filled
   TargetConsistencyStats consistency;
+  // Whether the run's own evidence supports tcp_T_camera; set with the consistency.
+  quality::Verdict verdict;
 };
 
 }  // namespace vemo::calibration

@@ -64,19 +64,27 @@ double screwMismatch(const std::vector<Screw>& robot, const std::vector<Screw>& 
   return count >= 2 ? std::sqrt(sum / static_cast<double>(count)) : std::numeric_limits<double>::quiet_NaN();
 }
 
-// Mean distance of the target's position in the base frame from its mean, under the
-// solution of AX = XB for these poses; infinite when the solver finds none (under a wrong
-// reading some solvers fail to normalise their rotation and throw, and TSAI may find too few
-// informative motions and return none).
-double targetSpread(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
-                    int method) {
+// How a reading explains the captures: the mean distance of the target's position in the
+// base frame from its mean, under the solution of AX = XB for these poses (infinite when the
+// solver finds none: under a wrong reading some solvers fail to normalise their rotation and
+// throw, and TSAI may find too few informative motions), and how far the solved transform
+// and the target's mean pose reach.
+struct ReadingFit {
+  double spread = std::numeric_limits<double>::infinity();
+  double hand_eye_reach = 0.0;  // |translation of the solved X|
+  double target_reach = 0.0;    // |mean target position in the chain's base frame|
+};
+
+ReadingFit fitReading(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
+                      int method) {
+  ReadingFit fit;
   cv::Mat tcp_T_camera;
   try {
     tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
   } catch (const cv::Exception&) {
-    return std::numeric_limits<double>::infinity();
+    return fit;
   }
-  if (tcp_T_camera.empty() || !cv::checkRange(tcp_T_camera)) return std::numeric_limits<double>::infinity();
+  if (tcp_T_camera.empty() || !cv::checkRange(tcp_T_camera)) return fit;
   std::vector<cv::Vec3d> positions;
   cv::Vec3d mean(0, 0, 0);
   for (std::size_t i = 0; i < robot_T_tcp_list.size(); ++i) {
@@ -87,7 +95,10 @@ double targetSpread(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vec
   mean *= 1.0 / static_cast<double>(positions.size());
   double sum = 0.0;
   for (const cv::Vec3d& position : positions) sum += cv::norm(position - mean);
-  return sum / static_cast<double>(positions.size());
+  fit.spread = sum / static_cast<double>(positions.size());
+  fit.hand_eye_reach = cv::norm(tf::translationOf(tcp_T_camera));
+  fit.target_reach = cv::norm(mean);
+  return fit;
 }
 
 // A length as the warnings give it: millimetres, one decimal below 100 mm.
@@ -105,7 +116,8 @@ bool explainsMuchBetter(double alternative, double as_given) {
 }  // namespace
 
 PoseReadingResiduals measurePoseReadings(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                         const std::vector<cv::Mat>& camera_T_target_list, int method) {
+                                         const std::vector<cv::Mat>& camera_T_target_list, int method,
+                                         FlangeHolds holder) {
   std::vector<Screw> robot_screws, camera_screws;
   for (std::size_t i = 0; i < robot_T_tcp_list.size(); ++i) {
     for (std::size_t j = i + 1; j < robot_T_tcp_list.size(); ++j) {
@@ -125,16 +137,25 @@ PoseReadingResiduals measurePoseReadings(const std::vector<cv::Mat>& robot_T_tcp
 
   const std::vector<cv::Mat> robot = scaledTranslations(robot_T_tcp_list, residuals.robot_scale);
   const std::vector<cv::Mat> camera = scaledTranslations(camera_T_target_list, residuals.camera_scale);
-  residuals.spread_as_given_m = targetSpread(robot, camera, method);
-  residuals.spread_robot_inverted_m = targetSpread(inverted(robot), camera, method);
-  residuals.spread_camera_inverted_m = targetSpread(robot, inverted(camera), method);
+  residuals.spread_as_given_m = fitReading(robot, camera, method).spread;
+  const ReadingFit robot_inverted = fitReading(inverted(robot), camera, method);
+  const ReadingFit camera_inverted = fitReading(robot, inverted(camera), method);
+  residuals.spread_robot_inverted_m = robot_inverted.spread;
+  residuals.spread_camera_inverted_m = camera_inverted.spread;
+  // The two inverted readings explain the same captures equally well, with the roles of the
+  // hand-eye transform and the target's pose swapped; what is held by the flange sits near it.
+  const auto flange_reach = [&](const ReadingFit& fit) {
+    return holder == FlangeHolds::camera ? fit.hand_eye_reach : fit.target_reach;
+  };
+  residuals.flange_reach_robot_inverted_m = flange_reach(robot_inverted);
+  residuals.flange_reach_camera_inverted_m = flange_reach(camera_inverted);
   return residuals;
 }
 
 std::vector<std::string> findPoseMisreadings(const std::vector<cv::Mat>& robot_T_tcp_list,
                                              const std::vector<cv::Mat>& camera_T_target_list, int method,
-                                             const std::string& class_name) {
-  const PoseReadingResiduals r = measurePoseReadings(robot_T_tcp_list, camera_T_target_list, method);
+                                             FlangeHolds holder, const std::string& class_name) {
+  const PoseReadingResiduals r = measurePoseReadings(robot_T_tcp_list, camera_T_target_list, method, holder);
   const std::string prefix = "[" + class_name + "] ";
   std::vector<std::string> warnings;
   const auto screw_agreement = [&](double alternative) {
@@ -157,7 +178,7 @@ std::vector<std::string> findPoseMisreadings(const std::vector<cv::Mat>& robot_T
   };
   const bool robot_inverted = explainsMuchBetter(r.spread_robot_inverted_m, r.spread_as_given_m);
   const bool camera_inverted = explainsMuchBetter(r.spread_camera_inverted_m, r.spread_as_given_m);
-  if (robot_inverted && (!camera_inverted || r.spread_robot_inverted_m <= r.spread_camera_inverted_m)) {
+  if (robot_inverted && (!camera_inverted || r.flange_reach_robot_inverted_m <= r.flange_reach_camera_inverted_m)) {
     warnings.push_back(prefix + "robot poses look inverted (flange_T_base given instead of base_T_flange)" +
                        position_agreement(r.spread_robot_inverted_m));
   } else if (camera_inverted) {

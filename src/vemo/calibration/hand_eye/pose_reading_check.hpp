@@ -32,6 +32,10 @@ inline constexpr double kBetterReadingFactor = 10.0;
 // to speak of and stay out of the unit check, degrees.
 inline constexpr double kScrewAxisMinRotationDeg = 10.0;
 
+// What the robot's flange holds: the camera (eye-in-hand) or the target (eye-to-hand, whose
+// chain is solved with the robot poses inverted).
+enum class FlangeHolds { camera, target };
+
 // What each reading leaves unexplained. Screw: root mean square difference between the
 // robot and camera motions' translations along their screw axes (metres, in the reading's
 // unit); NaN with fewer than two usable motions. Spread: mean distance of the target's
@@ -46,18 +50,25 @@ struct PoseReadingResiduals {
   double spread_as_given_m = 0.0;
   double spread_robot_inverted_m = 0.0;
   double spread_camera_inverted_m = 0.0;
+  // Inverted robot poses and inverted camera poses fit the same captures equally well (the
+  // solution of one is the other's with the hand-eye transform and the target's pose
+  // swapped); they differ in how far from the flange they put what the flange holds, metres.
+  double flange_reach_robot_inverted_m = 0.0;
+  double flange_reach_camera_inverted_m = 0.0;
 };
 
 // The residuals of every reading of aligned 4x4 CV_64F pose lists (at least 3 captures),
 // solving with the cv::HandEyeCalibrationMethod value.
 PoseReadingResiduals measurePoseReadings(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                         const std::vector<cv::Mat>& camera_T_target_list, int method);
+                                         const std::vector<cv::Mat>& camera_T_target_list, int method,
+                                         FlangeHolds holder);
 
 // One warning per reading that explains the poses much better than the reading as given
-// and plausibly in absolute terms; none when the poses fit as given or no reading fits.
+// and plausibly in absolute terms; none when the poses fit as given or no reading fits. Of
+// the two inversions, the one that puts what the flange holds nearer the flange is named.
 // Each warning starts with "[<class_name>] ", the calibrator the caller called.
 std::vector<std::string> findPoseMisreadings(const std::vector<cv::Mat>& robot_T_tcp_list,
                                              const std::vector<cv::Mat>& camera_T_target_list, int method,
-                                             const std::string& class_name);
+                                             FlangeHolds holder, const std::string& class_name);
 
 }  // namespace vemo::calibration
