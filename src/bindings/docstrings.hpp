@@ -117,6 +117,8 @@ inline constexpr char kResultCameraTTargetList[] =
 inline constexpr char kResultHasConsistency[] = "True once consistency is filled";
 inline constexpr char kResultVerdict[] =
     "Verdict: whether the run's own evidence supports the transform (trusted, reasons, suspects)";
+inline constexpr char kIntrinsicVerdict[] =
+    "Verdict: whether the run's own evidence (RMS over all corners, distinct views) supports the camera";
 inline constexpr char kVerdictOptions[] =
     "VerdictOptions: the robot repeatability the verdicts of later runs count as noise";
 

@@ -99,7 +99,8 @@ void registerIntrinsic(py::module_& module) {
       .def_readonly("std_deviations_intrinsics", &IntrinsicResult::std_deviations_intrinsics,
                     "standard deviations of the intrinsic parameters, as OpenCV returns them")
       .def_readonly("std_deviations_extrinsics", &IntrinsicResult::std_deviations_extrinsics,
-                    "standard deviations of the per-view extrinsics, as OpenCV returns them");
+                    "standard deviations of the per-view extrinsics, as OpenCV returns them")
+      .def_readonly("verdict", &IntrinsicResult::verdict, docs::kIntrinsicVerdict);
 
   py::classh<IntrinsicCalibrator>(module, "IntrinsicCalibrator",
                                   "Intrinsic camera calibrator for chessboard, ChArUco and ArUco targets.")

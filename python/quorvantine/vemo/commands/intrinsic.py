@@ -8,6 +8,7 @@ import numpy as np
 import _vemo
 from quorvantine.vemo.commands.common_options import write_json
 from quorvantine.vemo.commands.intrinsic_outcome import calibrate_intrinsics
+from quorvantine.vemo.commands.verdict_outcome import add_verdict
 from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
                                                       print_no_detection_hint)
 from quorvantine.vemo.version import __version__
@@ -54,6 +55,7 @@ def run(args: argparse.Namespace) -> int:
     data.update({"ok": True, "image_size": [width, height], "image_count": len(images),
                  "used_images": [names[index] for index in result.successful_indices]})
     print(format_result(result, data, len(images)), end="", flush=True)
+    code = add_verdict(args, result.verdict, names)
     K = result.intrinsic_matrix
     args.outcome.summary = (f"intrinsic: ok, {len(result.successful_indices)} of {len(images)} images; "
                             f"fx {K[0, 0]:.2f} fy {K[1, 1]:.2f} cx {K[0, 2]:.2f} cy {K[1, 2]:.2f}; "
@@ -64,7 +66,7 @@ def run(args: argparse.Namespace) -> int:
             "image_size": [width, height], "reprojection_error": result.reprojection_error,
             "rms_px": data["rms_px"], "per_view_errors": result.per_view_errors, "image_count": len(images),
             "used_images": data["used_images"], "library_version": __version__})
-    return 0
+    return code
 
 
 def add_command(commands) -> None:

@@ -1,4 +1,4 @@
-"""The verdict a hand-eye command prints after its report, writes to the report file and
+"""The verdict a calibration command prints after its report, writes to the report file and
 turns into its exit code: 3 when the result is saved but not trusted."""
 
 import argparse

@@ -94,6 +94,9 @@ class EyeInHandCalibrator {
     // One per robot pose, in input order, with what the filters kept; the kept ones'
     // corners are what refine() works from.
     HandEyeCaptures captures{};
+    // The verdict on the intrinsics when the run calibrated them; its reasons open the
+    // hand-eye verdict.
+    quality::Verdict intrinsic_verdict{};
   };
   // Everything calibrate does before the solve, with its log lines and exceptions (but the
   // method check): validation, then target poses from camera_T_target_list, a ChArUco

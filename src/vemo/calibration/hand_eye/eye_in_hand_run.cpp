@@ -143,9 +143,13 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
         setAlignedLists(captures, result, false);
         return prepared;
       }
-    } else if (!targetPosesFromIntrinsics(captures, result, image_list, image_detections)) {
-      setAlignedLists(captures, result, false);
-      return prepared;
+    } else {
+      const bool enough = targetPosesFromIntrinsics(captures, result, image_list, image_detections);
+      prepared.intrinsic_verdict = last_intrinsic_result_.verdict;
+      if (!enough) {
+        setAlignedLists(captures, result, false);
+        return prepared;
+      }
     }
   }
 
@@ -238,7 +242,8 @@ HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& capture
   const std::vector<CaptureCorners> corners = keptCorners(captures.captures);
   const std::vector<int> positions = keptPositions(captures.captures);
   result.verdict = judgeHandEye(
-      {result, corners, positions, method_value, misreadings, target_, verdict_options_, naming_.class_name});
+      {result, corners, positions, method_value, misreadings, captures.intrinsic_verdict, target_, verdict_options_,
+       naming_.class_name});
   return result;
 }
 

@@ -166,7 +166,7 @@ std::optional<std::string> targetScaleMistake(const HandEyeVerdictInput& input, 
 
 quality::Verdict judgeHandEye(const HandEyeVerdictInput& input) {
   const HandEyeResult& result = input.result;
-  quality::Verdict verdict;
+  quality::Verdict verdict = input.intrinsic_verdict;
   for (const std::string& misreading : input.misreadings) {
     const std::size_t end_of_prefix = misreading.find("] ");
     quality::distrust(verdict, end_of_prefix == std::string::npos ? misreading : misreading.substr(end_of_prefix + 2));

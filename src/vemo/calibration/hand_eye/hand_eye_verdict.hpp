@@ -38,6 +38,7 @@ struct HandEyeVerdictInput {
   const std::vector<int>& input_positions;  // per kept capture, its position in the input lists
   int method = 0;                           // cv::HandEyeCalibrationMethod of the solve
   const std::vector<std::string>& misreadings;  // findPoseMisreadings' warnings for the run
+  const quality::Verdict& intrinsic_verdict;    // on the run's own intrinsics; trusted when given
   const Target& target;
   const quality::VerdictOptions& options;
   const std::string& class_name;  // how the warning of a wrong target scale names the calibrator

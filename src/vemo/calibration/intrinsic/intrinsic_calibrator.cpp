@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "vemo/calibration/intrinsic/calibration_uncertainty.hpp"
+#include "vemo/calibration/intrinsic/intrinsic_verdict.hpp"
 #include "vemo/calibration/intrinsic/target_corner_finders.hpp"
 #include "vemo/core/logging.hpp"
 
@@ -166,6 +167,7 @@ IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
   result.distortion_coefficients = distortion.reshape(1, 1);
   result.reprojection_error = meanReprojectionError(result.intrinsic_matrix, result.distortion_coefficients);
   result.ok = true;
+  result.verdict = judgeIntrinsics(result);
   return result;
 }
 

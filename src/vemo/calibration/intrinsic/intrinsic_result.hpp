@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "vemo/quality/verdict.hpp"
+
 namespace vemo::calibration {
 
 // A default value (ok false, empty matrices, 0 error, empty vectors) is what a run that
@@ -25,6 +27,8 @@ struct IntrinsicResult {
   std::vector<double> per_view_errors;      // OpenCV's per-view RMS errors, pixels
   cv::Mat std_deviations_intrinsics;        // as returned by OpenCV
   cv::Mat std_deviations_extrinsics;        // as returned by OpenCV
+  // Whether the run's own evidence supports the camera it found; set when ok.
+  quality::Verdict verdict;
 };
 
 }  // namespace vemo::calibration
