@@ -32,7 +32,8 @@ void registerCharucoLayoutCheck(py::module_& module) {
       .def_readonly("residual_squares", &CharucoLayoutFit::residual_squares,
                     "median over the images used of the RMS distance of the marker corners from the\n"
                     "best homography of their board positions, in square edges as the image shows\n"
-                    "them; inf when a detected id is beyond the board's markers");
+                    "them; inf when an id seen in two or more images (or in the only one) is beyond\n"
+                    "the board's markers");
   py::classh<CharucoLayoutCheck>(module, "CharucoLayoutCheck",
                                  "Whether detected ArUco markers fit a ChArUco target's layout.")
       .def_readonly("fits", &CharucoLayoutCheck::fits,

@@ -100,7 +100,7 @@ TEST(CharucoLayoutCheck, TheTrueLayoutFitsOnFullAndPartlyVisibleViewsAndWrongOne
   }
 }
 
-TEST(CharucoLayoutCheck, ImagesWithFewMarkersAreNoEvidenceAndMarkersNoCandidateHoldsAreSaidSo) {
+TEST(CharucoLayoutCheck, FewMarkersAndStraysAreNoEvidenceAndMarkersNoCandidateHoldsAreSaidSo) {
   const CharucoTarget target(12, 9, 0.03, 0.022, "DICT_5X5_100");
   const cv::Mat blank(480, 640, CV_8UC3, cv::Scalar::all(200));
   const CharucoLayoutCheck nothing = checkCharucoLayout(target, std::vector<cv::Mat>{blank, blank});
@@ -112,10 +112,17 @@ TEST(CharucoLayoutCheck, ImagesWithFewMarkersAreNoEvidenceAndMarkersNoCandidateH
                               {53, 0, 20}};
   EXPECT_TRUE(checkCharucoLayout(target, std::vector<DetectedMarkers>{three}).fits);
 
-  // Ids up to 53 fit no candidate: none has more than 8 x 6 squares (24 markers).
+  // A stray marker beyond the board in one image of several is left out; in the only image
+  // the board cannot hold it.
   const std::vector<cv::Mat> images = fullAndPartialViews(target);
-  const std::vector<cv::Mat> one(images.begin(), images.begin() + 1);
-  const CharucoLayoutCheck check = checkCharucoLayout(withSquares(target, 6, 4), one);
+  std::vector<DetectedMarkers> markers = detect(target, images);
+  markers[2].corners.push_back({{5, 5}, {25, 5}, {25, 25}, {5, 25}});
+  markers[2].ids.push_back(90);
+  EXPECT_TRUE(checkCharucoLayout(target, markers).fits);
+  EXPECT_FALSE(checkCharucoLayout(target, std::vector<DetectedMarkers>{markers[2]}).fits);
+
+  // Ids up to 53 fit no candidate: none has more than 8 x 6 squares (24 markers).
+  const CharucoLayoutCheck check = checkCharucoLayout(withSquares(target, 6, 4), markers);
   EXPECT_FALSE(check.fits);
   EXPECT_FALSE(check.fitting_layout);
   EXPECT_EQ(check.warning,

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 #include <map>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -64,16 +65,19 @@ double squareEdgeInImage(const DetectedMarkers& view, const CharucoTarget& targe
 }
 
 // RMS distance of the view's marker corners from the homography that best carries their
-// board positions onto them, in square edges. Every id must be on the board.
+// board positions onto them, in square edges. Markers beyond the board are left out (strays,
+// as measure() has made sure); kUnfit when fewer than the minimum are left.
 double viewResidual(const DetectedMarkers& view, const std::vector<std::vector<cv::Point2f>>& board_corners,
                     const CharucoTarget& target) {
   std::vector<cv::Point2f> board_points;
   std::vector<cv::Point2f> image_points;
   for (size_t i = 0; i < view.ids.size(); ++i) {
     const auto id = static_cast<size_t>(view.ids[i]);
+    if (id >= board_corners.size()) continue;
     board_points.insert(board_points.end(), board_corners[id].begin(), board_corners[id].end());
     image_points.insert(image_points.end(), view.corners[i].begin(), view.corners[i].end());
   }
+  if (board_points.size() < 4 * static_cast<size_t>(kCharucoLayoutMinimumMarkers)) return kUnfit;
   // Least squares over every corner: a robust fit would explain away the misplaced markers.
   const cv::Mat homography = cv::findHomography(board_points, image_points);
   if (homography.empty()) return kUnfit;
@@ -87,6 +91,22 @@ double viewResidual(const DetectedMarkers& view, const std::vector<std::vector<c
   return std::sqrt(squared / static_cast<double>(mapped.size())) / squareEdgeInImage(view, target);
 }
 
+// The highest marker id seen in two or more of the views, or in the only one: an id seen
+// in one view of several may be a stray detection elsewhere in the scene, and a single
+// stray must not condemn the layout.
+int highestConfirmedId(const std::vector<DetectedMarkers>& views) {
+  std::map<int, int> views_by_id;
+  for (const DetectedMarkers& view : views) {
+    for (const int id : std::set<int>(view.ids.begin(), view.ids.end())) ++views_by_id[id];
+  }
+  const int needed = std::min(2, static_cast<int>(views.size()));
+  int highest = -1;
+  for (const auto& [id, count] : views_by_id) {
+    if (count >= needed) highest = id;
+  }
+  return highest;
+}
+
 double median(std::vector<double> values) {
   const size_t middle = values.size() / 2;
   std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
@@ -97,9 +117,9 @@ double median(std::vector<double> values) {
 }
 
 CharucoLayoutFit measure(const CharucoTarget& target, cv::Size squares, const std::vector<DetectedMarkers>& views,
-                         int highest_id) {
+                         int highest_confirmed_id) {
   CharucoLayoutFit fit{squares.width, squares.height, kUnfit};
-  if (highest_id >= markersOnBoard(squares)) return fit;
+  if (highest_confirmed_id >= markersOnBoard(squares)) return fit;
   const std::vector<std::vector<cv::Point2f>> board_corners = markerCornersOnBoard(target, squares);
   std::vector<double> residuals;
   for (const DetectedMarkers& view : views) residuals.push_back(viewResidual(view, board_corners, target));
@@ -169,14 +189,12 @@ CharucoLayoutCheck checkCharucoLayout(const CharucoTarget& target, const std::ve
 
   CharucoLayoutCheck check;
   std::vector<DetectedMarkers> views;
-  int highest_id = -1;
   for (const DetectedMarkers& view : markers) {
-    if (static_cast<int>(view.ids.size()) < kCharucoLayoutMinimumMarkers) continue;
-    views.push_back(view);
-    highest_id = std::max(highest_id, *std::max_element(view.ids.begin(), view.ids.end()));
+    if (static_cast<int>(view.ids.size()) >= kCharucoLayoutMinimumMarkers) views.push_back(view);
   }
   check.images_used = static_cast<int>(views.size());
   if (views.empty()) return check;
+  const int highest_id = highestConfirmedId(views);
 
   check.layouts.push_back(measure(target, given, views, highest_id));
   if (fits(check.layouts.front())) {

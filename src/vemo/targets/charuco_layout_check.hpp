@@ -34,8 +34,11 @@ struct CharucoLayoutFit {
   // Median over the images used of each image's RMS distance between the detected marker
   // corners and the best homography of their board positions, in edges of a square as
   // the image shows it (the mean marker edge in pixels scaled by square/marker length),
-  // so that near and far views compare. Infinite when a detected id is beyond the board's
-  // markers (the board cannot hold it).
+  // so that near and far views compare. Infinite when an id seen in two or more of the
+  // images used (or in the only one) is beyond the board's markers: the board cannot hold
+  // it. Ids beyond them seen in one image of several are taken for strays and left out
+  // of that image's fit (an image left with fewer than kCharucoLayoutMinimumMarkers counts
+  // as not fitting).
   double residual_squares = 0.0;
 };
 
