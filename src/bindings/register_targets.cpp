@@ -2,7 +2,9 @@
 
 #include "bindings/conversions.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
+#include "vemo/targets/charuco_layout_check.hpp"
 #include "vemo/targets/targets.hpp"
 
 namespace py = pybind11;
@@ -22,6 +24,53 @@ constexpr char kDictionaryByName[] =
     " as above);\n"
     "aruco_dict_id is a key of aruco_dictionary_id_map(), and an unknown name raises\n"
     "ValueError \"Unknown aruco_dict_id '<name>'\".";
+
+void registerCharucoLayoutCheck(py::module_& module) {
+  py::classh<CharucoLayoutFit>(module, "CharucoLayoutFit", "One ChArUco layout measured against the detected markers.")
+      .def_readonly("squares_x", &CharucoLayoutFit::squares_x, "squares along x")
+      .def_readonly("squares_y", &CharucoLayoutFit::squares_y, "squares along y")
+      .def_readonly("residual_squares", &CharucoLayoutFit::residual_squares,
+                    "median over the images used of the RMS distance of the marker corners from the\n"
+                    "best homography of their board positions, in square edges as the image shows\n"
+                    "them; inf when an id seen in two or more images (or in the only one) is beyond\n"
+                    "the board's markers");
+  py::classh<CharucoLayoutCheck>(module, "CharucoLayoutCheck",
+                                 "Whether detected ArUco markers fit a ChArUco target's layout.")
+      .def_readonly("fits", &CharucoLayoutCheck::fits,
+                    "False only when the images show that the markers do not fit the layout")
+      .def_readonly("images_used", &CharucoLayoutCheck::images_used,
+                    "images with at least 4 markers, the only evidence")
+      .def_readonly("layouts", &CharucoLayoutCheck::layouts,
+                    "CharucoLayoutFit list: the target's layout first, then, when it does not fit,\n"
+                    "the candidates tried, fewest changes first; [] when no image was used")
+      .def_readonly("fitting_layout", &CharucoLayoutCheck::fitting_layout,
+                    "(squares_x, squares_y) the markers fit, the target's own when it fits; None when\n"
+                    "no layout fits or no image was used")
+      .def_readonly("warning", &CharucoLayoutCheck::warning, "the warning to give; \"\" when fits");
+  using CheckOnImages = CharucoLayoutCheck (*)(const CharucoTarget&, const std::vector<cv::Mat>&);
+  module.def("check_charuco_layout", withoutGil(static_cast<CheckOnImages>(&checkCharucoLayout)), py::arg("target"),
+             py::arg("images"),
+             docs::join("Whether the ArUco markers seen in the images sit where the target's layout puts\n"
+                        "them, and if not, which layout they fit.\n\n"
+                        "A ChArUco board given with its squares swapped or a square or two off still yields\n"
+                        "corners, interpolated from markers in the wrong squares. Per image with at least 4\n"
+                        "markers, a homography is fitted from the markers' board positions to their\n"
+                        "corners; the layout fits when the median residual is at most 0.4 square edge.\n"
+                        "When it does not, layouts up to 2 squares larger or smaller in each dimension, and\n"
+                        "turned, are tried. Nothing is logged.",
+                        docs::kArguments, "- target: CharucoTarget\n",
+                        "- images: list of (H, W) grey or (H, W, 3) or (H, W, 4) uint8 BGR images of the\n"
+                        "  target",
+                        docs::kReturns,
+                        "CharucoLayoutCheck. Its warning, when the markers do not fit, is exactly\n"
+                        "\"ChArUco markers do not fit a <X>x<Y> board; they fit a <X2>x<Y2> board\n"
+                        "(squares_x x squares_y)\" (one line), or \"ChArUco markers do not fit a <X>x<Y>\n"
+                        "board, nor any board a square or two larger, smaller or turned\" (one line).",
+                        docs::kRaises,
+                        "ValueError for an unusable target or a board with more markers than its\n"
+                        "dictionary; RuntimeError for an image that is not 8-bit grey or BGR.")
+                 .c_str());
+}
 
 }  // namespace
 
@@ -95,6 +144,8 @@ void registerTargets(py::module_& module) {
                ", marker_separation=" + std::to_string(target.marker_separation) +
                ", aruco_dict_id=" + std::to_string(target.aruco_dict_id) + ")";
       });
+
+  registerCharucoLayoutCheck(module);
 }
 
 }  // namespace vemo::bindings

@@ -23,6 +23,7 @@ def test_names_are_registered_in_the_published_order():
     assert public_names(_vemo) == [
         "tf",
         "aruco_dictionary_id_map", "aruco_dictionary_id_from_name", "ChessboardTarget", "CharucoTarget", "ArucoTarget",
+        "CharucoLayoutFit", "CharucoLayoutCheck", "check_charuco_layout",
         "TERM_CRITERIA_COUNT", "TERM_CRITERIA_MAX_ITER", "TERM_CRITERIA_EPS", "TermCriteria", "IntrinsicOptions",
         "TargetDetections", "IntrinsicResult", "IntrinsicCalibrator",
         "hand_eye_method_by_name_map", "TargetConsistencyStats", "HandEyeResult", "AlignedTargetPoses",

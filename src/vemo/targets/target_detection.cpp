@@ -20,6 +20,16 @@ cv::Mat objectPointRows(const std::vector<cv::Point3f>& points) {
 
 cv::Mat imagePointColumn(const std::vector<cv::Point2f>& points) { return cv::Mat(points, true); }
 
+[[noreturn]] void refuseImage(const cv::Mat& image, const std::string& operation, std::size_t index,
+                              const char* expected) {
+  static const char* const depth_names[] = {"8-bit unsigned", "8-bit signed", "16-bit unsigned", "16-bit signed",
+                                            "32-bit integer", "32-bit float",   "64-bit float",    "16-bit float"};
+  const std::string got = image.empty() ? "an empty image"
+                                        : std::string(depth_names[image.depth()]) + " with " +
+                                              std::to_string(image.channels()) + " channel(s)";
+  throw std::runtime_error(operation + ": image " + std::to_string(index) + " must be " + expected + ", got " + got);
+}
+
 }  // namespace
 
 cv::Mat toGrey(const cv::Mat& image) {
@@ -30,13 +40,15 @@ cv::Mat toGrey(const cv::Mat& image) {
 
 void requireColourImage(const cv::Mat& image, const std::string& operation, std::size_t index) {
   if (!image.empty() && image.depth() == CV_8U && (image.channels() == 3 || image.channels() == 4)) return;
-  static const char* const depth_names[] = {"8-bit unsigned", "8-bit signed", "16-bit unsigned", "16-bit signed",
-                                            "32-bit integer", "32-bit float",   "64-bit float",    "16-bit float"};
-  const std::string got = image.empty() ? "an empty image"
-                                        : std::string(depth_names[image.depth()]) + " with " +
-                                              std::to_string(image.channels()) + " channel(s)";
-  throw std::runtime_error(operation + ": image " + std::to_string(index) +
-                           " must be an 8-bit BGR image (3 or 4 channels), got " + got);
+  refuseImage(image, operation, index, "an 8-bit BGR image (3 or 4 channels)");
+}
+
+void requireGreyOrColourImage(const cv::Mat& image, const std::string& operation, std::size_t index) {
+  if (!image.empty() && image.depth() == CV_8U &&
+      (image.channels() == 1 || image.channels() == 3 || image.channels() == 4)) {
+    return;
+  }
+  refuseImage(image, operation, index, "an 8-bit grey or BGR image (1, 3 or 4 channels)");
 }
 
 TargetDetector::TargetDetector(const Target& target, DetectionSettings settings)

@@ -26,6 +26,10 @@ cv::Mat toGrey(const cv::Mat& image);
 // image nor what was expected.
 void requireColourImage(const cv::Mat& image, const std::string& operation, std::size_t index);
 
+// The same for callers that also take grey images: "... must be an 8-bit grey or BGR image
+// (1, 3 or 4 channels), got ...".
+void requireGreyOrColourImage(const cv::Mat& image, const std::string& operation, std::size_t index);
+
 enum class ChessboardDetector {
   Classic,     // cv::findChessboardCorners, refined by cornerSubPix below
   SectorBased  // cv::findChessboardCornersSB, already sub-pixel: never refined
