@@ -16,16 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "vemo/targets/target_detection.hpp"
 #include "vemo/targets/targets.hpp"
 
 namespace vemo {
-
-// The ArUco markers detected in one image, as aruco::ArucoDetector::detectMarkers gives
-// them: four corners per marker, clockwise from its top-left one (pixels), and its id.
-struct DetectedMarkers {
-  std::vector<std::vector<cv::Point2f>> corners;
-  std::vector<int> ids;
-};
 
 // One layout measured against the markers.
 struct CharucoLayoutFit {

@@ -132,7 +132,7 @@ std::optional<TargetView> TargetDetector::detectCharuco(const Charuco& kind, con
   object_points.reserve(ids.size());
   for (int id : ids) object_points.push_back(kind.board_corners.at(static_cast<std::size_t>(id)));
   TargetView view{imagePointColumn(corners), objectPointRows(object_points), cv::Mat(ids, true), Annotation(),
-                  static_cast<int>(corners.size())};
+                  static_cast<int>(corners.size()), {marker_corners, marker_ids}};
   if (settings_.annotate) {
     view.annotation = Annotation(image, [marker_corners, marker_ids, corners, ids](cv::Mat& copy) {
       if (!marker_ids.empty()) aruco::drawDetectedMarkers(copy, marker_corners, marker_ids, cv::Scalar(0, 255, 0));

@@ -61,6 +61,13 @@ struct DetectionSettings {
   bool annotate = false;
 };
 
+// The ArUco markers detected in one image, as aruco::ArucoDetector::detectMarkers gives
+// them: four corners per marker, clockwise from its top-left one (pixels), and its id.
+struct DetectedMarkers {
+  std::vector<std::vector<cv::Point2f>> corners;
+  std::vector<int> ids;
+};
+
 // The target found in one image.
 struct TargetView {
   cv::Mat image_points;   // N x 1 CV_32FC2, pixels
@@ -70,6 +77,9 @@ struct TargetView {
   // Chessboard: corners found; ChArUco: corners interpolated; ArUco: markers counted
   // towards the minimum.
   int count = 0;
+  // ChArUco: every marker of the dictionary found, on the board or not (the layout check's
+  // evidence); empty for the other kinds.
+  DetectedMarkers markers{};
 };
 
 // Builds the target's board, dictionary and detector once; detect() runs per image.

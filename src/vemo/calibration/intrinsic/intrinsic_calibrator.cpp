@@ -167,7 +167,7 @@ IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
   result.distortion_coefficients = distortion.reshape(1, 1);
   result.reprojection_error = meanReprojectionError(result.intrinsic_matrix, result.distortion_coefficients);
   result.ok = true;
-  result.verdict = judgeIntrinsics(result);
+  result.verdict = judgeIntrinsics(result, target_, detections_);
   return result;
 }
 

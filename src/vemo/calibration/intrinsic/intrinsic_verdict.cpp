@@ -7,6 +7,7 @@
 #include <string>
 
 #include "vemo/core/logging.hpp"
+#include "vemo/targets/charuco_layout_check.hpp"
 
 namespace vemo::calibration {
 
@@ -55,8 +56,16 @@ std::vector<std::size_t> firstOfSameView(const std::vector<cv::Mat>& image_point
   return first;
 }
 
-quality::Verdict judgeIntrinsics(const IntrinsicResult& result) {
+quality::Verdict judgeIntrinsics(const IntrinsicResult& result, const Target& target,
+                                 const TargetDetections& detections) {
   quality::Verdict verdict;
+  if (const auto* charuco = std::get_if<CharucoTarget>(&target); charuco && !detections.markers.empty()) {
+    const CharucoLayoutCheck layout = checkCharucoLayout(*charuco, detections.markers);
+    if (!layout.fits) {
+      logging::log(logging::Level::Warning, "[IntrinsicCalibrator] " + layout.warning);
+      quality::distrust(verdict, layout.warning);
+    }
+  }
   const double rms = intrinsicRmsPx(result);
   if (rms > kMaximumIntrinsicRmsPx) {
     char text[200];

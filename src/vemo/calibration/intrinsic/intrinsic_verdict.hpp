@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "vemo/calibration/intrinsic/intrinsic_result.hpp"
+#include "vemo/calibration/intrinsic/target_detections.hpp"
 #include "vemo/quality/verdict.hpp"
+#include "vemo/targets/targets.hpp"
 
 namespace vemo::calibration {
 
@@ -29,7 +31,9 @@ double intrinsicRmsPx(const IntrinsicResult& result);
 // its own index. image_points: per view N x 1 CV_32FC2 (or N x 2).
 std::vector<std::size_t> firstOfSameView(const std::vector<cv::Mat>& image_points);
 
-// Logs one warning per repeated view group, naming input images by successful_indices.
-quality::Verdict judgeIntrinsics(const IntrinsicResult& result);
+// Logs one warning per repeated view group, naming input images by successful_indices,
+// and one when a ChArUco target's markers do not fit its layout (charuco_layout_check.hpp).
+quality::Verdict judgeIntrinsics(const IntrinsicResult& result, const Target& target,
+                                 const TargetDetections& detections);
 
 }  // namespace vemo::calibration

@@ -71,7 +71,10 @@ TargetDetections findTargetCorners(const Target& target, const IntrinsicOptions&
     detections.successful_indices.push_back(static_cast<int>(i));
     detections.image_points.push_back(std::move(view->image_points));
     detections.object_points.push_back(std::move(view->object_points));
-    if (!view->point_ids.empty()) detections.point_ids.push_back(std::move(view->point_ids));
+    if (!view->point_ids.empty()) {
+      detections.point_ids.push_back(std::move(view->point_ids));
+      detections.markers.push_back(std::move(view->markers));
+    }
     detections.annotated_images.push_back(std::move(view->annotation));
   }
   return detections;
@@ -104,6 +107,7 @@ TargetDetections selectDetections(const TargetDetections& detections, const std:
     selected.image_points.push_back(detections.image_points[v]);
     selected.object_points.push_back(detections.object_points[v]);
     if (!detections.point_ids.empty()) selected.point_ids.push_back(detections.point_ids[v]);
+    if (!detections.markers.empty()) selected.markers.push_back(detections.markers[v]);
     selected.annotated_images.push_back(detections.annotated_images.annotation(v));
   }
   return selected;

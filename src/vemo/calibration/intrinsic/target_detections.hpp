@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vemo/targets/annotation.hpp"
+#include "vemo/targets/target_detection.hpp"
 
 namespace vemo::calibration {
 
@@ -20,6 +21,8 @@ struct TargetDetections {
   // N x 1 CV_32S ChArUco corner ids. ChArUco targets only: for the other kinds this
   // vector has no entries at all.
   std::vector<cv::Mat> point_ids;
+  // Every marker found in each view, ChArUco targets only (as point_ids).
+  std::vector<DetectedMarkers> markers;
   // Copy of the input image with the detection drawn, drawn when first read.
   AnnotatedImages annotated_images;
 };
