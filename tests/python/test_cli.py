@@ -56,7 +56,7 @@ def test_eye_to_hand_command_calibrates_a_dataset_directory(tmp_path, capsys):
     intrinsics = json.loads((tmp_path / "report.json").read_text())["intrinsics"]
     assert len(intrinsics["per_view_errors"]) == 12 and 0 < intrinsics["rms_px"] < 0.5
     saved = json.loads((tmp_path / "eye_to_hand.json").read_text())
-    assert saved["method"] == "TSAI" and saved["num_frames_total"] == 12
+    assert saved["method"] == "PARK" and saved["num_frames_total"] == 12  # the eye-to-hand default
     rotation_deg, translation_m = pose_error(np.array(saved["base_T_camera"]), scene.base_T_camera)
     assert rotation_deg < 0.2 and translation_m < 0.002
 

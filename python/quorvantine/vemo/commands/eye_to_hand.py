@@ -21,5 +21,8 @@ def add_command(commands) -> None:
                     "and calibration_data.npz with the robot_T_tcp poses), prints the report and saves "
                     "eye_to_hand.json. The camera intrinsics are calibrated from the same images. Lengths are in "
                     "metres.")
-    add_hand_eye_arguments(eye_to_hand, "eye_to_hand.json")
+    # PARK: on rendered fixed-camera cells every corrected solver came within 2 mm and 0.2 deg,
+    # PARK (with HORAUD) with the smallest worst case; unlike TSAI it needs no motions of 17 to
+    # 116 degrees between captures, which a fixed camera's narrow view often cannot give.
+    add_hand_eye_arguments(eye_to_hand, "eye_to_hand.json", "PARK")
     eye_to_hand.set_defaults(handler=run)

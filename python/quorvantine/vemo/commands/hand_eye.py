@@ -31,7 +31,7 @@ def add_command(commands) -> None:
                     "(image_00.png, image_01.png, ... and calibration_data.npz with the robot_T_tcp poses, as "
                     "io.save_hand_eye_dataset writes it), prints the report and saves hand_eye.json. The camera "
                     "intrinsics are calibrated from the same images. Lengths are in metres.")
-    add_hand_eye_arguments(hand_eye, "hand_eye.json")
+    add_hand_eye_arguments(hand_eye, "hand_eye.json", "TSAI")
     hand_eye.add_argument("--refine", action="store_true",
                           help="then refine tcp_T_camera jointly against the corner pixels and print the refined "
                                "transform with its 1-sigma uncertainty (hand_eye.json keeps the closed-form result)")

@@ -21,11 +21,11 @@ def non_negative(text: str) -> float:
     return value
 
 
-def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: str) -> None:
+def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: str, default_method: str) -> None:
     add_dataset_arguments(parser)
     add_target_arguments(parser)
-    parser.add_argument("--method", default="TSAI", choices=sorted(_vemo.hand_eye_method_by_name_map()),
-                        help="hand-eye solver (default TSAI)")
+    parser.add_argument("--method", default=default_method, choices=sorted(_vemo.hand_eye_method_by_name_map()),
+                        help=f"hand-eye solver (default {default_method})")
     parser.add_argument("--robot-repeatability-mm", type=non_negative, default=0.1, metavar="MM",
                         help="standard deviation per axis of the robot's reported flange position, which the "
                              "verdict counts as noise (default 0.1)")
