@@ -118,6 +118,9 @@ def test_commands_exit_3_on_an_untrusted_result_and_report_why(scene, tmp_path, 
     assert data["exit_code"] == 3 and data["verdict"]["trusted"] is False
     warning = "[EyeInHandCalibrator] the target's squares look like 0.0400 m, not 0.0500 m"
     assert warning in data["warnings"] and f"[vemo][WARNING] {warning}\n" in captured.err
+    # compare: untrusted only when no solver's result is.
+    assert main(["compare", str(tmp_path / "data")] + options[:-2]) == 3
+    assert "  Trusted results: none\n" in capsys.readouterr().out
     with pytest.raises(SystemExit) as refused:
         main(["eye-to-hand", str(tmp_path / "data"), "--robot-repeatability-mm", "nan"] + options)
     assert refused.value.code == 2
