@@ -123,6 +123,11 @@ def test_distortion_coefficients_must_be_finite_and_of_a_supported_count(scene, 
         with pytest.raises(ValueError, match=r"^MultiCameraCalibrator: distortion_coefficients\[1\]: distortion "
                                              rf"coefficients must be {re.escape(cause)}"):
             rig.calibrate([images[:4], images[:4]], [camera, camera], [scene.dist_coeffs, coefficients])
+        calibrated = v.IntrinsicCalibrator(scene.target)
+        calibrated.calibrate(images[:4])
+        with pytest.raises(ValueError, match=r"^IntrinsicCalibrator::reprojectionResiduals: distortion_coefficients: "
+                                             rf"distortion coefficients must be {re.escape(cause)}"):
+            calibrated.reprojection_residuals(camera, coefficients)
     assert "Collected images" not in capfd.readouterr().err  # refused before any detection
 
     # The design's own checks keep their messages first.

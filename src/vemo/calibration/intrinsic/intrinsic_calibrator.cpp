@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "vemo/calibration/intrinsic/calibration_uncertainty.hpp"
+#include "vemo/calibration/intrinsic/camera_matrix_check.hpp"
 #include "vemo/calibration/intrinsic/intrinsic_verdict.hpp"
 #include "vemo/calibration/intrinsic/target_corner_finders.hpp"
 #include "vemo/core/logging.hpp"
@@ -187,6 +188,10 @@ std::vector<cv::Mat> IntrinsicCalibrator::reprojectionResiduals(const cv::Mat& i
         "IntrinsicCalibrator::meanReprojectionError: no solved view poses for the stored detections; run calibrate "
         "first");
   }
+  // NaN coefficients would come back as NaN residuals, and a wrong count as OpenCV's text.
+  requireCameraMatrix(intrinsic_matrix, "IntrinsicCalibrator::reprojectionResiduals: intrinsic_matrix");
+  requireDistortionCoefficients(distortion_coefficients,
+                                "IntrinsicCalibrator::reprojectionResiduals: distortion_coefficients");
   std::vector<cv::Mat> residuals(views);
   for (std::size_t i = 0; i < views; ++i) {
     cv::Mat projected, detected;
