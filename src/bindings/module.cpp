@@ -30,10 +30,10 @@ PYBIND11_MODULE(_vemo, module) {
   registerIo(io);
   py::module_ synthetic = module.def_submodule("synthetic", "Rendered views of calibration targets with known geometry.");
   registerSynthetic(synthetic);
-  // The verdict's names were added after the others: they go last, so that the others keep
-  // their order. Its classes are registered first all the same, for the signatures (and
-  // stubs) of the results that hold them to name them.
-  for (const char* name : {"Suspect", "Verdict", "VerdictOptions", "format_verdict"}) {
+  // Names added after the others go last, so that the others keep their order. Their
+  // classes are registered where they belong all the same, for the signatures (and stubs)
+  // that name them.
+  for (const char* name : {"Suspect", "Verdict", "VerdictOptions", "format_verdict", "EyeToHandRefinement"}) {
     py::object item = module.attr(name);
     py::delattr(module, name);
     module.attr(name) = item;

@@ -8,6 +8,63 @@ namespace py = pybind11;
 
 namespace vemo::bindings {
 
+namespace {
+
+using calibration::EyeToHandRefinement;
+using calibration::HandEyeRefinement;
+
+// A field of the chain's refinement, as a property of the eye-to-hand one.
+template <class Field>
+auto fromChain(Field HandEyeRefinement::*field) {
+  return [field](const EyeToHandRefinement& refinement) { return refinement.chain.*field; };
+}
+
+template <>
+auto fromChain(cv::Vec3d HandEyeRefinement::*field) {
+  return [field](const EyeToHandRefinement& refinement) {
+    const cv::Vec3d& values = refinement.chain.*field;
+    return std::vector<double>{values[0], values[1], values[2]};
+  };
+}
+
+void registerEyeToHandRefinement(py::module_& module) {
+  py::classh<EyeToHandRefinement>(module, "EyeToHandRefinement", "Result of EyeToHandCalibrator.refine().")
+      .def_property_readonly("ok", fromChain(&HandEyeRefinement::ok), "True when the solver returned a usable solution")
+      .def_property_readonly("converged", fromChain(&HandEyeRefinement::converged),
+                             "True when it stopped because it converged, not on the iteration limit")
+      .def_property_readonly("iterations", fromChain(&HandEyeRefinement::iterations), "solver iterations")
+      .def_property_readonly("base_T_camera", fromChain(&HandEyeRefinement::tcp_T_camera),
+                             "(4, 4) float64 refined pose of the camera in the robot base frame, metres")
+      .def_property_readonly("tcp_T_target", fromChain(&HandEyeRefinement::base_T_target),
+                             "(4, 4) float64 refined pose of the target in the flange frame, metres")
+      .def_property_readonly("intrinsic_matrix", fromChain(&HandEyeRefinement::intrinsic_matrix),
+                             "(3, 3) camera matrix, refined or as given when held fixed")
+      .def_property_readonly("distortion_coefficients", fromChain(&HandEyeRefinement::distortion_coefficients),
+                             "distortion coefficients, refined or as given when held fixed")
+      .def_property_readonly("rms_before_px", fromChain(&HandEyeRefinement::rms_before_px),
+                             "RMS of the corners' reprojection distances at the start, pixels")
+      .def_property_readonly("rms_after_px", fromChain(&HandEyeRefinement::rms_after_px),
+                             "the same after the refinement, pixels")
+      .def_property_readonly("per_capture_rms_px", fromChain(&HandEyeRefinement::per_capture_rms_px),
+                             "RMS after the refinement per capture, pixels")
+      .def_property_readonly("sigma_translation_mm", fromChain(&HandEyeRefinement::sigma_translation_mm),
+                             "1-sigma of base_T_camera's translation along the base frame's x, y, z axes, mm")
+      .def_property_readonly("sigma_rotation_deg", fromChain(&HandEyeRefinement::sigma_rotation_deg),
+                             "1-sigma of base_T_camera's rotation about the base frame's x, y, z axes, degrees")
+      .def_property_readonly("sigma_target_translation_mm", fromChain(&HandEyeRefinement::sigma_target_translation_mm),
+                             "1-sigma of tcp_T_target's translation along the flange frame's axes, mm")
+      .def_property_readonly("sigma_target_rotation_deg", fromChain(&HandEyeRefinement::sigma_target_rotation_deg),
+                             "1-sigma of tcp_T_target's rotation about the flange frame's axes, degrees")
+      .def_property_readonly("image_noise_px", fromChain(&HandEyeRefinement::image_noise_px),
+                             "corner noise per axis, pixels")
+      .def_property_readonly("robot_noise_translation_mm", fromChain(&HandEyeRefinement::robot_noise_translation_mm),
+                             "robot pose noise per axis beyond the image noise, mm; 0 when the captures show none")
+      .def_property_readonly("robot_noise_rotation_deg", fromChain(&HandEyeRefinement::robot_noise_rotation_deg),
+                             "robot rotation noise per axis beyond the image noise, degrees; 0 when none shows");
+}
+
+}  // namespace
+
 void registerEyeToHand(py::module_& module) {
   using namespace vemo::calibration;
   using docs::join;
@@ -33,8 +90,9 @@ void registerEyeToHand(py::module_& module) {
                     "TargetConsistencyStats: how far each capture's tcp_T_target lies from tcp_T_target")
       .def_readonly("verdict", &EyeToHandResult::verdict, docs::kResultVerdict);
 
-  py::classh<EyeToHandCalibrator>(module, "EyeToHandCalibrator",
-                                  "Eye-to-hand (camera fixed in the cell, target on the flange) hand-eye calibrator.")
+  py::classh<EyeToHandCalibrator> calibrator(
+      module, "EyeToHandCalibrator", "Eye-to-hand (camera fixed in the cell, target on the flange) hand-eye calibrator.");
+  calibrator
       .def(py::init<Target, IntrinsicOptions>(), py::arg("target"),
            py::arg_v("options", IntrinsicOptions(), "IntrinsicOptions()"),
            "target: ChessboardTarget, CharucoTarget or ArucoTarget, carried on the flange. options:\n"
@@ -76,6 +134,30 @@ void registerEyeToHand(py::module_& module) {
       .def("print_results", lockedWithoutGil(&EyeToHandCalibrator::printResults), docs::kPrintResults)
       .def("last_result", lockedWithoutGil(&EyeToHandCalibrator::lastResult),
            "A copy of the EyeToHandResult of the last run whose solve ran (ok False before one).");
+
+  registerEyeToHandRefinement(module);
+  calibrator
+      .def("refine", lockedWithoutGil(&EyeToHandCalibrator::refine), py::arg("refine_intrinsics") = false,
+           py::arg("loss_scale_px") = 1.0,
+           join("Refines the last run's base_T_camera and tcp_T_target jointly against its corner\n"
+                "pixels.\n\n"
+                "Every corner of every capture is predicted through the chain base_T_camera^-1 @\n"
+                "robot_T_tcp @ tcp_T_target and both transforms are moved to minimise the robustified\n"
+                "squared pixel error, with the robot's pose errors (moving the flange-held target)\n"
+                "estimated as EyeInHandCalibrator.refine() does. The outcome is kept for\n"
+                "format_refinement(); the last result is not changed.",
+                docs::kArguments,
+                "- refine_intrinsics: also move fx, fy, cx, cy and the distortion coefficients\n"
+                "- loss_scale_px: Huber scale, pixels: corners further off count linearly (> 0)",
+                docs::kReturns, "EyeToHandRefinement with the sigmas of both transforms.", docs::kRaises,
+                "RuntimeError before a successful run, or after one given its target poses (there are\n"
+                "no corners to refine against); ValueError for a loss_scale_px that is not positive\n"
+                "or a distortion model the refinement does not support.")
+               .c_str())
+      .def("format_refinement", lockedWithoutGil(&EyeToHandCalibrator::formatRefinement),
+           "The last refine() as text: RMS before and after, the refined base_T_camera and its\n"
+           "change from the start, the sigmas of both transforms with their units, and the\n"
+           "per-capture RMS; says so when there has been no refinement since the last run.");
 }
 
 }  // namespace vemo::bindings

@@ -147,6 +147,12 @@ void registerHandEye(py::module_& module) {
       .def_property_readonly("sigma_rotation_deg",
                              [axes](const HandEyeRefinement& r) { return axes(r.sigma_rotation_deg); },
                              "1-sigma of tcp_T_camera's rotation about the tcp frame's x, y, z axes, degrees")
+      .def_property_readonly("sigma_target_translation_mm",
+                             [axes](const HandEyeRefinement& r) { return axes(r.sigma_target_translation_mm); },
+                             "1-sigma of base_T_target's translation along the base frame's axes, mm")
+      .def_property_readonly("sigma_target_rotation_deg",
+                             [axes](const HandEyeRefinement& r) { return axes(r.sigma_target_rotation_deg); },
+                             "1-sigma of base_T_target's rotation about the base frame's axes, degrees")
       .def_readonly("image_noise_px", &HandEyeRefinement::image_noise_px, "corner noise per axis, pixels")
       .def_readonly("robot_noise_translation_mm", &HandEyeRefinement::robot_noise_translation_mm,
                     "robot pose noise per axis beyond the image noise, mm; 0 when the captures show none")

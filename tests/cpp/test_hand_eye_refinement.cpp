@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <random>
 
+#include "vemo/calibration/hand_eye/chain_refinement.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_methods.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
 #include "vemo/synthetic/poses.hpp"
@@ -198,7 +199,7 @@ TEST(HandEyeRefinement, CornerNoiseAloneIsReportedAsSuch) {
   EXPECT_NEAR(refined.image_noise_px, 0.3, 0.03);
   EXPECT_LT(refined.robot_noise_translation_mm, 0.01);
   EXPECT_LT(refined.robot_noise_rotation_deg, 0.001);
-  EXPECT_NE(vemo::calibration::formatHandEyeRefinement(refined).find("sigma translation: x "), std::string::npos);
+  EXPECT_NE(vemo::calibration::formatHandEyeRefinement(refined, vemo::calibration::kEyeInHandNaming).find("sigma translation: x "), std::string::npos);
 }
 
 TEST(HandEyeRefinement, RejectsUnusableInput) {

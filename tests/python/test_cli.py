@@ -50,10 +50,14 @@ def test_eye_to_hand_command_calibrates_a_dataset_directory(tmp_path, capsys):
 
     code = main(["eye-to-hand", str(tmp_path), "--target", "charuco", "--squares-x", "7", "--squares-y", "5",
                  "--square-size", "0.04", "--marker-size", "0.03", "--dictionary", "DICT_4X4_50",
-                 "--report", str(tmp_path / "report.json")])
+                 "--report", str(tmp_path / "report.json"), "--refine"])
     assert code == 0
-    assert "EYE-TO-HAND RESULTS" in capsys.readouterr().out
-    intrinsics = json.loads((tmp_path / "report.json").read_text())["intrinsics"]
+    out = capsys.readouterr().out
+    assert out.index("EYE-TO-HAND RESULTS") < out.index("Verdict: trusted") < out.index("EYE-TO-HAND REFINEMENT")
+    report = json.loads((tmp_path / "report.json").read_text())
+    refined = np.array(report["refinement"]["base_T_camera"])
+    assert 1000 * pose_error(refined, scene.base_T_camera)[1] < 2.0
+    intrinsics = report["intrinsics"]
     assert len(intrinsics["per_view_errors"]) == 12 and 0 < intrinsics["rms_px"] < 0.5
     saved = json.loads((tmp_path / "eye_to_hand.json").read_text())
     assert saved["method"] == "PARK" and saved["num_frames_total"] == 12  # the eye-to-hand default

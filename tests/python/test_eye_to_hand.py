@@ -148,3 +148,29 @@ def test_bad_input_and_too_few_captures(scene, capfd):
     assert calibrator.calibrate(millimetres, [], "TSAI", scene.camera_T_target_list).ok
     assert ("[vemo][WARNING] [EyeToHandCalibrator] robot translations look like millimetres (metres expected)"
             in capfd.readouterr().err)
+
+
+def test_refinement_recovers_both_transforms_within_their_sigma(scene, tmp_path, capsys):
+    calibrator = v.EyeToHandCalibrator(scene.target)
+    with pytest.raises(RuntimeError, match="^EyeToHandCalibrator::refine: there is no successful calibration"):
+        calibrator.refine()
+    closed = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, "PARK", [], scene.camera_matrix,
+                                  scene.dist_coeffs)
+    refined = calibrator.refine()
+    assert refined.ok and refined.converged
+    # The robot's noise as rendered: 0.1 mm and 0.01 deg per axis.
+    assert 0.05 < refined.robot_noise_translation_mm < 0.2 and 0.005 < refined.robot_noise_rotation_deg < 0.02
+    for estimate, truth, sigma in [(refined.base_T_camera, scene.base_T_camera, refined.sigma_translation_mm),
+                                   (refined.tcp_T_target, scene.tcp_T_target, refined.sigma_target_translation_mm)]:
+        error_mm = 1000 * (estimate[:3, 3] - truth[:3, 3])
+        assert np.all(np.abs(error_mm) < 4 * np.array(sigma)), (error_mm, sigma)
+    closed_mm = 1000 * pose_error(closed.base_T_camera, scene.base_T_camera)[1]
+    assert 1000 * pose_error(refined.base_T_camera, scene.base_T_camera)[1] < max(1.5 * closed_mm, 0.2)
+
+    text = calibrator.format_refinement()
+    assert text.startswith(f"\n{RULE}\nEYE-TO-HAND REFINEMENT\n{RULE}\n\nJoint reprojection fit of base_T_camera "
+                           "and tcp_T_target (Huber loss, scale 1.0000 px; intrinsics held fixed)\n")
+    assert "\nRefined Camera Pose (Base -> Camera):\n" in text
+    sigma = refined.sigma_target_translation_mm
+    assert (f"\nUncertainty of tcp_T_target (1 sigma, flange frame):\n  sigma translation: x {sigma[0]:.4f} "
+            f"y {sigma[1]:.4f} z {sigma[2]:.4f} mm\n") in text

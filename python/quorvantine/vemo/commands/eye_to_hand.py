@@ -4,13 +4,18 @@ flange, from a saved dataset directory."""
 import argparse
 
 import _vemo
-from quorvantine.vemo.commands.hand_eye_dataset import add_hand_eye_arguments, calibrate_dataset
+from quorvantine.vemo.commands.hand_eye_dataset import (add_hand_eye_arguments, add_refine_arguments,
+                                                        calibrate_dataset, check_refine_arguments, refine_solved)
 
 
 def run(args: argparse.Namespace) -> int:
-    _, _, code = calibrate_dataset(args, "Eye-to-hand calibration", _vemo.EyeToHandCalibrator,
-                                   ("base_T_camera", "tcp_T_target"))
-    return code
+    check_refine_arguments(args)
+    transforms = ("base_T_camera", "tcp_T_target")
+    calibrator, result, code = calibrate_dataset(args, "Eye-to-hand calibration", _vemo.EyeToHandCalibrator,
+                                                 transforms)
+    if not result.ok:
+        return code
+    return refine_solved(args, calibrator, code, transforms)
 
 
 def add_command(commands) -> None:
@@ -25,4 +30,5 @@ def add_command(commands) -> None:
     # PARK (with HORAUD) with the smallest worst case; unlike TSAI it needs no motions of 17 to
     # 116 degrees between captures, which a fixed camera's narrow view often cannot give.
     add_hand_eye_arguments(eye_to_hand, "eye_to_hand.json", "PARK")
+    add_refine_arguments(eye_to_hand, "base_T_camera and tcp_T_target", "eye_to_hand.json")
     eye_to_hand.set_defaults(handler=run)

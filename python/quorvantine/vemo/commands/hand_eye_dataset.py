@@ -36,6 +36,33 @@ def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: st
                              "(default DATA_DIR)")
 
 
+def add_refine_arguments(parser: argparse.ArgumentParser, transforms: str, result_file_name: str) -> None:
+    parser.add_argument("--refine", action="store_true",
+                        help=f"then refine {transforms} jointly against the corner pixels and print the refined "
+                             f"transform with its 1-sigma uncertainty ({result_file_name} keeps the closed-form result)")
+    parser.add_argument("--refine-intrinsics", action="store_true",
+                        help="with --refine: also refine the camera matrix and distortion")
+    parser.add_argument("--loss-scale", type=float, metavar="PX",
+                        help="with --refine: Huber loss scale in pixels (default 1.0)")
+
+
+def check_refine_arguments(args: argparse.Namespace) -> None:
+    # Options that only tune the refinement would otherwise be ignored without a word.
+    if not args.refine and (args.refine_intrinsics or args.loss_scale is not None):
+        args.target_parser.error("--refine-intrinsics and --loss-scale need --refine")
+
+
+def refine_solved(args: argparse.Namespace, calibrator, code: int, transform_names: tuple) -> int:
+    """Under --refine, refines the solved run, prints the refinement and reports it; the exit code."""
+    if not args.refine:
+        return code
+    refinement = calibrator.refine(refine_intrinsics=args.refine_intrinsics,
+                                   loss_scale_px=1.0 if args.loss_scale is None else args.loss_scale)
+    print(calibrator.format_refinement(), end="")
+    args.outcome.report["refinement"] = report_data.refinement(refinement, transform_names)
+    return code if refinement.ok else 1
+
+
 def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, transform_names: tuple):
     """Runs calibrator_class(target).calibrate on the dataset (intrinsics from the same
     images), prints the verdict of a solved run after its report and fills args.outcome;

@@ -75,9 +75,11 @@ def hand_eye(result, method: str, capture_count: int, transform_names: tuple) ->
     return data
 
 
-def refinement(result) -> dict:
-    """A HandEyeRefinement: the refined transform, its 1-sigma uncertainty and the noise found."""
-    names = ("ok", "converged", "iterations", "tcp_T_camera", "base_T_target", "intrinsic_matrix",
-             "distortion_coefficients", "rms_before_px", "rms_after_px", "per_capture_rms_px", "sigma_translation_mm",
-             "sigma_rotation_deg", "image_noise_px", "robot_noise_translation_mm", "robot_noise_rotation_deg")
+def refinement(result, transform_names: tuple = ("tcp_T_camera", "base_T_target")) -> dict:
+    """A HandEyeRefinement (or EyeToHandRefinement, whose transform_names are base_T_camera
+    and tcp_T_target): the refined transforms, their 1-sigma uncertainty and the noise found."""
+    names = ("ok", "converged", "iterations", *transform_names, "intrinsic_matrix", "distortion_coefficients",
+             "rms_before_px", "rms_after_px", "per_capture_rms_px", "sigma_translation_mm", "sigma_rotation_deg",
+             "sigma_target_translation_mm", "sigma_target_rotation_deg", "image_noise_px",
+             "robot_noise_translation_mm", "robot_noise_rotation_deg")
     return {name: getattr(result, name) for name in names}

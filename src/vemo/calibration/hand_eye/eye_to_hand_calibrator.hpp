@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "vemo/calibration/hand_eye/eye_in_hand_calibrator.hpp"
+#include "vemo/calibration/hand_eye/eye_to_hand_refinement.hpp"
 #include "vemo/calibration/hand_eye/eye_to_hand_result.hpp"
 #include "vemo/calibration/intrinsic/intrinsic_options.hpp"
 #include "vemo/targets/targets.hpp"
@@ -49,6 +50,14 @@ class EyeToHandCalibrator {
                             const cv::Mat& distortion_coefficients = cv::Mat(),
                             const std::filesystem::path& output_path = {});
 
+  // Refines the last successful run's base_T_camera and tcp_T_target jointly against its
+  // corner pixels, as EyeInHandCalibrator::refine does its chain (the robot's pose errors
+  // moving the flange-held target), and keeps the outcome for formatRefinement(). Throws
+  // std::runtime_error before a successful run, or after one on caller-given target poses.
+  EyeToHandRefinement refine(bool refine_intrinsics = false, double loss_scale_px = 1.0);
+  // The last refinement as text; says so when there is none since the last run.
+  std::string formatRefinement() const;
+
   // The report of the last result ("Calibration failed." before the first successful run).
   std::string formatResults() const;
   // Writes formatResults() to standard output and flushes it.
@@ -69,14 +78,25 @@ class EyeToHandCalibrator {
   }
 
  private:
-  // calibrate without keeping, printing or saving anything: the run's result.
-  EyeToHandResult solve(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+  // The inverted chain a run solved, the corners of its captures, and its last refinement.
+  struct Chain {
+    HandEyeResult solved;
+    std::vector<CaptureCorners> corners;
+    HandEyeRefinement refinement;
+  };
+  struct Solved {
+    EyeToHandResult result;
+    Chain chain;
+  };
+  // calibrate without keeping, printing or saving anything: the run's result and chain.
+  Solved solve(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
                         const std::string& method, const std::vector<cv::Mat>& camera_T_target_list,
                         const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients);
 
   // The eye-in-hand run that solves on inverted flange poses (its own last result unused).
   EyeInHandCalibrator inverted_run_;
   EyeToHandResult last_result_;
+  Chain chain_;
 };
 
 }  // namespace vemo::calibration

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "vemo/calibration/hand_eye/chain_refinement.hpp"
 #include "vemo/calibration/hand_eye/eye_to_hand_calibrator.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_input_checks.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_methods.hpp"
@@ -48,11 +49,13 @@ EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot
                                                const std::filesystem::path& output_path) {
   handEyeMethodValue(method);  // an unknown method is refused before anything is logged
   checkInputs(target(), robot_T_tcp_list, camera_T_target_list, intrinsic_matrix);
-  EyeToHandResult result =
+  Solved solved =
       solve(robot_T_tcp_list, image_list, method, camera_T_target_list, intrinsic_matrix, distortion_coefficients);
+  const EyeToHandResult& result = solved.result;
   if (!result.ok) return result;
 
   last_result_ = result;
+  chain_ = std::move(solved.chain);
   logging::log(logging::Level::Info, "Eye-to-hand calibration complete.");
   printResults();
   if (!output_path.empty()) {
@@ -67,7 +70,7 @@ EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot
   return result;
 }
 
-EyeToHandResult EyeToHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp_list,
+EyeToHandCalibrator::Solved EyeToHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_tcp_list,
                                            const std::vector<cv::Mat>& image_list, const std::string& method,
                                            const std::vector<cv::Mat>& camera_T_target_list,
                                            const cv::Mat& intrinsic_matrix,
@@ -76,7 +79,9 @@ EyeToHandResult EyeToHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_t
       inverted(robot_T_tcp_list), image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients);
   HandEyeResult solved = inverted_run_.solveCaptures(prepared, method);
 
-  EyeToHandResult result;
+  Solved outcome;
+  outcome.chain = {solved, keptCorners(prepared.captures), {}};
+  EyeToHandResult& result = outcome.result;
   if (solved.ok) {
     // Each capture's tcp_T_target, from the inverted chain the run solved.
     std::vector<cv::Mat> tcp_T_target_list;
@@ -99,7 +104,27 @@ EyeToHandResult EyeToHandCalibrator::solve(const std::vector<cv::Mat>& robot_T_t
   // The eye-in-hand statistics of the inverted chain measure each capture's tcp_T_target.
   result.consistency = std::move(solved.consistency);
   result.verdict = std::move(solved.verdict);
-  return result;
+  return outcome;
+}
+
+EyeToHandRefinement EyeToHandCalibrator::refine(bool refine_intrinsics, double loss_scale_px) {
+  if (!last_result_.ok) {
+    throw std::runtime_error("EyeToHandCalibrator::refine: there is no successful calibration to refine");
+  }
+  if (chain_.corners.empty()) {
+    throw std::runtime_error(
+        "EyeToHandCalibrator::refine: refinement needs images; the last run was given its target poses "
+        "(camera_T_target_list) and has no corner detections to refine against");
+  }
+  HandEyeRefinementOptions options;
+  options.refine_intrinsics = refine_intrinsics;
+  options.loss_scale_px = loss_scale_px;
+  chain_.refinement = refineSolvedChain(chain_.solved, chain_.corners, FlangeHolds::target, options);
+  return {chain_.refinement};
+}
+
+std::string EyeToHandCalibrator::formatRefinement() const {
+  return formatHandEyeRefinement(chain_.refinement, kEyeToHandNaming);
 }
 
 }  // namespace vemo::calibration

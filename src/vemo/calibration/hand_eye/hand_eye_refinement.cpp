@@ -112,13 +112,17 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   refinement.robot_noise_rotation_deg = tf::degreesFromRadians(uncertainty.noise.rotation_rad);
   refinement.robot_noise_translation_mm = 1000.0 * uncertainty.noise.translation_m;
   if (!uncertainty.covariance.empty()) {
-    const std::vector<double>& rotation = uncertainty.covariance[0];
-    const std::vector<double>& translation = uncertainty.covariance[1];
-    for (int k = 0; k < 3; ++k) {
-      // The quaternion manifold's tangent is half the rotation vector.
-      refinement.sigma_rotation_deg[k] = tf::degreesFromRadians(2.0 * std::sqrt(uncertainty.scale * rotation[4 * k]));
-      refinement.sigma_translation_mm[k] = 1000.0 * std::sqrt(uncertainty.scale * translation[4 * k]);
-    }
+    const auto sigmas = [&](std::size_t first_block, cv::Vec3d& rotation_deg, cv::Vec3d& translation_mm) {
+      const std::vector<double>& rotation = uncertainty.covariance[first_block];
+      const std::vector<double>& translation = uncertainty.covariance[first_block + 1];
+      for (int k = 0; k < 3; ++k) {
+        // The quaternion manifold's tangent is half the rotation vector.
+        rotation_deg[k] = tf::degreesFromRadians(2.0 * std::sqrt(uncertainty.scale * rotation[4 * k]));
+        translation_mm[k] = 1000.0 * std::sqrt(uncertainty.scale * translation[4 * k]);
+      }
+    };
+    sigmas(0, refinement.sigma_rotation_deg, refinement.sigma_translation_mm);
+    sigmas(2, refinement.sigma_target_rotation_deg, refinement.sigma_target_translation_mm);
   }
 
   const std::vector<double> squared = squaredErrorsPerCapture(captures, parameters);

@@ -40,6 +40,9 @@ struct HandEyeRefinement {
   cv::Vec3d sigma_translation_mm{std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(),
                                  std::numeric_limits<double>::quiet_NaN()};
   cv::Vec3d sigma_rotation_deg = sigma_translation_mm;
+  // 1-sigma of base_T_target likewise, along and about the base frame's axes.
+  cv::Vec3d sigma_target_translation_mm = sigma_translation_mm;
+  cv::Vec3d sigma_target_rotation_deg = sigma_translation_mm;
   double image_noise_px = std::numeric_limits<double>::quiet_NaN();  // corner noise per axis
   // The robot's pose noise per capture (per axis, flange frame) that the captures show
   // beyond their image noise; both 0 when they show none, and then sigma covers image
@@ -54,8 +57,11 @@ struct HandEyeRefinement {
 // is not a 4x4 rigid transform or a loss scale that is not positive.
 HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandEyeRefinementOptions& options = {});
 
-// The refinement as text: RMS before and after, the refined transform and its change from
-// the start, sigma with units and what it covers, and the per-capture RMS.
-std::string formatHandEyeRefinement(const HandEyeRefinement& refinement);
+struct ChainNaming;
+
+// The refinement as text, naming the chain's parts as given (chain_refinement.hpp): RMS
+// before and after, the refined transform and its change from the start, sigma with units
+// and what it covers, and the per-capture RMS.
+std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const ChainNaming& naming);
 
 }  // namespace vemo::calibration

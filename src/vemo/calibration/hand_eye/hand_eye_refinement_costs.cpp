@@ -68,6 +68,7 @@ std::vector<Capture> capturesOf(const HandEyeRefinementInput& input, double skew
         corner.tcp_t_base[r] = tcp_T_base(r, 3);
       }
       corner.skew = skew;
+      corner.error_at_target = input.flange_holds == FlangeHolds::target;
       captures[i].corners.push_back(corner);
     }
   }

@@ -48,6 +48,9 @@ struct CornerResidual {
   std::array<double, 9> tcp_R_base;  // row-major, of the reported robot pose's inverse
   std::array<double, 3> tcp_t_base;
   double skew;
+  // An eye-to-hand chain (hand_eye_refinement_input.hpp): the pose error moves the target
+  // in the flange frame (before the robot pose) instead of the camera.
+  bool error_at_target = false;
 
   template <typename T>
   bool operator()(const T* camera_rotation, const T* camera_translation, const T* target_rotation,
@@ -57,15 +60,25 @@ struct CornerResidual {
     ceres::UnitQuaternionRotatePoint(target_rotation, board_point, in_base);
     for (int k = 0; k < 3; ++k) in_base[k] += target_translation[k];
 
-    T reported_flange[3];
-    for (int r = 0; r < 3; ++r) {
-      reported_flange[r] = T(tcp_t_base[r]) - delta[3 + r];
-      for (int c = 0; c < 3; ++c) reported_flange[r] += T(tcp_R_base[3 * r + c]) * in_base[c];
-    }
-    const T undo_delta[3] = {-delta[0], -delta[1], -delta[2]};
     T in_flange[3];
-    ceres::AngleAxisRotatePoint(undo_delta, reported_flange, in_flange);
-
+    if (error_at_target) {
+      // The flange-held target's point, moved by the error, then through the robot pose
+      // (the inverse of the inverted pose the chain holds) into the base frame.
+      T moved[3];
+      ceres::AngleAxisRotatePoint(delta, in_base, moved);
+      for (int r = 0; r < 3; ++r) {
+        in_flange[r] = T(tcp_t_base[r]);
+        for (int c = 0; c < 3; ++c) in_flange[r] += T(tcp_R_base[3 * r + c]) * (moved[c] + delta[3 + c]);
+      }
+    } else {
+      T reported_flange[3];
+      for (int r = 0; r < 3; ++r) {
+        reported_flange[r] = T(tcp_t_base[r]) - delta[3 + r];
+        for (int c = 0; c < 3; ++c) reported_flange[r] += T(tcp_R_base[3 * r + c]) * in_base[c];
+      }
+      const T undo_delta[3] = {-delta[0], -delta[1], -delta[2]};
+      ceres::AngleAxisRotatePoint(undo_delta, reported_flange, in_flange);
+    }
     const T inverse_rotation[4] = {camera_rotation[0], -camera_rotation[1], -camera_rotation[2], -camera_rotation[3]};
     const T offset[3] = {in_flange[0] - camera_translation[0], in_flange[1] - camera_translation[1],
                          in_flange[2] - camera_translation[2]};

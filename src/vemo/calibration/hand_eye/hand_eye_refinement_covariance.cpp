@@ -10,6 +10,11 @@ namespace {
 // Alternations of solving and re-estimating the noise levels; they settle within a few.
 constexpr int kNoiseEstimationRounds = 6;
 
+std::vector<const double*> transformBlocks(const Parameters& parameters) {
+  return {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
+          parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data()};
+}
+
 }  // namespace
 
 bool covarianceOf(ceres::Problem& problem, const std::vector<const double*>& blocks,
@@ -39,8 +44,7 @@ Uncertainty weighedByNoise(ceres::Problem& problem, Parameters& parameters, cons
     problem.SetParameterBlockVariable(delta.data());
     problem.AddResidualBlock(new DeltaPrior(&parameters.prior_weights), nullptr, delta.data());
   }
-  std::vector<const double*> blocks{parameters.tcp_T_camera.rotation.data(),
-                                    parameters.tcp_T_camera.translation.data()};
+  std::vector<const double*> blocks = transformBlocks(parameters);
   for (const auto& delta : parameters.deltas) blocks.push_back(delta.data());
 
   Uncertainty uncertainty;
@@ -59,7 +63,7 @@ Uncertainty weighedByNoise(ceres::Problem& problem, Parameters& parameters, cons
     ComponentSums sums;
     for (std::size_t i = 0; i < captures.size(); ++i) {
       const auto& delta = parameters.deltas[i];
-      const std::vector<double>& delta_covariance = uncertainty.covariance[2 + i];
+      const std::vector<double>& delta_covariance = uncertainty.covariance[kTransformBlocks + i];
       sums.corner_squares += squaredErrorOf(captures[i], parameters, delta);
       for (int k = 0; k < 3; ++k) {
         sums.rotation_squares += delta[k] * delta[k];
@@ -89,8 +93,7 @@ Uncertainty imageNoiseOnly(ceres::Problem& problem, const Parameters& parameters
   const double freedoms = static_cast<double>(corner_residuals) - static_cast<double>(global_parameters);
   uncertainty.scale = freedoms > 0.0 ? total / freedoms : 0.0;
   uncertainty.noise.image_px = std::sqrt(uncertainty.scale);
-  covarianceOf(problem, {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data()},
-               uncertainty.covariance);
+  covarianceOf(problem, transformBlocks(parameters), uncertainty.covariance);
   return uncertainty;
 }
 

@@ -18,9 +18,13 @@ namespace vemo::calibration::refinement {
 bool covarianceOf(ceres::Problem& problem, const std::vector<const double*>& blocks,
                   std::vector<std::vector<double>>& covariances);
 
-// The noise levels and the unscaled tangent-space covariance blocks of tcp_T_camera
-// (rotation, translation, then each capture's pose error when they were free), with the
-// scale that turns them into variances. Empty covariance: the Jacobian is rank deficient.
+// Covariance blocks of the two transforms: rotation and translation of each.
+inline constexpr std::size_t kTransformBlocks = 4;
+
+// The noise levels and the unscaled tangent-space covariance blocks of tcp_T_camera and
+// base_T_target (kTransformBlocks), then each capture's pose error when they were free,
+// with the scale that turns them into variances. Empty covariance: the Jacobian is rank
+// deficient.
 struct Uncertainty {
   NoiseLevels noise;
   double scale = 0.0;

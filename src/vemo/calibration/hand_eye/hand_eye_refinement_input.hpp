@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "vemo/calibration/hand_eye/flange_holds.hpp"
+
 namespace vemo::calibration {
 
 // The corners of one capture: board points and where they were seen, row for row.
@@ -22,6 +24,10 @@ struct HandEyeRefinementInput {
   cv::Mat distortion_coefficients;        // empty, or 4, 5, 8 or 12 OpenCV coefficients
   cv::Mat tcp_T_camera;                   // start: a closed-form solution
   cv::Mat base_T_target;                  // start: the target in the robot base frame
+  // camera: the chain above. target: an eye-to-hand chain given as its inverse, robot poses
+  // inverted, tcp_T_camera the camera in the base frame and base_T_target the target in the
+  // flange frame; the robot's pose errors then still act at the flange, on the target.
+  FlangeHolds flange_holds = FlangeHolds::camera;
 };
 
 struct HandEyeRefinementOptions {

@@ -4,14 +4,15 @@
 #include <sstream>
 #include <string>
 
+#include "vemo/calibration/hand_eye/chain_refinement.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
 #include "vemo/tf/tf.hpp"
 
 namespace vemo::calibration {
 
-std::string formatHandEyeRefinement(const HandEyeRefinement& refinement) {
+std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const ChainNaming& naming) {
   std::ostringstream text;
-  text << "\n" << std::string(60, '=') << "\nHAND-EYE REFINEMENT\n" << std::string(60, '=') << "\n";
+  text << "\n" << std::string(60, '=') << "\n" << naming.title << "\n" << std::string(60, '=') << "\n";
   if (refinement.corner_count == 0) {
     text << "Not refined.\n";
     return text.str();
@@ -21,7 +22,7 @@ std::string formatHandEyeRefinement(const HandEyeRefinement& refinement) {
     return text.str();
   }
   text << std::fixed << std::setprecision(4);
-  text << "\nJoint reprojection fit of tcp_T_camera and base_T_target (Huber loss, scale "
+  text << "\nJoint reprojection fit of " << naming.transform << " and " << naming.target << " (Huber loss, scale "
        << refinement.loss_scale_px << " px; intrinsics " << (refinement.refined_intrinsics ? "refined" : "held fixed")
        << ")\n";
   text << "  Reprojection RMS: " << refinement.rms_before_px << " px before, " << refinement.rms_after_px
@@ -29,7 +30,7 @@ std::string formatHandEyeRefinement(const HandEyeRefinement& refinement) {
        << " corners)\n";
   text << "  Iterations: " << refinement.iterations << (refinement.converged ? " (converged)" : " (not converged)")
        << "\n";
-  text << "\nRefined Hand-Eye Transform (TCP -> Camera):\n" << refinement.tcp_T_camera << "\n";
+  text << "\n" << naming.transform_caption << ":\n" << refinement.tcp_T_camera << "\n";
   text << "  Change from the closed form: "
        << 1000.0 * cv::norm(tf::translationOf(refinement.tcp_T_camera), tf::translationOf(refinement.initial_tcp_T_camera))
        << " mm, " << tf::rotationAngleDeg(refinement.tcp_T_camera, refinement.initial_tcp_T_camera) << " deg\n";
@@ -40,11 +41,19 @@ std::string formatHandEyeRefinement(const HandEyeRefinement& refinement) {
   const auto axes = [&text](const cv::Vec3d& values, const char* unit) {
     text << "x " << values[0] << " y " << values[1] << " z " << values[2] << " " << unit;
   };
-  text << "\nUncertainty of tcp_T_camera (1 sigma, tcp frame):\n  sigma translation: ";
-  axes(refinement.sigma_translation_mm, "mm");
-  text << "\n  sigma rotation:    ";
-  axes(refinement.sigma_rotation_deg, "deg");
-  text << "\n";
+  const auto sigma = [&](const char* transform, const char* frame, const cv::Vec3d& translation_mm,
+                         const cv::Vec3d& rotation_deg) {
+    text << "\nUncertainty of " << transform << " (1 sigma, " << frame << "):\n  sigma translation: ";
+    axes(translation_mm, "mm");
+    text << "\n  sigma rotation:    ";
+    axes(rotation_deg, "deg");
+    text << "\n";
+  };
+  sigma(naming.transform, naming.transform_frame, refinement.sigma_translation_mm, refinement.sigma_rotation_deg);
+  if (naming.with_target_sigma) {
+    sigma(naming.target, naming.target_frame, refinement.sigma_target_translation_mm,
+          refinement.sigma_target_rotation_deg);
+  }
   if (refinement.robot_noise_translation_mm > 0.0 || refinement.robot_noise_rotation_deg > 0.0) {
     text << "  Covers image noise (" << refinement.image_noise_px
          << " px per axis) and the robot's pose noise the captures show beyond it ("

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "vemo/calibration/hand_eye/flange_holds.hpp"
+
 namespace vemo::calibration {
 
 // A reading is taken for the right one only when its residual is this plausible in
@@ -31,10 +33,6 @@ inline constexpr double kBetterReadingFactor = 10.0;
 // Motions whose rotation is below this (or within it of a half turn) have no screw axis
 // to speak of and stay out of the unit check, degrees.
 inline constexpr double kScrewAxisMinRotationDeg = 10.0;
-
-// What the robot's flange holds: the camera (eye-in-hand) or the target (eye-to-hand, whose
-// chain is solved with the robot poses inverted).
-enum class FlangeHolds { camera, target };
 
 // What each reading leaves unexplained. Screw: root mean square difference between the
 // robot and camera motions' translations along their screw axes (metres, in the reading's
