@@ -45,6 +45,14 @@ void registerEyeToHandRefinement(py::module_& module) {
                              "RMS of the corners' reprojection distances at the start, pixels")
       .def_property_readonly("rms_after_px", fromChain(&HandEyeRefinement::rms_after_px),
                              "the same after the refinement, pixels")
+      .def_property_readonly("rms_with_pose_errors_px", fromChain(&HandEyeRefinement::rms_with_pose_errors_px),
+                             "RMS after the refinement with the robot pose errors it estimated applied, pixels")
+      .def_property_readonly("sigma_with_intrinsics_translation_mm",
+                             fromChain(&HandEyeRefinement::sigma_with_intrinsics_translation_mm),
+                             "1-sigma of base_T_camera's translation including the intrinsics' own error, mm")
+      .def_property_readonly("sigma_with_intrinsics_rotation_deg",
+                             fromChain(&HandEyeRefinement::sigma_with_intrinsics_rotation_deg),
+                             "1-sigma of base_T_camera's rotation including the intrinsics' own error, degrees")
       .def_property_readonly("per_capture_rms_px", fromChain(&HandEyeRefinement::per_capture_rms_px),
                              "RMS after the refinement per capture, pixels")
       .def_property_readonly("sigma_translation_mm", fromChain(&HandEyeRefinement::sigma_translation_mm),

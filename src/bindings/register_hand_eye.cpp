@@ -138,7 +138,11 @@ void registerHandEye(py::module_& module) {
                     "distortion coefficients, refined or as given when held fixed")
       .def_readonly("rms_before_px", &HandEyeRefinement::rms_before_px,
                     "RMS of the corners' reprojection distances at the start, pixels")
-      .def_readonly("rms_after_px", &HandEyeRefinement::rms_after_px, "the same after the refinement, pixels")
+      .def_readonly("rms_after_px", &HandEyeRefinement::rms_after_px,
+                    "the same after the refinement, at the robot poses as given, pixels")
+      .def_readonly("rms_with_pose_errors_px", &HandEyeRefinement::rms_with_pose_errors_px,
+                    "RMS after the refinement with the robot pose errors it estimated applied: what the fit\n"
+                    "minimised, pixels")
       .def_readonly("per_capture_rms_px", &HandEyeRefinement::per_capture_rms_px,
                     "RMS after the refinement per capture, pixels")
       .def_property_readonly("sigma_translation_mm",
@@ -147,6 +151,12 @@ void registerHandEye(py::module_& module) {
       .def_property_readonly("sigma_rotation_deg",
                              [axes](const HandEyeRefinement& r) { return axes(r.sigma_rotation_deg); },
                              "1-sigma of tcp_T_camera's rotation about the tcp frame's x, y, z axes, degrees")
+      .def_property_readonly("sigma_with_intrinsics_translation_mm",
+                             [axes](const HandEyeRefinement& r) { return axes(r.sigma_with_intrinsics_translation_mm); },
+                             "1-sigma of tcp_T_camera's translation including the intrinsics' own error, mm")
+      .def_property_readonly("sigma_with_intrinsics_rotation_deg",
+                             [axes](const HandEyeRefinement& r) { return axes(r.sigma_with_intrinsics_rotation_deg); },
+                             "1-sigma of tcp_T_camera's rotation including the intrinsics' own error, degrees")
       .def_property_readonly("sigma_target_translation_mm",
                              [axes](const HandEyeRefinement& r) { return axes(r.sigma_target_translation_mm); },
                              "1-sigma of base_T_target's translation along the base frame's axes, mm")

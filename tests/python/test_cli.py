@@ -23,6 +23,10 @@ def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
     assert "HAND-EYE REFINEMENT" in out and "  sigma translation: x " in out and "  sigma rotation:    x " in out
     saved = json.loads((tmp_path / "out" / "result.json").read_text())
     assert saved["method"] == "PARK" and saved["num_frames_total"] == 14
+    # The refinement, with the intrinsics refined alongside, beside the closed-form result.
+    refined = json.loads((tmp_path / "out" / "result_refined.json").read_text())
+    assert refined["ok"] and refined["sigma_with_intrinsics_translation_mm"] == refined["sigma_translation_mm"]
+    assert pose_error(np.array(refined["tcp_T_camera"]), scene.tcp_T_camera)[1] < 0.003
     # ArUco marker corners carry no sub-pixel refinement: a looser bound than for ChArUco
     rotation_deg, translation_m = pose_error(np.array(saved["tcp_T_camera_list"][0]), scene.tcp_T_camera)
     assert rotation_deg < 0.5 and translation_m < 0.003

@@ -151,6 +151,8 @@ def test_hand_eye_report_file_and_plots(tmp_path, capsys):
     capsys.readouterr()
     refinement = json.loads((tmp_path / "refined.json").read_text())["refinement"]
     assert refinement["ok"] and len(refinement["sigma_translation_mm"]) == 3
+    assert json.loads((tmp_path / "again" / "hand_eye_refined.json").read_text())["tcp_T_camera"] == \
+        refinement["tcp_T_camera"]
     assert np.linalg.norm(np.subtract(refinement["tcp_T_camera"], report["tcp_T_camera"])[:3, 3]) < 0.002
 
     # the five solvers on the same data: each one's pose in the report, the picture of their spread

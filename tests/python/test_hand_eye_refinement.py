@@ -140,3 +140,30 @@ def test_poses_in_the_wrong_unit_or_inverted_are_named(scene, capfd):
     assert camera_inverted.startswith(
         PREFIX + "camera poses look inverted (target_T_camera given instead of camera_T_target): the target's "
                  "position agrees to ")
+
+
+def test_sigma_with_the_intrinsics_error_covers_a_run_that_calibrated_them():
+    # The path most users take: intrinsics calibrated from the same 12 images, then refined
+    # with them held fixed. The plain sigma leaves their error out; the other covers it.
+    target = v.CharucoTarget(8, 6, 0.04, 0.03, "DICT_5X5_100")
+    beyond_plain, beyond_with = 0, 0
+    for seed in range(4):
+        scene = make_hand_eye_scene(target, count=12, image_size=(800, 600), distance=0.4, seed=70 + seed,
+                                    image_noise=4.0, robot_noise_m=0.00005, robot_noise_deg=0.005)
+        calibrator = v.EyeInHandCalibrator(target)
+        quiet_calibrate(calibrator, scene.robot_T_tcp_list, scene.images, "PARK")
+        fixed = calibrator.refine()
+        error, _ = tcp_errors(fixed.tcp_T_camera, scene.tcp_T_camera)
+        assert np.all(np.array(fixed.sigma_with_intrinsics_translation_mm) > np.array(fixed.sigma_translation_mm))
+        beyond_plain += np.any(np.abs(error) > 3 * np.array(fixed.sigma_translation_mm))
+        beyond_with += np.any(np.abs(error) > 3 * np.array(fixed.sigma_with_intrinsics_translation_mm))
+        # The fit trades the robot's pose errors against the corners: with them applied, its
+        # residual is lower than at the poses as given, which the text says beside it.
+        assert fixed.rms_with_pose_errors_px < fixed.rms_after_px
+        assert (f"  The RMS the fit minimised, with the robot pose errors it estimated applied: "
+                f"{fixed.rms_with_pose_errors_px:.4f} px (the two above are at the robot poses as given)\n"
+                in calibrator.format_refinement())
+        joint = calibrator.refine(refine_intrinsics=True)
+        assert joint.sigma_with_intrinsics_translation_mm == joint.sigma_translation_mm
+        assert "With the intrinsics' own error" not in calibrator.format_refinement()
+    assert beyond_plain >= 2 and beyond_with == 0

@@ -15,7 +15,7 @@ def run(args: argparse.Namespace) -> int:
                                                  transforms)
     if not result.ok:
         return code
-    return refine_solved(args, calibrator, code, transforms)
+    return refine_solved(args, calibrator, code, transforms, "eye_to_hand.json")
 
 
 def add_command(commands) -> None:

@@ -13,7 +13,7 @@ def run(args: argparse.Namespace) -> int:
                                                  ("tcp_T_camera",))
     if not result.ok:
         return code
-    return refine_solved(args, calibrator, code, ("tcp_T_camera", "base_T_target"))
+    return refine_solved(args, calibrator, code, ("tcp_T_camera", "base_T_target"), "hand_eye.json")
 
 
 def add_command(commands) -> None:

@@ -3,15 +3,18 @@ their options and the run."""
 
 import argparse
 import math
+import os
 
 import _vemo
 from quorvantine.vemo import plots
 from quorvantine.vemo.commands import report_data
+from quorvantine.vemo.commands.common_options import write_json
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
 from quorvantine.vemo.commands.verdict_outcome import add_verdict
 from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
                                                       print_no_detection_hint)
+from quorvantine.vemo.version import __version__
 
 
 def non_negative(text: str) -> float:
@@ -37,11 +40,14 @@ def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: st
 
 
 def add_refine_arguments(parser: argparse.ArgumentParser, transforms: str, result_file_name: str) -> None:
+    refined_name = refined_file_name(result_file_name)
     parser.add_argument("--refine", action="store_true",
-                        help=f"then refine {transforms} jointly against the corner pixels and print the refined "
-                             f"transform with its 1-sigma uncertainty ({result_file_name} keeps the closed-form result)")
+                        help=f"then refine {transforms} jointly with the intrinsics against the corner pixels, print "
+                             f"the refined transform with its 1-sigma uncertainty and save both as {refined_name} "
+                             f"beside {result_file_name} (which keeps the closed-form result)")
     parser.add_argument("--refine-intrinsics", action="store_true",
-                        help="with --refine: also refine the camera matrix and distortion")
+                        help="with --refine: also refine the camera matrix and distortion (they always are: the "
+                             "commands calibrate them from the same images)")
     parser.add_argument("--loss-scale", type=float, metavar="PX",
                         help="with --refine: Huber loss scale in pixels (default 1.0)")
 
@@ -52,15 +58,29 @@ def check_refine_arguments(args: argparse.Namespace) -> None:
         args.target_parser.error("--refine-intrinsics and --loss-scale need --refine")
 
 
-def refine_solved(args: argparse.Namespace, calibrator, code: int, transform_names: tuple) -> int:
-    """Under --refine, refines the solved run, prints the refinement and reports it; the exit code."""
+def refined_file_name(result_file_name: str) -> str:
+    return result_file_name[:-len(".json")] + "_refined.json"
+
+
+def refine_solved(args: argparse.Namespace, calibrator, code: int, transform_names: tuple,
+                  result_file_name: str) -> int:
+    """Under --refine, refines the solved run with its intrinsics (calibrated from the same
+    images, so their own error belongs in the sigma), prints the refinement, reports it and
+    saves it beside the result file; the exit code."""
     if not args.refine:
         return code
-    refinement = calibrator.refine(refine_intrinsics=args.refine_intrinsics,
+    refinement = calibrator.refine(refine_intrinsics=True,
                                    loss_scale_px=1.0 if args.loss_scale is None else args.loss_scale)
     print(calibrator.format_refinement(), end="")
-    args.outcome.report["refinement"] = report_data.refinement(refinement, transform_names)
-    return code if refinement.ok else 1
+    data = report_data.refinement(refinement, transform_names)
+    args.outcome.report["refinement"] = data
+    if not refinement.ok:
+        return 1
+    output = args.output or args.data_dir
+    path = (output[:-len(".json")] + "_refined.json" if output.endswith(".json")
+            else os.path.join(output, refined_file_name(result_file_name)))
+    write_json(path, {**data, "library_version": __version__})
+    return code
 
 
 def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, transform_names: tuple):

@@ -54,6 +54,48 @@ void checkInput(const HandEyeRefinementInput& input, const HandEyeRefinementOpti
   if (options.max_iterations < 1) fail("max_iterations must be at least 1");
 }
 
+// Rotations move on the unit quaternions; a free lens only in the coefficients its model has.
+void setManifolds(ceres::Problem& problem, Parameters& parameters, bool lens_free, int distortion_count) {
+  problem.SetManifold(parameters.tcp_T_camera.rotation.data(), new ceres::QuaternionManifold);
+  problem.SetManifold(parameters.base_T_target.rotation.data(), new ceres::QuaternionManifold);
+  if (!lens_free) return;
+  std::vector<int> absent;
+  for (int k = 4 + distortion_count; k < kIntrinsicCount; ++k) absent.push_back(k);
+  if (!absent.empty()) problem.SetManifold(parameters.intrinsics.data(), new ceres::SubsetManifold(kIntrinsicCount, absent));
+}
+
+// The transforms' covariance at the solution with the lens free as well: held fixed, the
+// intrinsics' own error (they were estimated, usually from the same corners) would be left
+// out of the transforms' sigma. The robot's pose errors enter as in the solution's own.
+std::vector<std::vector<double>> covarianceWithLensFree(Parameters& parameters, const std::vector<Capture>& captures,
+                                                        const HandEyeRefinementOptions& options, int distortion_count,
+                                                        bool pose_errors_free) {
+  ceres::Problem problem;
+  ceres::LossFunction* loss = new ceres::HuberLoss(options.loss_scale_px);
+  for (std::size_t i = 0; i < captures.size(); ++i) addCapture(problem, parameters, captures[i], i, loss, false);
+  setManifolds(problem, parameters, true, distortion_count);
+  for (auto& delta : parameters.deltas) {
+    if (pose_errors_free) {
+      problem.AddResidualBlock(new DeltaPrior(&parameters.prior_weights), nullptr, delta.data());
+    } else {
+      problem.SetParameterBlockConstant(delta.data());
+    }
+  }
+  std::vector<std::vector<double>> covariance;
+  covarianceOf(problem, transformBlocks(parameters), covariance);
+  return covariance;
+}
+
+// 1-sigma of a transform from its rotation and translation covariance blocks, scaled.
+void sigmasOf(const std::vector<double>& rotation, const std::vector<double>& translation, double scale,
+              cv::Vec3d& rotation_deg, cv::Vec3d& translation_mm) {
+  for (int k = 0; k < 3; ++k) {
+    // The quaternion manifold's tangent is half the rotation vector.
+    rotation_deg[k] = tf::degreesFromRadians(2.0 * std::sqrt(scale * rotation[4 * k]));
+    translation_mm[k] = 1000.0 * std::sqrt(scale * translation[4 * k]);
+  }
+}
+
 }  // namespace
 
 HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandEyeRefinementOptions& options) {
@@ -85,13 +127,7 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   for (std::size_t i = 0; i < captures.size(); ++i) {
     addCapture(problem, parameters, captures[i], i, loss, !options.refine_intrinsics);
   }
-  problem.SetManifold(parameters.tcp_T_camera.rotation.data(), new ceres::QuaternionManifold);
-  problem.SetManifold(parameters.base_T_target.rotation.data(), new ceres::QuaternionManifold);
-  if (options.refine_intrinsics) {
-    std::vector<int> absent;
-    for (int k = 4 + distortion.cols; k < kIntrinsicCount; ++k) absent.push_back(k);
-    if (!absent.empty()) problem.SetManifold(parameters.intrinsics.data(), new ceres::SubsetManifold(kIntrinsicCount, absent));
-  }
+  setManifolds(problem, parameters, options.refine_intrinsics, distortion.cols);
   for (auto& delta : parameters.deltas) problem.SetParameterBlockConstant(delta.data());
 
   const ceres::Solver::Summary joint = solve(problem, options.max_iterations, ceres::DENSE_QR);
@@ -102,8 +138,9 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
 
   const std::size_t global_parameters = 12 + (options.refine_intrinsics ? 4 + distortion.cols : 0);
   const NoiseLevels start = startingNoise(captures, parameters, options);
+  const bool pose_errors_free = start.image_px > 0.0 && start.rotation_rad > 0.0 && start.translation_m > 0.0;
   const Uncertainty uncertainty =
-      start.image_px > 0.0 && start.rotation_rad > 0.0 && start.translation_m > 0.0
+      pose_errors_free
           ? weighedByNoise(problem, parameters, captures, start, global_parameters, options.max_iterations)
           : imageNoiseOnly(problem, parameters, captures, global_parameters);
   refinement.iterations += uncertainty.iterations;
@@ -112,18 +149,23 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   refinement.robot_noise_rotation_deg = tf::degreesFromRadians(uncertainty.noise.rotation_rad);
   refinement.robot_noise_translation_mm = 1000.0 * uncertainty.noise.translation_m;
   if (!uncertainty.covariance.empty()) {
-    const auto sigmas = [&](std::size_t first_block, cv::Vec3d& rotation_deg, cv::Vec3d& translation_mm) {
-      const std::vector<double>& rotation = uncertainty.covariance[first_block];
-      const std::vector<double>& translation = uncertainty.covariance[first_block + 1];
-      for (int k = 0; k < 3; ++k) {
-        // The quaternion manifold's tangent is half the rotation vector.
-        rotation_deg[k] = tf::degreesFromRadians(2.0 * std::sqrt(uncertainty.scale * rotation[4 * k]));
-        translation_mm[k] = 1000.0 * std::sqrt(uncertainty.scale * translation[4 * k]);
-      }
-    };
-    sigmas(0, refinement.sigma_rotation_deg, refinement.sigma_translation_mm);
-    sigmas(2, refinement.sigma_target_rotation_deg, refinement.sigma_target_translation_mm);
+    const std::vector<std::vector<double>>& c = uncertainty.covariance;
+    sigmasOf(c[0], c[1], uncertainty.scale, refinement.sigma_rotation_deg, refinement.sigma_translation_mm);
+    sigmasOf(c[2], c[3], uncertainty.scale, refinement.sigma_target_rotation_deg,
+             refinement.sigma_target_translation_mm);
+    const std::vector<std::vector<double>> with_lens =
+        options.refine_intrinsics ? c
+                                  : covarianceWithLensFree(parameters, captures, options, distortion.cols, pose_errors_free);
+    if (!with_lens.empty()) {
+      sigmasOf(with_lens[0], with_lens[1], uncertainty.scale, refinement.sigma_with_intrinsics_rotation_deg,
+               refinement.sigma_with_intrinsics_translation_mm);
+    }
   }
+  double with_pose_errors = 0.0;
+  for (std::size_t i = 0; i < captures.size(); ++i) {
+    with_pose_errors += squaredErrorOf(captures[i], parameters, parameters.deltas[i]);
+  }
+  refinement.rms_with_pose_errors_px = std::sqrt(with_pose_errors / static_cast<double>(refinement.corner_count));
 
   const std::vector<double> squared = squaredErrorsPerCapture(captures, parameters);
   refinement.rms_after_px = rmsOf(squared, refinement.corner_count);

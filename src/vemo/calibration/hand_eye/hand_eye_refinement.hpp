@@ -32,14 +32,23 @@ struct HandEyeRefinement {
   cv::Mat distortion_coefficients;  // likewise
   cv::Mat initial_tcp_T_camera;     // the start, for the change
   std::size_t corner_count = 0;
-  // Root mean square of the corners' reprojection distances, over all corners.
+  // Root mean square of the corners' reprojection distances, over all corners, at the
+  // robot poses as given: at the start and at the solution.
   double rms_before_px = std::numeric_limits<double>::quiet_NaN();
   double rms_after_px = std::numeric_limits<double>::quiet_NaN();
+  // The same at the solution with the estimated robot pose errors applied: the fit's own
+  // residual (it weighs the pose errors against the corners), which may read lower than
+  // rms_after_px while rms_after_px reads higher than rms_before_px.
+  double rms_with_pose_errors_px = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> per_capture_rms_px;  // after, one per capture
   // 1-sigma of tcp_T_camera: translation along and rotation about the tcp frame's axes.
   cv::Vec3d sigma_translation_mm{std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(),
                                  std::numeric_limits<double>::quiet_NaN()};
   cv::Vec3d sigma_rotation_deg = sigma_translation_mm;
+  // 1-sigma of tcp_T_camera with the intrinsics' own error included as well (the lens freed
+  // at the solution); equal to the sigma above when the intrinsics were refined.
+  cv::Vec3d sigma_with_intrinsics_translation_mm = sigma_translation_mm;
+  cv::Vec3d sigma_with_intrinsics_rotation_deg = sigma_translation_mm;
   // 1-sigma of base_T_target likewise, along and about the base frame's axes.
   cv::Vec3d sigma_target_translation_mm = sigma_translation_mm;
   cv::Vec3d sigma_target_rotation_deg = sigma_translation_mm;

@@ -10,12 +10,12 @@ namespace {
 // Alternations of solving and re-estimating the noise levels; they settle within a few.
 constexpr int kNoiseEstimationRounds = 6;
 
+}  // namespace
+
 std::vector<const double*> transformBlocks(const Parameters& parameters) {
   return {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
           parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data()};
 }
-
-}  // namespace
 
 bool covarianceOf(ceres::Problem& problem, const std::vector<const double*>& blocks,
                   std::vector<std::vector<double>>& covariances) {

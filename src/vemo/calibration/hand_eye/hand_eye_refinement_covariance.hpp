@@ -20,6 +20,7 @@ bool covarianceOf(ceres::Problem& problem, const std::vector<const double*>& blo
 
 // Covariance blocks of the two transforms: rotation and translation of each.
 inline constexpr std::size_t kTransformBlocks = 4;
+std::vector<const double*> transformBlocks(const Parameters& parameters);
 
 // The noise levels and the unscaled tangent-space covariance blocks of tcp_T_camera and
 // base_T_target (kTransformBlocks), then each capture's pose error when they were free,

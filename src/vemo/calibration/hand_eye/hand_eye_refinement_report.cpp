@@ -28,6 +28,8 @@ std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const C
   text << "  Reprojection RMS: " << refinement.rms_before_px << " px before, " << refinement.rms_after_px
        << " px after (" << refinement.per_capture_rms_px.size() << " captures, " << refinement.corner_count
        << " corners)\n";
+  text << "  The RMS the fit minimised, with the robot pose errors it estimated applied: "
+       << refinement.rms_with_pose_errors_px << " px (the two above are at the robot poses as given)\n";
   text << "  Iterations: " << refinement.iterations << (refinement.converged ? " (converged)" : " (not converged)")
        << "\n";
   text << "\n" << naming.transform_caption << ":\n" << refinement.tcp_T_camera << "\n";
@@ -50,6 +52,13 @@ std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const C
     text << "\n";
   };
   sigma(naming.transform, naming.transform_frame, refinement.sigma_translation_mm, refinement.sigma_rotation_deg);
+  if (!refinement.refined_intrinsics) {
+    text << "  With the intrinsics' own error as well (they were held fixed):\n  sigma translation: ";
+    axes(refinement.sigma_with_intrinsics_translation_mm, "mm");
+    text << "\n  sigma rotation:    ";
+    axes(refinement.sigma_with_intrinsics_rotation_deg, "deg");
+    text << "\n";
+  }
   if (naming.with_target_sigma) {
     sigma(naming.target, naming.target_frame, refinement.sigma_target_translation_mm,
           refinement.sigma_target_rotation_deg);
