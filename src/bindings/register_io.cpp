@@ -24,9 +24,9 @@ constexpr char kWriteFailure[] =
     "\": no space left on device\" appended for a full disk. A folder that held a dataset or a\n"
     "capture then loads as before; in any other the files before it are in place.";
 constexpr char kLoadRecordRaises[] =
-    "RuntimeError \"io: cannot open <path> for reading\", for JSON syntax errors, a missing\n"
-    "required key, values of the wrong type, matrix rows of different lengths and integers\n"
-    "beyond the int range.";
+    "RuntimeError \"io: cannot open <path> for reading\", \"io: cannot read <path>: not a regular\n"
+    "file\" (a named pipe, a device), for JSON syntax errors, a missing required key, values of\n"
+    "the wrong type, matrix rows of different lengths and integers beyond the int range.";
 constexpr char kSaveRecordRaises[] =
     "RuntimeError \"io: cannot open <target> for writing\" or \"io: cannot write ...\", and when\n"
     "a folder cannot be created.";
@@ -218,7 +218,8 @@ void registerIo(py::module_& io) {
               docs::kRaises,
               "ValueError \"loadImages: no paths given\" for an empty list; RuntimeError\n"
               "\"io: no image file matches <entry>\" for a folder or pattern without images and\n"
-              "\"io: cv::imread returned an empty image for <path>\" for a file that cannot be read.")
+              "\"io: cv::imread returned an empty image for <path>\" for a file that cannot be read,\n"
+              "\"io: cannot read <path>: not a regular file\" for a named pipe or a device.")
              .c_str());
 }
 

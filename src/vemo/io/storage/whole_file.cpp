@@ -50,13 +50,15 @@ std::filesystem::path followLinks(const std::filesystem::path& target) {
 
 std::string readWholeFile(const std::filesystem::path& path, std::string_view prefix) {
   Descriptor file;
-  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a named pipe waits for a writer, possibly forever.
+  file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat info {};
   if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     throw std::runtime_error(failure(prefix, "cannot open", path) + " for reading");
   }
+  if (!S_ISREG(info.st_mode)) throw std::runtime_error(notARegularFile(prefix, path));
   std::string content;
-  if (S_ISREG(info.st_mode)) content.reserve(static_cast<std::size_t>(info.st_size));
+  content.reserve(static_cast<std::size_t>(info.st_size));
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
@@ -145,6 +147,10 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
   }
   if (failed && failed->opening) throw CannotCreateFile(describeWriteFailure(prefix, target, *failed));
   if (failed) throw std::runtime_error(describeWriteFailure(prefix, target, *failed));
+}
+
+std::string notARegularFile(std::string_view prefix, const std::filesystem::path& path) {
+  return failure(prefix, "cannot read", path) + ": not a regular file";
 }
 
 std::string fullDiskNote(const WriteFailure& cause) {

@@ -15,7 +15,9 @@ namespace vemo::io {
 
 // The complete contents of the file at `path`, read until end of file. Throws
 // "<prefix>: cannot open <path> for reading" when the file cannot be opened or is a
-// directory, and "<prefix>: cannot read <path>: <reason>" when a read fails.
+// directory, "<prefix>: cannot read <path>: not a regular file" for anything else that is
+// not a regular file once symbolic links are followed (a named pipe would block, a device
+// never end), and "<prefix>: cannot read <path>: <reason>" when a read fails.
 std::string readWholeFile(const std::filesystem::path& path, std::string_view prefix);
 
 // The temporary file could not be created: the writer never got to write (a missing or
@@ -43,6 +45,9 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
 // (".<name>.tmp-<pid>-<counter>-<attempt>"); only the first 200 bytes of the target's
 // name are kept, so that a name as long as the file system allows leaves room for the suffix.
 std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt);
+
+// The message of a reader refusing `path`, which is not a regular file.
+std::string notARegularFile(std::string_view prefix, const std::filesystem::path& path);
 
 struct WriteFailure {
   bool opening;      // the file could not be created (EEXIST: it exists already)
