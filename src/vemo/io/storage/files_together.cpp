@@ -1,7 +1,5 @@
 #include "vemo/io/storage/files_together.hpp"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 
 #include "vemo/core/parallel_map.hpp"
 #include "vemo/io/storage/save_journal.hpp"
+#include "vemo/io/storage/temporary_files.hpp"
 #include "vemo/io/storage/whole_file.hpp"
 
 namespace vemo::io {
@@ -129,19 +128,6 @@ int commit(const fs::path& folder, const std::vector<PendingRename>& renames) {
 
 }  // namespace
 
-FolderLock::FolderLock(const fs::path& folder) {
-  fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ < 0) return;
-  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-  }
-}
-
-FolderLock::FolderLock(FolderLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-FolderLock::~FolderLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-}
-
 void finishInterruptedSave(const fs::path& folder) {
   const fs::path committed = folder / kCommittedJournal;
   if (isPresent(committed)) {
@@ -169,13 +155,17 @@ void finishInterruptedSave(const fs::path& folder) {
 
 FolderLock settledFolder(const fs::path& folder) {
   FolderLock lock(folder);
-  if (isDirectory(folder)) finishInterruptedSave(folder);
+  if (isDirectory(folder)) {
+    finishInterruptedSave(folder);
+    removeStaleTemporaryFiles(folder);
+  }
   return lock;
 }
 
 void saveFilesTogether(const fs::path& folder, const std::vector<GroupFile>& files) {
   const FolderLock lock(folder);
   finishInterruptedSave(folder);
+  removeStaleTemporaryFiles(folder);
 
   std::vector<PendingRename> renames;
   for (const GroupFile& file : files) {

@@ -4,11 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+
+#include "vemo/io/storage/folder_lock.hpp"
 
 namespace vemo::io {
 
@@ -72,15 +73,6 @@ std::string readWholeFile(const std::filesystem::path& path, std::string_view pr
   return content;
 }
 
-std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt) {
-  static std::atomic<unsigned long> counter{0};
-  constexpr std::size_t kKeptNameBytes = 200;
-  const std::string name = "." + target.filename().string().substr(0, kKeptNameBytes) + ".tmp-" +
-                           std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-                           std::to_string(attempt);
-  return target.parent_path() / name;
-}
-
 std::optional<WriteFailure> createFileDurably(const std::filesystem::path& path, std::string_view content,
                                               const std::filesystem::path& replaced) {
   Descriptor file;
@@ -134,6 +126,9 @@ int syncDirectory(const std::filesystem::path& directory) {
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
                               std::string_view prefix) {
   const std::filesystem::path destination = followLinks(target);
+  const std::filesystem::path folder = destination.parent_path();
+  const FolderLock lock(folder);
+  removeStaleTemporaryFiles(folder);
   std::filesystem::path temporary;
   std::optional<WriteFailure> failed;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {

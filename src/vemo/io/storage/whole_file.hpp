@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "vemo/io/storage/temporary_files.hpp"
+
 // Whole-file reads and writes for every persistence format. Errors are std::runtime_error
 // whose message starts with the caller's prefix ("npz" or "io") and names the path.
 namespace vemo::io {
@@ -33,18 +35,14 @@ struct CannotCreateFile : std::runtime_error {
 // temporary file is removed, an existing target is left as it was, and a
 // std::runtime_error is thrown: CannotCreateFile "<prefix>: cannot open <target> for
 // writing" when the temporary file cannot be created, "<prefix>: cannot write <target>:
-// <reason>" after that. The directory must exist. A replaced file keeps its
-// permissions; a new one gets 0666 less the umask. A symbolic link is written through: the file it names is replaced
-// and the link stays.
+// <reason>" after that. The directory must exist. The write holds the directory's
+// FolderLock and first removes the temporary files of killed writers there. A replaced
+// file keeps its permissions; a new one gets 0666 less the umask. A symbolic link is
+// written through: the file it names is replaced and the link stays.
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
                               std::string_view prefix);
 
 // The pieces the atomic writers are made of.
-
-// A hidden name beside `target` that no other writer in this or another process picks
-// (".<name>.tmp-<pid>-<counter>-<attempt>"); only the first 200 bytes of the target's
-// name are kept, so that a name as long as the file system allows leaves room for the suffix.
-std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt);
 
 // The message of a reader refusing `path`, which is not a regular file.
 std::string notARegularFile(std::string_view prefix, const std::filesystem::path& path);
