@@ -128,7 +128,8 @@ int commit(const fs::path& folder, const std::vector<PendingRename>& renames) {
 
 }  // namespace
 
-void finishInterruptedSave(const fs::path& folder) {
+void finishInterruptedSave(const fs::path& folder, FolderUse use) {
+  const bool saving = use == FolderUse::saving;
   const fs::path committed = folder / kCommittedJournal;
   if (isPresent(committed)) {
     const std::optional<std::vector<PendingRename>> renames =
@@ -137,9 +138,9 @@ void finishInterruptedSave(const fs::path& folder) {
     if (!renames) throw std::runtime_error("io: damaged save journal " + committed.string());
     const int rename_error = renameAll(folder, *renames);
     const int removal_error = removeJournal(folder, kCommittedJournal);
-    if (rename_error != 0 || removal_error != 0) {
-      throw cannotComplete(folder, rename_error != 0 ? rename_error : removal_error);
-    }
+    // A temporary file that could not be renamed leaves old and new files side by side.
+    if (rename_error != 0) throw cannotComplete(folder, rename_error);
+    if (removal_error != 0 && saving) throw cannotComplete(folder, removal_error);
   }
   const fs::path pending = folder / kPendingJournal;
   if (isPresent(pending)) {
@@ -147,16 +148,16 @@ void finishInterruptedSave(const fs::path& folder) {
     const std::optional<std::vector<PendingRename>> renames =
         parseJournal(readWholeFile(pending, "io"), pending.string());
     const int removal_error = renames ? removeAll(folder, *renames) : 0;
-    if (removal_error != 0) throw cannotComplete(folder, removal_error);
+    if (removal_error != 0 && saving) throw cannotComplete(folder, removal_error);
     const int journal_error = removeJournal(folder, kPendingJournal);
-    if (journal_error != 0) throw cannotComplete(folder, journal_error);
+    if (journal_error != 0 && saving) throw cannotComplete(folder, journal_error);
   }
 }
 
 FolderLock settledFolder(const fs::path& folder) {
   FolderLock lock(folder);
   if (isDirectory(folder)) {
-    finishInterruptedSave(folder);
+    finishInterruptedSave(folder, FolderUse::reading);
     removeStaleTemporaryFiles(folder);
   }
   return lock;
@@ -164,7 +165,7 @@ FolderLock settledFolder(const fs::path& folder) {
 
 void saveFilesTogether(const fs::path& folder, const std::vector<GroupFile>& files) {
   const FolderLock lock(folder);
-  finishInterruptedSave(folder);
+  finishInterruptedSave(folder, FolderUse::saving);
   removeStaleTemporaryFiles(folder);
 
   std::vector<PendingRename> renames;
