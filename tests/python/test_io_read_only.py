@@ -13,30 +13,24 @@ from _vemo import io
 
 
 @contextlib.contextmanager
-def folder_made_read_only_later(path):
+def folder_made_read_only_later(path, tmpfs):
     """A folder to fill and a function that makes it read-only: a tmpfs remounted read-only
     under root (which ignores permission bits), the permission bits otherwise."""
-    path.mkdir()
     if os.geteuid() != 0:
+        path.mkdir()
         try:
             yield lambda: path.chmod(0o555)
         finally:
             path.chmod(0o755)
         return
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", str(path)],
-                             capture_output=True, text=True, timeout=60)
-    if mounted.returncode != 0:
-        pytest.skip(f"cannot mount a tmpfs here: {mounted.stderr.strip()}")
 
     def remount():
         remounted = subprocess.run(["mount", "-o", "remount,ro", str(path)], capture_output=True, text=True,
                                    timeout=60)
         if remounted.returncode != 0:
             pytest.skip(f"cannot remount a tmpfs read-only here: {remounted.stderr.strip()}")
-    try:
+    with tmpfs(path, "4m"):
         yield remount
-    finally:
-        subprocess.run(["umount", str(path)], check=True, timeout=60)
 
 
 def images(value):
@@ -48,9 +42,9 @@ def journal(folder, name, renames):
     (folder / name).write_text(f"vemo save journal 1\n{lines}end\n")
 
 
-def test_read_only_folders_with_an_interrupted_save_load_when_their_files_are_intact(tmp_path, capfd):
+def test_read_only_folders_with_an_interrupted_save_load_when_their_files_are_intact(tmp_path, capfd, tmpfs):
     disk = tmp_path / "disk"
-    with folder_made_read_only_later(disk) as make_read_only:
+    with folder_made_read_only_later(disk, tmpfs) as make_read_only:
         check_read_only_loads(disk, make_read_only)
     capfd.readouterr()
 
