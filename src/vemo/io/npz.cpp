@@ -249,15 +249,17 @@ class MemberBytes {
     return true;
   }
 
-  // `count` bytes appended to `buffer` as they arrive, so that a member that ends early
-  // costs only what it held; false as read().
+  // `count` elements appended to `buffer` as they arrive, so that a member whose sizes
+  // were forged and whose stream ends early costs only what it held; false as read().
   template <class Buffer>
   bool readInto(Buffer& buffer, std::uint64_t count) {
     using Element = typename Buffer::value_type;
-    buffer.reserve(buffer.size() + count);
+    const std::uint64_t total = buffer.size() + count;
     for (std::uint64_t done = 0; done < count;) {
       const std::uint64_t part = std::min<std::uint64_t>(count - done, kChunk / sizeof(Element));
       const std::size_t at = buffer.size();
+      // Grown geometrically, but never past what was asked for.
+      if (buffer.capacity() < at + part) buffer.reserve(std::min(total, std::max<std::uint64_t>(2 * at, at + part)));
       buffer.resize(at + part);
       if (!read(reinterpret_cast<char*>(buffer.data() + at), part * sizeof(Element))) return false;
       done += part;
