@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "vemo/core/image_limits.hpp"
 #include "vemo/core/parallel_map.hpp"
 
 namespace py = pybind11;
@@ -49,8 +51,27 @@ bool fitsInInt(py::ssize_t extent) { return extent >= 0 && extent <= INT_MAX; }
 
 }  // namespace
 
+namespace {
+
+// Refuses an array beyond the image size limit before anything copies it: a broadcast
+// or strided view costs nothing until made contiguous, and then its full size.
+void requireImageSize(py::handle source) {
+  if (!py::isinstance<py::array>(source)) return;
+  const auto array = py::reinterpret_borrow<py::array>(source);
+  if (array.ndim() < 1) return;
+  const py::ssize_t rows = array.shape(0);
+  const py::ssize_t cols = array.ndim() >= 2 ? array.shape(1) : 1;
+  if (cols > 0 && rows > kMaxImagePixels / cols) {
+    throw std::invalid_argument("vemo: an array of " + std::to_string(rows) + " x " + std::to_string(cols) +
+                                " pixels is refused: images may have at most " + kMaxImagePixelsText + " pixels");
+  }
+}
+
+}  // namespace
+
 std::optional<BorrowedArray> borrowMatFromPython(py::handle source) {
   if (!source || source.is_none()) return std::nullopt;
+  requireImageSize(source);
   py::array array = py::array::ensure(source, py::array::c_style);
   if (!array) return std::nullopt;
 

@@ -27,6 +27,9 @@ struct BorrowedArray {
 // supported dtype (uint8, int8, uint16, int16, int32, float32, float64) with 1 to 3
 // dimensions and at most 4 channels. (n,) becomes n x 1; (r, c, k) becomes r x c with k
 // channels. Objects that are not C-contiguous arrays are converted to a new one first.
+// Throws std::invalid_argument "vemo: an array of <rows> x <cols> pixels is refused: ..."
+// for an array of more than kMaxImagePixels (image_limits.hpp) rows times columns, before
+// copying anything.
 std::optional<BorrowedArray> borrowMatFromPython(pybind11::handle source);
 
 // Copy of the array as a matrix (borrowMatFromPython, then a deep copy).

@@ -92,7 +92,7 @@ void registerBenchmark(py::module_& module) {
                        "(pixels, 2 decimals, \"-\" when not measured).",
                        docs::kArguments, kResults, docs::kReturns, "The table as text.")
                       .c_str())
-      .def_static("save_json", &CalibrationBenchmark::saveJson, py::arg("results"), py::arg("path"),
+      .def_static("save_json", withoutGil(&CalibrationBenchmark::saveJson), py::arg("results"), py::arg("path"),
                   join("Writes the results as JSON: {\"results\": [...], \"run_timestamp\": ...}, indent 2, keys\n"
                        "sorted, errors rounded to 6 decimals, non-finite and unmeasured values null.",
                        docs::kArguments, kResults, "\n- path: the file to write (str); an existing file is replaced whole or left as\n"

@@ -1,5 +1,6 @@
 #include "bindings/conversions.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/io/eye_to_hand_record.hpp"
 #include "vemo/io/hand_eye_dataset.hpp"
@@ -24,9 +25,9 @@ constexpr char kWriteFailure[] =
     "\": no space left on device\" appended for a full disk. A folder that held a dataset or a\n"
     "capture then loads as before; in any other the files before it are in place.";
 constexpr char kLoadRecordRaises[] =
-    "RuntimeError \"io: cannot open <path> for reading\", for JSON syntax errors, a missing\n"
-    "required key, values of the wrong type, matrix rows of different lengths and integers\n"
-    "beyond the int range.";
+    "RuntimeError \"io: cannot open <path> for reading\", \"io: cannot read <path>: not a regular\n"
+    "file\" (a named pipe, a device), for JSON syntax errors, a missing required key, values of\n"
+    "the wrong type, matrix rows of different lengths and integers beyond the int range.";
 constexpr char kSaveRecordRaises[] =
     "RuntimeError \"io: cannot open <target> for writing\" or \"io: cannot write ...\", and when\n"
     "a folder cannot be created.";
@@ -160,12 +161,15 @@ void registerIo(py::module_& io) {
                      "pixels per camera; NaN when missing")
       .def_readwrite("pair_reprojection_errors", &MultiCameraCalibrationRecord::pair_reprojection_errors,
                      "pixels per camera against the reference; NaN when missing");
-  io.def("save_multi_camera_calibration", &saveMultiCameraCalibration, py::arg("output_path"), py::arg("record"),
+  // Records are read and written under their folder's lock, which a dataset load holds
+  // while it logs through the interpreter lock: they wait for it without the latter.
+  io.def("save_multi_camera_calibration", withoutGil(&saveMultiCameraCalibration), py::arg("output_path"),
+         py::arg("record"),
          saveRecordDoc("Writes a rig calibration as multi_camera_calibration.json (2-space indent, sorted\n"
                        "keys, NaN as null).",
                        "multi_camera_calibration.json", "- record: MultiCameraCalibrationRecord")
              .c_str());
-  io.def("load_multi_camera_calibration", &loadMultiCameraCalibration, py::arg("input_path"),
+  io.def("load_multi_camera_calibration", withoutGil(&loadMultiCameraCalibration), py::arg("input_path"),
          loadRecordDoc("Reads a multi_camera_calibration.json (only its first JSON value; null reads as NaN).",
                        "MultiCameraCalibrationRecord.")
              .c_str());
@@ -182,11 +186,11 @@ void registerIo(py::module_& io) {
       .def_readwrite("tcp_T_camera_list", &HandEyeResultRecord::tcp_T_camera_list,
                      "(4, 4) per camera, camera frame into the flange (TCP) frame, metres; (0, 0) when\n"
                      "unknown (stored as null)");
-  io.def("save_hand_eye_result", &saveHandEyeResult, py::arg("output_path"), py::arg("record"),
+  io.def("save_hand_eye_result", withoutGil(&saveHandEyeResult), py::arg("output_path"), py::arg("record"),
          saveRecordDoc("Writes a hand-eye result as hand_eye.json (2-space indent, sorted keys, NaN as null).",
                        "hand_eye.json", "- record: HandEyeResultRecord")
              .c_str());
-  io.def("load_hand_eye_result", &loadHandEyeResult, py::arg("input_path"),
+  io.def("load_hand_eye_result", withoutGil(&loadHandEyeResult), py::arg("input_path"),
          loadRecordDoc("Reads a hand_eye.json (only its first JSON value).", "HandEyeResultRecord.").c_str());
 
   py::classh<EyeToHandResultRecord>(io, "EyeToHandResultRecord")
@@ -198,12 +202,12 @@ void registerIo(py::module_& io) {
                      "(4, 4), camera frame into the robot base frame, metres; (0, 0) when unknown (null)")
       .def_readwrite("tcp_T_target", &EyeToHandResultRecord::tcp_T_target,
                      "(4, 4), target frame into the flange (TCP) frame, metres; (0, 0) when unknown (null)");
-  io.def("save_eye_to_hand_result", &saveEyeToHandResult, py::arg("output_path"), py::arg("record"),
+  io.def("save_eye_to_hand_result", withoutGil(&saveEyeToHandResult), py::arg("output_path"), py::arg("record"),
          saveRecordDoc("Writes an eye-to-hand result as eye_to_hand.json (2-space indent, sorted keys) and\n"
                        "logs a success line.",
                        "eye_to_hand.json", "- record: EyeToHandResultRecord")
              .c_str());
-  io.def("load_eye_to_hand_result", &loadEyeToHandResult, py::arg("input_path"),
+  io.def("load_eye_to_hand_result", withoutGil(&loadEyeToHandResult), py::arg("input_path"),
          loadRecordDoc("Reads an eye_to_hand.json.", "EyeToHandResultRecord.").c_str());
 
   io.def("load_images", &loadImages, py::arg("paths"),
@@ -218,7 +222,8 @@ void registerIo(py::module_& io) {
               docs::kRaises,
               "ValueError \"loadImages: no paths given\" for an empty list; RuntimeError\n"
               "\"io: no image file matches <entry>\" for a folder or pattern without images and\n"
-              "\"io: cv::imread returned an empty image for <path>\" for a file that cannot be read.")
+              "\"io: cv::imread returned an empty image for <path>\" for a file that cannot be read,\n"
+              "\"io: cannot read <path>: not a regular file\" for a named pipe or a device.")
              .c_str());
 }
 

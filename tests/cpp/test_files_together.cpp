@@ -48,7 +48,7 @@ TEST_F(FilesTogether, AKilledSaveIsCompletedOnceCommittedAndUndoneBefore) {
   journal(".vemo-save-committed",
           ".image_00.png.tmp-1-1-0 image_00.png\n.image_01.png.tmp-1-2-0 image_01.png\n"
           "cam_01/.calibration_data.npz.tmp-1-3-0 cam_01/calibration_data.npz\n");
-  vemo::io::finishInterruptedSave(dir_);
+  vemo::io::finishInterruptedSave(dir_, vemo::io::FolderUse::saving);
   EXPECT_EQ(names(dir_), (std::vector<std::string>{"cam_01/calibration_data.npz", "image_00.png", "image_01.png",
                                                    "notes.txt"}));
   EXPECT_EQ(fileBytes(dir_ / "image_01.png"), "new 1");
@@ -58,14 +58,14 @@ TEST_F(FilesTogether, AKilledSaveIsCompletedOnceCommittedAndUndoneBefore) {
   writeBytes(dir_ / ".image_00.png.tmp-2-1-0", "half");
   writeBytes(dir_ / ".image_05.png.tmp-9-9-9", "not listed");
   journal(".vemo-save-pending", ".image_00.png.tmp-2-1-0 image_00.png\n.image_01.png.tmp-2-2-0 image_01.png\n");
-  vemo::io::finishInterruptedSave(dir_);
+  vemo::io::finishInterruptedSave(dir_, vemo::io::FolderUse::saving);
   EXPECT_EQ(names(dir_), (std::vector<std::string>{".image_05.png.tmp-9-9-9", "cam_01/calibration_data.npz",
                                                    "image_00.png", "image_01.png", "notes.txt"}));
   EXPECT_EQ(fileBytes(dir_ / "image_00.png"), "new 0");
 
   // Killed while writing the journal: no temporary file exists yet, the journal goes.
   writeBytes(dir_ / ".vemo-save-pending", "vemo save journal 1\n.image_00.png.tmp-3-");
-  vemo::io::finishInterruptedSave(dir_);
+  vemo::io::finishInterruptedSave(dir_, vemo::io::FolderUse::saving);
   EXPECT_FALSE(fs::exists(dir_ / ".vemo-save-pending"));
   EXPECT_EQ(fileBytes(dir_ / ".image_05.png.tmp-9-9-9"), "not listed");
 }
@@ -80,7 +80,8 @@ TEST_F(FilesTogether, AJournalNamingAnythingButDatasetFilesInTheFolderIsRefused)
                                  ".image_00.png.tmp-1  image_00.png\n", "image_00.png\n"}) {
     for (const char* name : {".vemo-save-committed", ".vemo-save-pending"}) {
       journal(name, line);
-      EXPECT_EQ(VEMO_THROWN_MESSAGE(std::runtime_error, vemo::io::finishInterruptedSave(dir_)),
+      EXPECT_EQ(VEMO_THROWN_MESSAGE(std::runtime_error,
+                                    vemo::io::finishInterruptedSave(dir_, vemo::io::FolderUse::saving)),
                 "io: damaged save journal " + (dir_ / name).string())
           << line;
       fs::remove(dir_ / name);

@@ -1,30 +1,12 @@
 """A save that fails for lack of space leaves a folder that held a dataset or a capture
 loading as before, and says that the disk is full."""
 
-import contextlib
-import os
 import re
-import subprocess
 
 import numpy as np
 import pytest
 
 from _vemo import io
-
-
-@contextlib.contextmanager
-def small_disk(path, size):
-    if os.geteuid() != 0:
-        pytest.skip("mounting a small tmpfs needs root")
-    path.mkdir()
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(path)],
-                             capture_output=True, text=True, timeout=60)
-    if mounted.returncode != 0:
-        pytest.skip(f"cannot mount a tmpfs here: {mounted.stderr.strip()}")
-    try:
-        yield path
-    finally:
-        subprocess.run(["umount", str(path)], check=True, timeout=60)
 
 
 def noise(rng, count, side):
@@ -48,8 +30,8 @@ def files(folder):
     return sorted(str(path.relative_to(folder)) for path in folder.rglob("*"))
 
 
-def test_a_save_that_runs_out_of_space_leaves_the_folder_loading_as_before(tmp_path, rng):
-    with small_disk(tmp_path / "disk", "192k") as disk:
+def test_a_save_that_runs_out_of_space_leaves_the_folder_loading_as_before(tmp_path, rng, tmpfs):
+    with tmpfs(tmp_path / "disk", "192k") as disk:
         dataset = disk / "hand_eye"
         old_images, new_images = noise(rng, 10, 40), noise(rng, 10, 80)
         io.save_hand_eye_dataset(dataset, old_images, poses(10))
@@ -68,7 +50,7 @@ def test_a_save_that_runs_out_of_space_leaves_the_folder_loading_as_before(tmp_p
         failed = int(re.match(full_disk_message(fresh), str(failure.value)).group(1))
         assert files(fresh) == ["calibration_data.npz"] + [f"image_{k:02d}.png" for k in range(failed)]
 
-    with small_disk(tmp_path / "rig_disk", "192k") as disk:
+    with tmpfs(tmp_path / "rig_disk", "192k") as disk:
         rig = disk / "rig"
         old_frames = noise(rng, 2, 40)
         io.save_multi_camera_capture(rig, old_frames, 0)

@@ -2,7 +2,6 @@
 
 #include "vemo/core/logging.hpp"
 #include "vemo/io/json_record_parts.hpp"
-#include "vemo/io/storage/whole_file.hpp"
 
 namespace vemo::io {
 
@@ -44,8 +43,7 @@ std::filesystem::path saveEyeToHandResult(const std::filesystem::path& output_pa
 }
 
 EyeToHandResultRecord loadEyeToHandResult(const std::filesystem::path& input_path) {
-  return eyeToHandResultFromJson(
-      readWholeFile(json_parts::resolveRecordInputPath(input_path, kEyeToHandFileName), "io"));
+  return eyeToHandResultFromJson(json_parts::readRecordText(input_path, kEyeToHandFileName));
 }
 
 }  // namespace vemo::io

@@ -1,5 +1,7 @@
 #include "vemo/io/image_files.hpp"
 
+#include <sys/stat.h>
+
 #include <opencv2/imgcodecs.hpp>
 
 #include <iomanip>
@@ -8,6 +10,7 @@
 #include <utility>
 
 #include "vemo/core/parallel_map.hpp"
+#include "vemo/io/storage/whole_file.hpp"
 
 namespace vemo::io {
 
@@ -45,6 +48,11 @@ GroupFile pngFile(const std::filesystem::path& folder, const std::string& name, 
 }
 
 cv::Mat readImage(const std::string& path) {
+  // cv::imread would wait for a writer on a named pipe, and read a device until memory ends.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    throw std::runtime_error(notARegularFile("io", path));
+  }
   cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
   if (image.empty()) throw std::runtime_error("io: cv::imread returned an empty image for " + path);
   return image;

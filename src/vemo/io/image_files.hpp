@@ -24,7 +24,8 @@ GroupFile pngFile(const std::filesystem::path& folder, const std::string& name, 
 
 // The image at `path` as 3-channel 8-bit BGR, whatever was stored (grey images are
 // expanded). Throws std::runtime_error "io: cv::imread returned an empty image for <path>"
-// when the file is missing or cannot be decoded.
+// when the file is missing or cannot be decoded, "io: cannot read <path>: not a regular
+// file" for what is not one after following symbolic links (a named pipe, a device).
 cv::Mat readImage(const std::string& path);
 
 // readImage of every path, decoded on OpenCV's threads, in path order. When several fail,

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "vemo/io/storage/folder_lock.hpp"
 #include "vemo/io/storage/whole_file.hpp"
 
 namespace vemo::io::json_parts {
@@ -158,8 +159,13 @@ json parseFirstValue(const std::string& text) {
 }
 
 
-fs::path resolveRecordInputPath(const fs::path& path, const char* default_name) {
-  return fs::status(path).type() == fs::file_type::directory ? path / default_name : path;
+std::string readRecordText(const fs::path& input_path, const char* default_name) {
+  const fs::path path =
+      fs::status(input_path).type() == fs::file_type::directory ? input_path / default_name : input_path;
+  const fs::path folder = path.parent_path();
+  const FolderLock lock(folder);
+  removeStaleTemporaryFiles(folder);
+  return readWholeFile(path, "io");
 }
 
 fs::path saveRecordText(const fs::path& output_path, const char* default_name, const std::string& text) {

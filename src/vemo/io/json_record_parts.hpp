@@ -42,7 +42,9 @@ nlohmann::json parseFirstValue(const std::string& text);
 // itself (its parent created). Replaces the file atomically; returns the path written.
 std::filesystem::path saveRecordText(const std::filesystem::path& output_path, const char* default_name,
                                      const std::string& text);
-// input_path, or input_path / default_name when it is a directory.
-std::filesystem::path resolveRecordInputPath(const std::filesystem::path& input_path, const char* default_name);
+// The text of input_path, or of input_path / default_name when it is a directory, read
+// under the FolderLock of its folder after removing the temporary files of killed writers
+// there (best effort: a read-only folder is read as it is).
+std::string readRecordText(const std::filesystem::path& input_path, const char* default_name);
 
 }  // namespace vemo::io::json_parts

@@ -199,48 +199,110 @@ std::string_view memberData(std::string_view archive, const DirectoryEntry& entr
   return archive.substr(start, entry.compressed_size);
 }
 
-// Raw deflate (no zlib or gzip wrapper) into exactly `expected_size` bytes. The output
-// grows with what the stream really produces, so a forged size field cannot make the
-// reader allocate far more memory than the archive could hold.
-std::string inflateMember(std::string_view compressed, std::uint64_t expected_size) {
-  z_stream stream{};
-  if (inflateInit2(&stream, -15) != Z_OK) fail("inflateInit2 failed");
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-  stream.avail_in = static_cast<uInt>(compressed.size());
-  std::string blob;
-  constexpr std::uint64_t kChunk = 1 << 20;
-  int status = Z_OK;
-  // Z_OK promises progress, so the loop ends.
-  while (status == Z_OK) {
-    const std::uint64_t produced = blob.size();
-    const std::uint64_t room = std::min(kChunk, expected_size - produced);
-    blob.resize(produced + room);
-    stream.next_out = reinterpret_cast<Bytef*>(blob.data() + produced);
-    stream.avail_out = static_cast<uInt>(room);
-    status = inflate(&stream, Z_NO_FLUSH);
-    blob.resize(produced + room - stream.avail_out);
+// The bytes of one member, read front to back: a stored member straight from the archive,
+// a deflated one (raw deflate, no zlib or gzip wrapper) inflated only as far as it is
+// read. So what the .npy header declares bounds the memory a member costs, however far it
+// inflates; finish() reads the rest in bounded chunks for the member's length and CRC-32.
+class MemberBytes {
+ public:
+  MemberBytes(std::string_view data, const DirectoryEntry& entry)
+      : data_(data),
+        deflated_(entry.method == 8),
+        size_(deflated_ ? entry.uncompressed_size : data.size()),
+        expected_crc_(entry.crc) {
+    if (entry.method == 0 && data.empty()) fail("not a valid .npy blob");
+    if (entry.method != 0 && !deflated_) fail("unsupported ZIP compression method " + std::to_string(entry.method));
+    if (!deflated_) return;
+    if (inflateInit2(&stream_, -15) != Z_OK) fail("inflateInit2 failed");
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream_.avail_in = static_cast<uInt>(data.size());
   }
-  inflateEnd(&stream);
-  if (status != Z_STREAM_END || blob.size() != expected_size) fail("zlib inflate failed on entry");
-  return blob;
-}
+  MemberBytes(const MemberBytes&) = delete;
+  MemberBytes& operator=(const MemberBytes&) = delete;
+  ~MemberBytes() {
+    if (deflated_) inflateEnd(&stream_);
+  }
 
-std::string memberBlob(std::string_view archive, const DirectoryEntry& entry, const std::string& name) {
-  const std::string_view data = memberData(archive, entry);
-  std::string blob;
-  if (entry.method == 0) {
-    if (data.empty()) fail("not a valid .npy blob");
-    blob.assign(data);
-  } else if (entry.method == 8) {
-    blob = inflateMember(data, entry.uncompressed_size);
-  } else {
-    fail("unsupported ZIP compression method " + std::to_string(entry.method));
+  // Bytes of the member not read yet, by its recorded size.
+  std::uint64_t left() const { return size_ - position_; }
+
+  // The next `count` bytes into `out`; false when the member (or its stream) ends first.
+  bool read(char* out, std::uint64_t count) {
+    if (count > left()) return false;
+    if (!deflated_) {
+      std::memcpy(out, data_.data() + position_, count);
+      position_ += count;
+      return true;
+    }
+    while (count > 0) {
+      if (status_ != Z_OK) return false;
+      const auto room = static_cast<uInt>(std::min<std::uint64_t>(count, kChunk));
+      stream_.next_out = reinterpret_cast<Bytef*>(out);
+      stream_.avail_out = room;
+      status_ = inflate(&stream_, Z_NO_FLUSH);  // Z_OK promises progress, so the loop ends
+      const uInt produced = room - stream_.avail_out;
+      crc_ = crc32(crc_, reinterpret_cast<const Bytef*>(out), produced);
+      out += produced;
+      count -= produced;
+      position_ += produced;
+    }
+    return true;
   }
-  const auto crc = static_cast<std::uint32_t>(
-      crc32(0, reinterpret_cast<const Bytef*>(blob.data()), static_cast<uInt>(blob.size())));
-  if (crc != entry.crc) fail("CRC-32 mismatch on entry '" + name + "'");
-  return blob;
-}
+
+  // `count` elements appended to `buffer` as they arrive, so that a member whose sizes
+  // were forged and whose stream ends early costs only what it held; false as read().
+  template <class Buffer>
+  bool readInto(Buffer& buffer, std::uint64_t count) {
+    using Element = typename Buffer::value_type;
+    const std::uint64_t total = buffer.size() + count;
+    for (std::uint64_t done = 0; done < count;) {
+      const std::uint64_t part = std::min<std::uint64_t>(count - done, kChunk / sizeof(Element));
+      const std::size_t at = buffer.size();
+      // Grown geometrically, but never past what was asked for.
+      if (buffer.capacity() < at + part) buffer.reserve(std::min(total, std::max<std::uint64_t>(2 * at, at + part)));
+      buffer.resize(at + part);
+      if (!read(reinterpret_cast<char*>(buffer.data() + at), part * sizeof(Element))) return false;
+      done += part;
+    }
+    return true;
+  }
+
+  // Reads the rest of the member and checks it whole: a stream that ends exactly at the
+  // recorded size, and the CRC-32.
+  void finish(const std::string& name) {
+    std::string chunk;
+    while (left() > 0) {
+      chunk.clear();
+      if (!readInto(chunk, std::min<std::uint64_t>(left(), kChunk))) fail("zlib inflate failed on entry");
+    }
+    std::uint32_t crc = static_cast<std::uint32_t>(crc_);
+    if (deflated_) {
+      if (status_ == Z_OK) {  // the end of the stream may lie past the last byte produced
+        Bytef unused = 0;
+        stream_.next_out = &unused;  // zlib refuses a null output even when it has no room
+        stream_.avail_out = 0;
+        status_ = inflate(&stream_, Z_NO_FLUSH);
+      }
+      if (status_ != Z_STREAM_END) fail("zlib inflate failed on entry");
+    } else {
+      crc = static_cast<std::uint32_t>(
+          crc32(0, reinterpret_cast<const Bytef*>(data_.data()), static_cast<uInt>(data_.size())));
+    }
+    if (crc != expected_crc_) fail("CRC-32 mismatch on entry '" + name + "'");
+  }
+
+ private:
+  static constexpr std::uint64_t kChunk = 1 << 20;
+
+  std::string_view data_;
+  bool deflated_;
+  std::uint64_t size_;
+  std::uint32_t expected_crc_;
+  std::uint64_t position_ = 0;
+  z_stream stream_{};
+  int status_ = Z_OK;
+  uLong crc_ = 0;
+};
 
 // ---- parsing the .npy member ----
 
@@ -286,20 +348,21 @@ std::vector<std::uint64_t> parseShape(const std::string& header) {
   return shape;
 }
 
-NpyArray parseNpy(const std::string& blob) {
-  if (blob.size() < 10 || blob.compare(0, kNpyMagicLength, kNpyMagic, kNpyMagicLength) != 0) {
+NpyArray parseNpy(MemberBytes& bytes) {
+  std::string preamble;
+  if (!bytes.readInto(preamble, std::min<std::uint64_t>(10, bytes.left())) || preamble.size() < 10 ||
+      preamble.compare(0, kNpyMagicLength, kNpyMagic, kNpyMagicLength) != 0) {
     fail("not a valid .npy blob");
   }
-  const auto major = static_cast<unsigned char>(blob[6]);
-  std::uint64_t header_start = 10;
-  std::uint64_t header_length = get16(blob, 8);
-  if (major >= 2) {
-    if (blob.size() < 12) fail("truncated .npy header");
-    header_start = 12;
-    header_length = get32(blob, 8);
+  std::uint64_t header_length = get16(preamble, 8);
+  if (static_cast<unsigned char>(preamble[6]) >= 2) {
+    if (!bytes.readInto(preamble, std::min<std::uint64_t>(2, bytes.left())) || preamble.size() < 12) {
+      fail("truncated .npy header");
+    }
+    header_length = get32(preamble, 8);
   }
-  if (header_start + header_length > blob.size()) fail("truncated .npy header dict");
-  const std::string header = blob.substr(header_start, header_length);
+  std::string header;
+  if (header_length > bytes.left() || !bytes.readInto(header, header_length)) fail("truncated .npy header dict");
 
   if (header.find("'descr': '<f8'") == std::string::npos) {
     fail("only little-endian float64 (\"<f8\") arrays are supported");
@@ -309,11 +372,24 @@ NpyArray parseNpy(const std::string& blob) {
   array.shape = parseShape(header);
 
   std::uint64_t count = 0;
-  const std::uint64_t available = blob.size() - header_start - header_length;
-  if (!elementCount(array.shape, count) || count > available / 8) fail(".npy data shorter than shape implies");
-  array.data.resize(count);
-  // An empty vector's data() may be null, which memcpy must not get even for 0 bytes.
-  if (count > 0) std::memcpy(array.data.data(), blob.data() + header_start + header_length, 8 * count);
+  if (!elementCount(array.shape, count) || count > bytes.left() / 8 || !bytes.readInto(array.data, count)) {
+    fail(".npy data shorter than shape implies");
+  }
+  return array;
+}
+
+// The member's array; a member that is damaged as a whole (its stream, its length, its
+// CRC-32) reports that before anything its .npy header says.
+NpyArray readMember(std::string_view archive, const DirectoryEntry& entry, const std::string& name) {
+  MemberBytes bytes(memberData(archive, entry), entry);
+  NpyArray array;
+  try {
+    array = parseNpy(bytes);
+  } catch (...) {
+    bytes.finish(name);
+    throw;
+  }
+  bytes.finish(name);
   return array;
 }
 
@@ -349,7 +425,7 @@ NpyArray loadNpz(const std::string& path, const std::string& key) {
 
 NpyArray readNpzMember(std::string_view archive, const std::string& key) {
   const std::string name = key + ".npy";
-  return parseNpy(memberBlob(archive, findDirectoryEntry(archive, name), name));
+  return readMember(archive, findDirectoryEntry(archive, name), name);
 }
 
 }  // namespace vemo::detail

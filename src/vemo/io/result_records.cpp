@@ -8,7 +8,6 @@
 
 #include "vemo/core/logging.hpp"
 #include "vemo/io/json_record_parts.hpp"
-#include "vemo/io/storage/whole_file.hpp"
 
 namespace vemo::io {
 
@@ -130,11 +129,11 @@ fs::path saveHandEyeResult(const fs::path& output_path, const HandEyeResultRecor
 }
 
 MultiCameraCalibrationRecord loadMultiCameraCalibration(const fs::path& input_path) {
-  return multiCameraCalibrationFromJson(readWholeFile(resolveRecordInputPath(input_path, kMultiCameraFileName), "io"));
+  return multiCameraCalibrationFromJson(readRecordText(input_path, kMultiCameraFileName));
 }
 
 HandEyeResultRecord loadHandEyeResult(const fs::path& input_path) {
-  return handEyeResultFromJson(readWholeFile(resolveRecordInputPath(input_path, kHandEyeFileName), "io"));
+  return handEyeResultFromJson(readRecordText(input_path, kHandEyeFileName));
 }
 
 }  // namespace vemo::io

@@ -5,17 +5,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "vemo/core/image_limits.hpp"
 
 namespace vemo::synthetic {
 
 namespace {
 
 constexpr int kBackground = -1;  // sample code of a ray that does not meet the sheet
-// Keeps the ray field (8 bytes a pixel) to 2 GB and pixel counts within int.
-constexpr double kMaxImagePixels = 268435456.0;  // 2^28
 
 // The sheet as the sampling loops read it.
 struct SheetTexels {
@@ -187,8 +188,9 @@ Renderer::Renderer(const Target& target, const cv::Mat& camera_matrix, const cv:
         if (image_size.width < 1 || image_size.height < 1) {
           throw std::invalid_argument("Renderer: image_size must not be empty");
         }
-        if (static_cast<double>(image_size.width) * image_size.height > kMaxImagePixels) {
-          throw std::invalid_argument("Renderer: image_size must not exceed 2^28 pixels");
+        if (static_cast<std::int64_t>(image_size.width) * image_size.height > kMaxImagePixels) {
+          throw std::invalid_argument(std::string("Renderer: image_size must not exceed ") + kMaxImagePixelsText +
+                                      " pixels");
         }
         cv::Matx33d camera;
         camera_matrix.convertTo(cv::Mat(camera, false), CV_64F);

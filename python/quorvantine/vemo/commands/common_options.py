@@ -8,10 +8,12 @@ import argparse
 import contextlib
 import dataclasses
 import errno
+import fcntl
 import io
 import json
 import math
 import os
+import re
 import secrets
 import stat
 import sys
@@ -115,7 +117,49 @@ def write_json(path: str, data: dict) -> None:
         os.makedirs(folder, exist_ok=True)
     except FileExistsError:  # what makedirs says of a plain file where the folder should be
         raise NotADirectoryError(errno.ENOTDIR, os.strerror(errno.ENOTDIR), folder) from None
-    temporary = os.path.join(folder, f".{os.path.basename(path)}.tmp-{os.getpid()}-{secrets.token_hex(8)}")
+    with locked_folder(folder):
+        remove_stale_temporaries(path)
+        temporary = os.path.join(folder, f".{os.path.basename(path)}.tmp-{os.getpid()}-{secrets.token_hex(8)}")
+        write_through(temporary, path, text)
+
+
+@contextlib.contextmanager
+def locked_folder(folder: str):
+    """Holds the folder's lock, the one the library's saves into it hold (flock on the folder)."""
+    descriptor = os.open(folder, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+    try:
+        fcntl.flock(descriptor, fcntl.LOCK_EX)
+        yield
+    finally:
+        os.close(descriptor)
+
+
+def remove_stale_temporaries(path: str) -> None:
+    """Removes the temporary files of `path` that writers killed before their rename left:
+    those whose process no longer runs. A process id since taken by another process keeps its
+    file until that one ends."""
+    folder, name = os.path.split(path)
+    pattern = re.compile(re.escape(f".{name}.tmp-") + r"(\d+)-[0-9a-f]{16}")
+    with contextlib.suppress(OSError), os.scandir(folder) as entries:
+        for entry in entries:
+            match = pattern.fullmatch(entry.name)
+            if match and entry.is_file(follow_symlinks=False) and not process_runs(int(match.group(1))):
+                with contextlib.suppress(OSError):
+                    os.unlink(entry.path)
+
+
+def process_runs(pid: int) -> bool:
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except (PermissionError, OverflowError):  # another account's process; or no valid id at all
+        return True
+    return True
+
+
+def write_through(temporary: str, path: str, text: str) -> None:
+    """Writes `text` to the new file `temporary`, flushed, then renames it over `path`."""
     descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
     try:
         with os.fdopen(descriptor, "w", encoding="utf-8") as stream:

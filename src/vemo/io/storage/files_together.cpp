@@ -1,7 +1,5 @@
 #include "vemo/io/storage/files_together.hpp"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 
 #include "vemo/core/parallel_map.hpp"
 #include "vemo/io/storage/save_journal.hpp"
+#include "vemo/io/storage/temporary_files.hpp"
 #include "vemo/io/storage/whole_file.hpp"
 
 namespace vemo::io {
@@ -129,20 +128,8 @@ int commit(const fs::path& folder, const std::vector<PendingRename>& renames) {
 
 }  // namespace
 
-FolderLock::FolderLock(const fs::path& folder) {
-  fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ < 0) return;
-  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-  }
-}
-
-FolderLock::FolderLock(FolderLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-FolderLock::~FolderLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-}
-
-void finishInterruptedSave(const fs::path& folder) {
+void finishInterruptedSave(const fs::path& folder, FolderUse use) {
+  const bool saving = use == FolderUse::saving;
   const fs::path committed = folder / kCommittedJournal;
   if (isPresent(committed)) {
     const std::optional<std::vector<PendingRename>> renames =
@@ -151,9 +138,9 @@ void finishInterruptedSave(const fs::path& folder) {
     if (!renames) throw std::runtime_error("io: damaged save journal " + committed.string());
     const int rename_error = renameAll(folder, *renames);
     const int removal_error = removeJournal(folder, kCommittedJournal);
-    if (rename_error != 0 || removal_error != 0) {
-      throw cannotComplete(folder, rename_error != 0 ? rename_error : removal_error);
-    }
+    // A temporary file that could not be renamed leaves old and new files side by side.
+    if (rename_error != 0) throw cannotComplete(folder, rename_error);
+    if (removal_error != 0 && saving) throw cannotComplete(folder, removal_error);
   }
   const fs::path pending = folder / kPendingJournal;
   if (isPresent(pending)) {
@@ -161,21 +148,25 @@ void finishInterruptedSave(const fs::path& folder) {
     const std::optional<std::vector<PendingRename>> renames =
         parseJournal(readWholeFile(pending, "io"), pending.string());
     const int removal_error = renames ? removeAll(folder, *renames) : 0;
-    if (removal_error != 0) throw cannotComplete(folder, removal_error);
+    if (removal_error != 0 && saving) throw cannotComplete(folder, removal_error);
     const int journal_error = removeJournal(folder, kPendingJournal);
-    if (journal_error != 0) throw cannotComplete(folder, journal_error);
+    if (journal_error != 0 && saving) throw cannotComplete(folder, journal_error);
   }
 }
 
 FolderLock settledFolder(const fs::path& folder) {
   FolderLock lock(folder);
-  if (isDirectory(folder)) finishInterruptedSave(folder);
+  if (isDirectory(folder)) {
+    finishInterruptedSave(folder, FolderUse::reading);
+    removeStaleTemporaryFiles(folder);
+  }
   return lock;
 }
 
 void saveFilesTogether(const fs::path& folder, const std::vector<GroupFile>& files) {
   const FolderLock lock(folder);
-  finishInterruptedSave(folder);
+  finishInterruptedSave(folder, FolderUse::saving);
+  removeStaleTemporaryFiles(folder);
 
   std::vector<PendingRename> renames;
   for (const GroupFile& file : files) {

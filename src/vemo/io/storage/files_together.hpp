@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "vemo/io/storage/folder_lock.hpp"
 #include "vemo/io/storage/whole_file.hpp"
 
 // Saving several files of a dataset folder as one change that a kill (SIGKILL, a crash,
@@ -21,32 +22,27 @@
 // Readers that do not go through this library may see a committed save half renamed.
 namespace vemo::io {
 
-// An exclusive lock on a folder (flock on the folder itself) held for the object's
-// lifetime, so that saves, loads and the completion of an interrupted save of one folder
-// never overlap, in any process. It waits while another holds it. A folder that cannot
-// be opened, or a file system without such locks, is simply not locked.
-class FolderLock {
- public:
-  explicit FolderLock(const std::filesystem::path& folder);
-  FolderLock(FolderLock&& other) noexcept;
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  FolderLock& operator=(FolderLock&&) = delete;
-  ~FolderLock();
-
- private:
-  int fd_ = -1;
+// What the caller of finishInterruptedSave goes on to do with the folder.
+enum class FolderUse {
+  saving,
+  // Only reading: a folder that refuses changes (read-only) may keep the journal of an
+  // interrupted save as long as the files it protects are intact.
+  reading,
 };
 
 // Completes or undoes a save into `folder` that was interrupted (see above); nothing
 // when there is none. Call with the folder locked. Throws std::runtime_error
 // "io: damaged save journal <path>" for a journal this library did not write, and
 // "io: cannot complete the interrupted save in <folder>: <reason>" when a file system
-// call fails (the files it could handle are handled, so a repeated call ends).
-void finishInterruptedSave(const std::filesystem::path& folder);
+// call fails (the files it could handle are handled, so a repeated call ends). For
+// reading, only a committed save whose new files cannot all be put in place fails so: a
+// save that never took effect left the old files, and one whose every file is in place
+// the new ones, whatever remains of its journal and temporary files.
+void finishInterruptedSave(const std::filesystem::path& folder, FolderUse use);
 
-// Locks `folder` when it exists and finishes an interrupted save in it: what a load
-// holds while it reads, so that it sees one complete save.
+// Locks `folder` when it exists, finishes an interrupted save in it for reading and
+// removes temporary files of killed writers: what a load holds while it reads, so that it
+// sees one complete save.
 FolderLock settledFolder(const std::filesystem::path& folder);
 
 // One file of a group saved together.

@@ -4,11 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+
+#include "vemo/io/storage/folder_lock.hpp"
 
 namespace vemo::io {
 
@@ -50,13 +51,15 @@ std::filesystem::path followLinks(const std::filesystem::path& target) {
 
 std::string readWholeFile(const std::filesystem::path& path, std::string_view prefix) {
   Descriptor file;
-  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a named pipe waits for a writer, possibly forever.
+  file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat info {};
   if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     throw std::runtime_error(failure(prefix, "cannot open", path) + " for reading");
   }
+  if (!S_ISREG(info.st_mode)) throw std::runtime_error(notARegularFile(prefix, path));
   std::string content;
-  if (S_ISREG(info.st_mode)) content.reserve(static_cast<std::size_t>(info.st_size));
+  content.reserve(static_cast<std::size_t>(info.st_size));
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
@@ -68,15 +71,6 @@ std::string readWholeFile(const std::filesystem::path& path, std::string_view pr
     content.append(buffer, static_cast<std::size_t>(got));
   }
   return content;
-}
-
-std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt) {
-  static std::atomic<unsigned long> counter{0};
-  constexpr std::size_t kKeptNameBytes = 200;
-  const std::string name = "." + target.filename().string().substr(0, kKeptNameBytes) + ".tmp-" +
-                           std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-                           std::to_string(attempt);
-  return target.parent_path() / name;
 }
 
 std::optional<WriteFailure> createFileDurably(const std::filesystem::path& path, std::string_view content,
@@ -132,6 +126,9 @@ int syncDirectory(const std::filesystem::path& directory) {
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
                               std::string_view prefix) {
   const std::filesystem::path destination = followLinks(target);
+  const std::filesystem::path folder = destination.parent_path();
+  const FolderLock lock(folder);
+  removeStaleTemporaryFiles(folder);
   std::filesystem::path temporary;
   std::optional<WriteFailure> failed;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
@@ -145,6 +142,10 @@ void writeWholeFileAtomically(const std::filesystem::path& target, std::string_v
   }
   if (failed && failed->opening) throw CannotCreateFile(describeWriteFailure(prefix, target, *failed));
   if (failed) throw std::runtime_error(describeWriteFailure(prefix, target, *failed));
+}
+
+std::string notARegularFile(std::string_view prefix, const std::filesystem::path& path) {
+  return failure(prefix, "cannot read", path) + ": not a regular file";
 }
 
 std::string fullDiskNote(const WriteFailure& cause) {

@@ -9,13 +9,17 @@
 #include <string>
 #include <string_view>
 
+#include "vemo/io/storage/temporary_files.hpp"
+
 // Whole-file reads and writes for every persistence format. Errors are std::runtime_error
 // whose message starts with the caller's prefix ("npz" or "io") and names the path.
 namespace vemo::io {
 
 // The complete contents of the file at `path`, read until end of file. Throws
 // "<prefix>: cannot open <path> for reading" when the file cannot be opened or is a
-// directory, and "<prefix>: cannot read <path>: <reason>" when a read fails.
+// directory, "<prefix>: cannot read <path>: not a regular file" for anything else that is
+// not a regular file once symbolic links are followed (a named pipe would block, a device
+// never end), and "<prefix>: cannot read <path>: <reason>" when a read fails.
 std::string readWholeFile(const std::filesystem::path& path, std::string_view prefix);
 
 // The temporary file could not be created: the writer never got to write (a missing or
@@ -31,18 +35,17 @@ struct CannotCreateFile : std::runtime_error {
 // temporary file is removed, an existing target is left as it was, and a
 // std::runtime_error is thrown: CannotCreateFile "<prefix>: cannot open <target> for
 // writing" when the temporary file cannot be created, "<prefix>: cannot write <target>:
-// <reason>" after that. The directory must exist. A replaced file keeps its
-// permissions; a new one gets 0666 less the umask. A symbolic link is written through: the file it names is replaced
-// and the link stays.
+// <reason>" after that. The directory must exist. The write holds the directory's
+// FolderLock and first removes the temporary files of killed writers there. A replaced
+// file keeps its permissions; a new one gets 0666 less the umask. A symbolic link is
+// written through: the file it names is replaced and the link stays.
 void writeWholeFileAtomically(const std::filesystem::path& target, std::string_view content,
                               std::string_view prefix);
 
 // The pieces the atomic writers are made of.
 
-// A hidden name beside `target` that no other writer in this or another process picks
-// (".<name>.tmp-<pid>-<counter>-<attempt>"); only the first 200 bytes of the target's
-// name are kept, so that a name as long as the file system allows leaves room for the suffix.
-std::filesystem::path temporarySibling(const std::filesystem::path& target, unsigned attempt);
+// The message of a reader refusing `path`, which is not a regular file.
+std::string notARegularFile(std::string_view prefix, const std::filesystem::path& path);
 
 struct WriteFailure {
   bool opening;      // the file could not be created (EEXIST: it exists already)
