@@ -1,5 +1,6 @@
 #include "bindings/conversions.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/io/eye_to_hand_record.hpp"
 #include "vemo/io/hand_eye_dataset.hpp"
@@ -51,8 +52,9 @@ void registerIo(py::module_& io) {
   using namespace vemo::io;
   using docs::join;
   const std::vector<cv::Mat> no_images;
-  // Encoding and decoding images takes long, and a folder may be locked by a thread that
-  // needs the interpreter lock to log; the arguments are copies (gil_release.hpp).
+  // Encoding and decoding images takes long, a folder may be locked by a thread that needs
+  // the interpreter lock to log, and any file may be slow to read; the arguments are copies
+  // (gil_release.hpp), and the records that saves read are copied in by withoutGil.
   using WithoutGil = py::call_guard<py::gil_scoped_release>;
 
   io.def("save_hand_eye_dataset", &saveHandEyeDataset, py::arg("data_dir"), py::arg("image_list"),
@@ -160,12 +162,12 @@ void registerIo(py::module_& io) {
                      "pixels per camera; NaN when missing")
       .def_readwrite("pair_reprojection_errors", &MultiCameraCalibrationRecord::pair_reprojection_errors,
                      "pixels per camera against the reference; NaN when missing");
-  io.def("save_multi_camera_calibration", &saveMultiCameraCalibration, py::arg("output_path"), py::arg("record"),
+  io.def("save_multi_camera_calibration", withoutGil(&saveMultiCameraCalibration), py::arg("output_path"), py::arg("record"),
          saveRecordDoc("Writes a rig calibration as multi_camera_calibration.json (2-space indent, sorted\n"
                        "keys, NaN as null).",
                        "multi_camera_calibration.json", "- record: MultiCameraCalibrationRecord")
              .c_str());
-  io.def("load_multi_camera_calibration", &loadMultiCameraCalibration, py::arg("input_path"),
+  io.def("load_multi_camera_calibration", &loadMultiCameraCalibration, py::arg("input_path"), WithoutGil(),
          loadRecordDoc("Reads a multi_camera_calibration.json (only its first JSON value; null reads as NaN).",
                        "MultiCameraCalibrationRecord.")
              .c_str());
@@ -182,11 +184,11 @@ void registerIo(py::module_& io) {
       .def_readwrite("tcp_T_camera_list", &HandEyeResultRecord::tcp_T_camera_list,
                      "(4, 4) per camera, camera frame into the flange (TCP) frame, metres; (0, 0) when\n"
                      "unknown (stored as null)");
-  io.def("save_hand_eye_result", &saveHandEyeResult, py::arg("output_path"), py::arg("record"),
+  io.def("save_hand_eye_result", withoutGil(&saveHandEyeResult), py::arg("output_path"), py::arg("record"),
          saveRecordDoc("Writes a hand-eye result as hand_eye.json (2-space indent, sorted keys, NaN as null).",
                        "hand_eye.json", "- record: HandEyeResultRecord")
              .c_str());
-  io.def("load_hand_eye_result", &loadHandEyeResult, py::arg("input_path"),
+  io.def("load_hand_eye_result", &loadHandEyeResult, py::arg("input_path"), WithoutGil(),
          loadRecordDoc("Reads a hand_eye.json (only its first JSON value).", "HandEyeResultRecord.").c_str());
 
   py::classh<EyeToHandResultRecord>(io, "EyeToHandResultRecord")
@@ -198,15 +200,15 @@ void registerIo(py::module_& io) {
                      "(4, 4), camera frame into the robot base frame, metres; (0, 0) when unknown (null)")
       .def_readwrite("tcp_T_target", &EyeToHandResultRecord::tcp_T_target,
                      "(4, 4), target frame into the flange (TCP) frame, metres; (0, 0) when unknown (null)");
-  io.def("save_eye_to_hand_result", &saveEyeToHandResult, py::arg("output_path"), py::arg("record"),
+  io.def("save_eye_to_hand_result", withoutGil(&saveEyeToHandResult), py::arg("output_path"), py::arg("record"),
          saveRecordDoc("Writes an eye-to-hand result as eye_to_hand.json (2-space indent, sorted keys) and\n"
                        "logs a success line.",
                        "eye_to_hand.json", "- record: EyeToHandResultRecord")
              .c_str());
-  io.def("load_eye_to_hand_result", &loadEyeToHandResult, py::arg("input_path"),
+  io.def("load_eye_to_hand_result", &loadEyeToHandResult, py::arg("input_path"), WithoutGil(),
          loadRecordDoc("Reads an eye_to_hand.json.", "EyeToHandResultRecord.").c_str());
 
-  io.def("load_images", &loadImages, py::arg("paths"),
+  io.def("load_images", &loadImages, py::arg("paths"), WithoutGil(),
          join("(images, paths): the BGR uint8 (H, W, 3) images of files, folders (their .png, .jpg, .jpeg files) "
               "and glob patterns, and the path each was read from.\n\n"
               "Folders are not descended into; folder and pattern matches come in sorted order;\n"
