@@ -5,6 +5,7 @@ import argparse
 import _vemo
 from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.hand_eye_dataset import add_hand_eye_arguments, calibrate_dataset
+from quorvantine.vemo.commands.number_options import positive
 
 
 def run(args: argparse.Namespace) -> int:
@@ -37,6 +38,6 @@ def add_command(commands) -> None:
                                "transform with its 1-sigma uncertainty (hand_eye.json keeps the closed-form result)")
     hand_eye.add_argument("--refine-intrinsics", action="store_true",
                           help="with --refine: also refine the camera matrix and distortion")
-    hand_eye.add_argument("--loss-scale", type=float, metavar="PX",
+    hand_eye.add_argument("--loss-scale", type=positive, metavar="PX",
                           help="with --refine: Huber loss scale in pixels (default 1.0)")
     hand_eye.set_defaults(handler=run)

@@ -2,23 +2,16 @@
 their options and the run."""
 
 import argparse
-import math
 
 import _vemo
 from quorvantine.vemo import plots
 from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
+from quorvantine.vemo.commands.number_options import non_negative
 from quorvantine.vemo.commands.verdict_outcome import add_verdict
 from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
                                                       print_no_detection_hint)
-
-
-def non_negative(text: str) -> float:
-    value = float(text)
-    if not (math.isfinite(value) and value >= 0):
-        raise argparse.ArgumentTypeError(f"must be a finite number not below 0, got {text}")
-    return value
 
 
 def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: str) -> None:
