@@ -7,31 +7,36 @@
 // report (report_output.hpp).
 //
 // A calibrator keeps state between calls, which two Python threads could now change at
-// once. Calls on one object therefore hold a lock of that object for their duration; they
-// take it only after releasing the interpreter lock, so that a thread waiting for the object
-// never holds the interpreter lock that the running call needs for its report.
+// once. Calls on one object therefore run one at a time (object_calls.hpp); a call waits for
+// the object only after releasing the interpreter lock, so that a thread waiting for the
+// object never holds the interpreter lock that the running call needs for its report.
 
 #include <pybind11/pybind11.h>
 
-#include <mutex>
+#include <string>
 #include <type_traits>
+
+#include "bindings/object_calls.hpp"
 
 namespace vemo::bindings {
 
-// The lock of an object, from a fixed table by address: objects that share a slot only
-// wait for each other.
-std::mutex& objectLock(const void* object);
+// The Python name of a bound class, for the message of a refused call.
+template <class Class>
+std::string pythonClassName() {
+  pybind11::gil_scoped_acquire gil;
+  return pybind11::type::of<Class>().attr("__name__").template cast<std::string>();
+}
 
-// A binding for `method` that runs it without the interpreter lock and under the object's
-// lock. The arguments are taken by value, so that the call reads copies made while the
+// A binding for `method` that runs it without the interpreter lock, as the object's only
+// running call. The arguments are taken by value, so that the call reads copies made while the
 // interpreter lock was held (a bound object such as IntrinsicOptions would otherwise be
 // read in place, where another thread may change it); the result is returned by value, so
-// that a reference into the object is copied while the object is locked.
+// that a reference into the object is copied before the call lets the object go.
 template <class Result, class Class, class... Args>
 auto lockedWithoutGil(Result (Class::*method)(Args...)) {
   return [method](Class& self, std::decay_t<Args>... args) -> std::decay_t<Result> {
     pybind11::gil_scoped_release release;
-    std::lock_guard<std::mutex> lock(objectLock(&self));
+    const ObjectCall call(&self, pythonClassName<Class>);
     return (self.*method)(args...);
   };
 }
@@ -40,7 +45,7 @@ template <class Result, class Class, class... Args>
 auto lockedWithoutGil(Result (Class::*method)(Args...) const) {
   return [method](const Class& self, std::decay_t<Args>... args) -> std::decay_t<Result> {
     pybind11::gil_scoped_release release;
-    std::lock_guard<std::mutex> lock(objectLock(&self));
+    const ObjectCall call(&self, pythonClassName<Class>);
     return (self.*method)(args...);
   };
 }

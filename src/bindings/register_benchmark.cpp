@@ -13,7 +13,8 @@ namespace {
 constexpr char kOptions[] = "- options: IntrinsicOptions of the backend's intrinsic calibration\n";
 constexpr char kCrossValidationArguments[] =
     "- n_splits: number of folds: the shuffled images are held out in runs of\n"
-    "  max(1, len(images) // n_splits), at most n_splits folds; none below 1\n"
+    "  max(1, len(images) // n_splits), at most n_splits folds; 0 for none (ValueError below 0\n"
+    "  and for 1, whose only fold would train on nothing)\n"
     "- seed: unsigned 32-bit seed of the shuffle (std::mt19937): equal seeds give equal folds\n";
 constexpr char kRobotPoses[] =
     "- robot_poses: list of 4x4 float64, flange pose robot_T_tcp in the robot base frame,\n"

@@ -52,8 +52,9 @@ void registerIo(py::module_& io) {
   using namespace vemo::io;
   using docs::join;
   const std::vector<cv::Mat> no_images;
-  // Encoding and decoding images takes long, and a folder may be locked by a thread that
-  // needs the interpreter lock to log; the arguments are copies (gil_release.hpp).
+  // Encoding and decoding images takes long, a folder may be locked by a thread that needs
+  // the interpreter lock to log, and any file may be slow to read; the arguments are copies
+  // (gil_release.hpp), and the records that saves read are copied in by withoutGil.
   using WithoutGil = py::call_guard<py::gil_scoped_release>;
 
   io.def("save_hand_eye_dataset", &saveHandEyeDataset, py::arg("data_dir"), py::arg("image_list"),
@@ -210,7 +211,7 @@ void registerIo(py::module_& io) {
   io.def("load_eye_to_hand_result", withoutGil(&loadEyeToHandResult), py::arg("input_path"),
          loadRecordDoc("Reads an eye_to_hand.json.", "EyeToHandResultRecord.").c_str());
 
-  io.def("load_images", &loadImages, py::arg("paths"),
+  io.def("load_images", &loadImages, py::arg("paths"), WithoutGil(),
          join("(images, paths): the BGR uint8 (H, W, 3) images of files, folders (their .png, .jpg, .jpeg files) "
               "and glob patterns, and the path each was read from.\n\n"
               "Folders are not descended into; folder and pattern matches come in sorted order;\n"

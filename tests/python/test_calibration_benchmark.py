@@ -55,6 +55,14 @@ def test_cross_validation_is_seeded_and_needs_four_training_images(scene, capfd)
             "[vemo][WARNING] [Benchmark] cross_validate: no held-out errors computed.\n")
     with pytest.raises(TypeError):
         benchmark.cross_validate(scene.images, scene.target, options, seed=-1)
+    # A negative count, or one fold holding every image out, is a mistake, not "no error computed".
+    for splits in (-2, 1):
+        message = re.escape(f"n_splits must be 0 (no folds) or at least 2, got {splits}")
+        with pytest.raises(ValueError, match=rf"^CalibrationBenchmark::crossValidate: {message}$"):
+            benchmark.cross_validate(scene.images, scene.target, options, n_splits=splits)
+        with pytest.raises(ValueError, match=rf"^CalibrationBenchmark::run: {message}$"):
+            benchmark.run(scene.images, scene.target, options, n_splits=splits)
+    assert capfd.readouterr().err == ""  # refused before any work
 
 
 def test_run_measures_the_backend_and_logs_one_summary_line(scene, capfd):

@@ -2,6 +2,7 @@
 package is installed; each command lives in its own module of quorvantine.vemo.commands."""
 
 import argparse
+import os
 import sys
 
 from quorvantine.vemo.commands import (benchmark, common_options, compare, demo, eye_to_hand, hand_eye, intrinsic,
@@ -20,6 +21,13 @@ def main(argv: list[str] | None = None, prog: str = "python -m quorvantine.vemo"
         command.add_command(commands)
     for command_parser in commands.choices.values():
         common_options.add_common_arguments(command_parser)
+    for argument in sys.argv[1:] if argv is None else argv:
+        # The library takes text as UTF-8: other bytes (kept by Python as lone surrogates)
+        # would reach it only as a TypeError.
+        try:
+            argument.encode("utf-8")
+        except UnicodeEncodeError:
+            parser.error(f"{os.fsencode(argument)!r} is not UTF-8; file names and values must be UTF-8 text")
     return common_options.run(parser.parse_args(argv))
 
 

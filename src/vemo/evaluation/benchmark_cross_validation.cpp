@@ -56,6 +56,7 @@ double crossValidate(EvaluationViews& views, const std::vector<cv::Mat>& images,
 double CalibrationBenchmark::crossValidate(const std::vector<cv::Mat>& images, const Target& target,
                                            const calibration::IntrinsicOptions& options, int n_splits,
                                            std::uint32_t seed) const {
+  checkSplitCount("CalibrationBenchmark::crossValidate", n_splits);
   benchmark::EvaluationViews views(images, target);
   return benchmark::crossValidate(views, images, target, options, n_splits, seed, nullptr);
 }

@@ -7,6 +7,7 @@
 #include "vemo/calibration/intrinsic/target_corner_finders.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/evaluation/calibration_benchmark.hpp"
+#include "vemo/evaluation/cross_validation_folds.hpp"
 #include "vemo/evaluation/evaluation_views.hpp"
 #include "vemo/evaluation/utc_timestamp.hpp"
 
@@ -17,6 +18,7 @@ BenchmarkResult CalibrationBenchmark::run(const std::vector<cv::Mat>& images, co
                                           const std::vector<cv::Mat>& robot_poses,
                                           const std::optional<calibration::IntrinsicOptions>& eye_in_hand_options,
                                           const std::string& backend_name, int n_splits, std::uint32_t seed) {
+  checkSplitCount("CalibrationBenchmark::run", n_splits);
   logging::log(logging::Level::Info, "[Benchmark] Running backend: " + backend_name);
   calibration::IntrinsicCalibrator calibrator(target, options);
   const calibration::IntrinsicResult full = calibrator.calibrate(images);

@@ -41,7 +41,8 @@ class CalibrationBenchmark {
 
   // Mean held-out error over the folds of crossValidationFolds (a fold whose training set
   // has fewer than 4 images, or whose calibration fails, is skipped), pixels; +inf with a
-  // warning when no held-out error was computed.
+  // warning when no held-out error was computed. std::invalid_argument for a negative n_splits
+  // or 1 (run too).
   double crossValidate(const std::vector<cv::Mat>& images, const Target& target,
                        const calibration::IntrinsicOptions& options, int n_splits, std::uint32_t seed) const;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 #include <random>
+#include <stdexcept>
 
 namespace vemo::quality {
 
@@ -25,6 +26,13 @@ std::vector<CrossValidationFold> crossValidationFolds(std::size_t image_count, i
     folds.push_back(std::move(fold));
   }
   return folds;
+}
+
+void checkSplitCount(const std::string& operation, int n_splits) {
+  if (n_splits < 0 || n_splits == 1) {
+    throw std::invalid_argument(operation + ": n_splits must be 0 (no folds) or at least 2, got " +
+                                std::to_string(n_splits));
+  }
 }
 
 }  // namespace vemo::quality

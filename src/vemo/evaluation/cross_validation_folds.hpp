@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace vemo::quality {
@@ -18,5 +19,9 @@ struct CrossValidationFold {
 // image_count - n_splits * fold_size shuffled images are never held out. No folds for
 // n_splits < 1 or no images.
 std::vector<CrossValidationFold> crossValidationFolds(std::size_t image_count, int n_splits, std::uint32_t seed);
+
+// Throws std::invalid_argument, starting with `operation`, for a negative n_splits or 1 (a
+// single fold holds every image out and trains on none). 0 stays allowed: no folds.
+void checkSplitCount(const std::string& operation, int n_splits);
 
 }  // namespace vemo::quality

@@ -3,13 +3,13 @@
 import argparse
 import contextlib
 import io
-import math
 import pathlib
 
 import _vemo
 import numpy as np
 from quorvantine.vemo import plots
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
+from quorvantine.vemo.commands.number_options import positive
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
 from quorvantine.vemo.commands.verdict_outcome import UNTRUSTED_EXIT_CODE, verdict_data
 
@@ -25,14 +25,6 @@ def format_consistency(method_results: dict) -> str:
         lines.append(f"  {name:<12}{1000 * c.mean_translation_m:8.3f} / {1000 * c.max_translation_m:.3f} mm"
                      f"{c.mean_rotation_deg:9.3f} / {c.max_rotation_deg:.3f} deg")
     return "\n".join(lines) + "\n"
-
-
-def positive_threshold(text: str) -> float:
-    value = float(text)
-    # NaN compares false with everything, so that no method would agree and none be an outlier.
-    if not (math.isfinite(value) and value > 0):
-        raise argparse.ArgumentTypeError(f"a threshold must be a finite number above 0, got {text}")
-    return value
 
 
 def run(args: argparse.Namespace) -> int:
@@ -77,10 +69,10 @@ def add_command(commands) -> None:
                     "intrinsics and target poses are calibrated once, from the same images.")
     add_dataset_arguments(compare)
     add_target_arguments(compare)
-    compare.add_argument("--consensus-threshold-deg", type=positive_threshold, default=1.5,
+    compare.add_argument("--consensus-threshold-deg", type=positive, default=1.5,
                          help="rz within this of the median agrees (default 1.5)")
-    compare.add_argument("--translation-threshold-mm", type=positive_threshold, default=5.0,
+    compare.add_argument("--translation-threshold-mm", type=positive, default=5.0,
                          help="translation farther than this from the median is an outlier (default 5)")
-    compare.add_argument("--rotation-threshold-deg", type=positive_threshold, default=0.5,
+    compare.add_argument("--rotation-threshold-deg", type=positive, default=0.5,
                          help="rotation farther than this from the median is an outlier (default 0.5)")
     compare.set_defaults(handler=run)

@@ -11,8 +11,11 @@ def add_dataset_arguments(parser: argparse.ArgumentParser) -> None:
 
 
 def load_captures(args: argparse.Namespace) -> tuple[list, list]:
-    """(images, robot_T_tcp_list) of DATA_DIR, one robot pose per image; ValueError otherwise."""
+    """(images, robot_T_tcp_list) of DATA_DIR, at least one, one robot pose per image; ValueError otherwise."""
     images, robot_T_tcp_list = _vemo.io.load_hand_eye_dataset(args.data_dir, args.image_format)
+    if not robot_T_tcp_list:
+        # Not a target that was not found, as a calibration of nothing would go on to say.
+        raise ValueError(f"{args.data_dir} holds no captures: its calibration_data.npz has 0 robot poses")
     if len(images) != len(robot_T_tcp_list):
         raise ValueError(f"{args.data_dir} holds {len(robot_T_tcp_list)} robot poses but {len(images)} images; "
                          f"every pose needs its image_NN.{args.image_format}")

@@ -2,7 +2,6 @@
 their options and the run."""
 
 import argparse
-import math
 import os
 
 import _vemo
@@ -11,17 +10,11 @@ from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.common_options import write_json
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
+from quorvantine.vemo.commands.number_options import non_negative, positive
 from quorvantine.vemo.commands.verdict_outcome import add_verdict
 from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
                                                       print_no_detection_hint)
 from quorvantine.vemo.version import __version__
-
-
-def non_negative(text: str) -> float:
-    value = float(text)
-    if not (math.isfinite(value) and value >= 0):
-        raise argparse.ArgumentTypeError(f"must be a finite number not below 0, got {text}")
-    return value
 
 
 def add_hand_eye_arguments(parser: argparse.ArgumentParser, result_file_name: str, default_method: str) -> None:
@@ -48,7 +41,7 @@ def add_refine_arguments(parser: argparse.ArgumentParser, transforms: str, resul
     parser.add_argument("--refine-intrinsics", action="store_true",
                         help="with --refine: also refine the camera matrix and distortion (they always are: the "
                              "commands calibrate them from the same images)")
-    parser.add_argument("--loss-scale", type=float, metavar="PX",
+    parser.add_argument("--loss-scale", type=positive, metavar="PX",
                         help="with --refine: Huber loss scale in pixels (default 1.0)")
 
 

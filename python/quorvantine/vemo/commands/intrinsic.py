@@ -8,6 +8,7 @@ import numpy as np
 import _vemo
 from quorvantine.vemo.commands.common_options import write_json
 from quorvantine.vemo.commands.intrinsic_outcome import calibrate_intrinsics
+from quorvantine.vemo.commands.number_options import positive
 from quorvantine.vemo.commands.verdict_outcome import add_verdict
 from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
                                                       print_no_detection_hint)
@@ -77,7 +78,7 @@ def add_command(commands) -> None:
     intrinsic.add_argument("images", metavar="IMAGES", nargs="+",
                            help="image files, folders (their .png, .jpg and .jpeg files) or glob patterns")
     add_target_arguments(intrinsic)
-    intrinsic.add_argument("--threshold", type=float, metavar="PX",
+    intrinsic.add_argument("--threshold", type=positive, metavar="PX",
                            help="per-view RMS error (pixels) under which a view counts as good (default 1.0)")
     intrinsic.add_argument("--output", metavar="OUT",
                            help="where to save intrinsics.json: a directory, or a file path ending in .json")

@@ -7,6 +7,7 @@ import sys
 import _vemo
 import numpy as np
 from quorvantine.vemo import plots
+from quorvantine.vemo.commands.number_options import integer
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
 
 
@@ -20,8 +21,8 @@ def camera_count(data_dir: pathlib.Path) -> int:
 
 def subset_sizes(text: str) -> list[int]:
     try:
-        sizes = [int(size) for size in text.split(",")]
-    except ValueError:
+        sizes = [integer(size) for size in text.split(",")]
+    except (ValueError, argparse.ArgumentTypeError):
         raise argparse.ArgumentTypeError(f"expected camera counts separated by commas, such as 2,3; got {text!r}")
     if any(size < 2 for size in sizes):
         raise argparse.ArgumentTypeError(f"a subset needs at least 2 cameras; got {text!r}")
@@ -76,7 +77,7 @@ def add_command(commands) -> None:
                     "multi_camera_calibration.json. Lengths are in metres.")
     rig.add_argument("data_dir", metavar="DATA_DIR", help="the capture directory")
     add_target_arguments(rig)
-    rig.add_argument("--reference", type=int, default=0, metavar="INDEX",
+    rig.add_argument("--reference", type=integer, default=0, metavar="INDEX",
                      help="index of the camera whose frame the poses are given in (default 0)")
     rig.add_argument("--subsets", type=subset_sizes, metavar="SIZES",
                      help="also calibrate every combination of this many cameras as a rig of its own, for each "

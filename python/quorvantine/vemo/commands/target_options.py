@@ -6,6 +6,7 @@ import argparse
 import sys
 
 import _vemo
+from quorvantine.vemo.commands.number_options import integer
 
 TARGET_KINDS = ("charuco", "chessboard", "aruco")
 
@@ -19,12 +20,12 @@ REQUIRED_SIZES = {
 
 def add_target_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--target", choices=TARGET_KINDS, default="charuco", help="kind of target (default charuco)")
-    parser.add_argument("--squares-x", type=int, help="charuco: squares along x")
-    parser.add_argument("--squares-y", type=int, help="charuco: squares along y")
-    parser.add_argument("--cols", type=int, help="chessboard: inner corners per row")
-    parser.add_argument("--rows", type=int, help="chessboard: inner corners per column")
-    parser.add_argument("--markers-x", type=int, help="aruco: markers along x")
-    parser.add_argument("--markers-y", type=int, help="aruco: markers along y")
+    parser.add_argument("--squares-x", type=integer, help="charuco: squares along x")
+    parser.add_argument("--squares-y", type=integer, help="charuco: squares along y")
+    parser.add_argument("--cols", type=integer, help="chessboard: inner corners per row")
+    parser.add_argument("--rows", type=integer, help="chessboard: inner corners per column")
+    parser.add_argument("--markers-x", type=integer, help="aruco: markers along x")
+    parser.add_argument("--markers-y", type=integer, help="aruco: markers along y")
     parser.add_argument("--square-size", type=float, help="chessboard and charuco: square edge in metres")
     parser.add_argument("--marker-size", type=float, help="charuco and aruco: marker edge in metres")
     parser.add_argument("--marker-separation", type=float, help="aruco: gap between markers in metres")
