@@ -90,11 +90,12 @@ def test_mispaired_captures_are_named_and_the_scatter_is_stated(scene):
         in shifted.verdict.reasons
 
 
-def test_target_mistakes_are_named_with_what_fits(scene):
+def test_target_mistakes_are_named_with_what_fits(scene, capfd):
     turned = solve(scene.robot_T_tcp_list, scene.images, target=v.CharucoTarget(6, 8, 0.04, 0.03, "DICT_5X5_100"))
-    assert not turned.verdict.trusted
-    assert turned.verdict.reasons[0] == "ChArUco markers do not fit a 6x8 board; they fit a 8x6 board " \
-                                        "(squares_x x squares_y)"
+    warning = "ChArUco markers do not fit a 6x8 board; they fit a 8x6 board (squares_x x squares_y)"
+    assert f"[vemo][WARNING] [IntrinsicCalibrator] {warning}\n" in capfd.readouterr().err
+    # OpenCV 4.6 solves on wrong corners, 4.7 on finds none.
+    assert not turned.ok or (not turned.verdict.trusted and turned.verdict.reasons[0] == warning)
 
     wrong = v.CharucoTarget(8, 6, 0.05, 0.0375, "DICT_5X5_100")
     result = solve(scene.robot_T_tcp_list, scene.images, target=wrong)

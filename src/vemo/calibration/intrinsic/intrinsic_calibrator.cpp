@@ -73,6 +73,7 @@ IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
   result.image_points = detections_.image_points;
   if (detections_.image_points.empty()) {
     logging::log(logging::Level::Warning, "[IntrinsicCalibrator] No corners found. Check the images and try again.");
+    warnOfChArUcoLayout(target_, images);
     return result;
   }
   if (images.empty()) {

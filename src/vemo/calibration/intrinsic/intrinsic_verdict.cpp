@@ -56,6 +56,13 @@ std::vector<std::size_t> firstOfSameView(const std::vector<cv::Mat>& image_point
   return first;
 }
 
+void warnOfChArUcoLayout(const Target& target, const std::vector<cv::Mat>& images) {
+  const auto* charuco = std::get_if<CharucoTarget>(&target);
+  if (charuco == nullptr || images.empty()) return;
+  const CharucoLayoutCheck layout = checkCharucoLayout(*charuco, images);
+  if (!layout.fits) logging::log(logging::Level::Warning, "[IntrinsicCalibrator] " + layout.warning);
+}
+
 quality::Verdict judgeIntrinsics(const IntrinsicResult& result, const Target& target,
                                  const TargetDetections& detections) {
   quality::Verdict verdict;

@@ -31,6 +31,11 @@ double intrinsicRmsPx(const IntrinsicResult& result);
 // its own index. image_points: per view N x 1 CV_32FC2 (or N x 2).
 std::vector<std::size_t> firstOfSameView(const std::vector<cv::Mat>& image_points);
 
+// For a ChArUco target whose corners were found in no image: OpenCV 4.7 on finds none when
+// the layout given is wrong (4.6 finds wrong ones), which leaves the user with "No corners
+// found". Logs the layout check's warning when the markers do not fit the layout.
+void warnOfChArUcoLayout(const Target& target, const std::vector<cv::Mat>& images);
+
 // Logs one warning per repeated view group, naming input images by successful_indices,
 // and one when a ChArUco target's markers do not fit its layout (charuco_layout_check.hpp).
 quality::Verdict judgeIntrinsics(const IntrinsicResult& result, const Target& target,
