@@ -1,0 +1,363 @@
+"""How close each hand-eye refinement comes to the noise floor, and whether its sigma is honest,
+on rendered scenes with known truth (grey-level noise 40 after a 0.6 px blur: corner noise of
+standard deviation about 0.5 px per axis; robot noise 0.05 mm and 0.005 deg per axis).
+
+Paths:
+- eye-in-hand, intrinsics calibrated from the same images (30 and 12 captures), then refine()
+  with the intrinsics held as calibrated and with refine_intrinsics=True;
+- eye-to-hand with the camera matrix given (30 captures): the five closed-form solvers, then
+  refine().
+
+Per path: median over the seeds of the error's length (translation mm, rotation deg), the
+median bound, their ratio, and how many seeds have every axis of the error within 3 sigma.
+
+The bound is the hybrid Cramer-Rao bound of the simulated measurement model, evaluated at the
+truth: every detected corner is a measurement of project(K, dist, camera_T_target); the
+parameters are the hand-eye transform, the target's pose, the intrinsics where the path
+estimates them, and each capture's robot pose error with the rendered robot noise as its prior.
+Its Jacobian comes from finite differences of cv2.projectPoints through the chain, independent
+of the library's refinement. The corner noise is measured on each seed (detected against
+projected truth); its density has heavy tails, so the bound uses its Fisher information
+(corner_noise), and the bound with Gaussian noise of its standard deviation is printed beside.
+Printed as the median error length of an estimate distributed with the transform's blocks of
+the inverse information: what an efficient unbiased estimate's median error reaches, so that a
+ratio of 1 is the floor.
+"""
+
+import argparse
+import contextlib
+import io
+import math
+import os
+import statistics
+import sys
+
+import cv2
+import numpy as np
+
+import _vemo
+from quorvantine.vemo.scenes import make_eye_to_hand_scene, make_hand_eye_scene
+
+METHODS = ["ANDREFF", "DANIILIDIS", "HORAUD", "PARK", "TSAI"]  # TSAI last: the refinement starts from it
+IMAGE_NOISE, BLUR_SIGMA = 40.0, 0.6
+ROBOT_NOISE_M, ROBOT_NOISE_DEG = 0.00005, 0.005
+SCENE_NOISE = {"robot_noise_deg": ROBOT_NOISE_DEG, "robot_noise_m": ROBOT_NOISE_M, "image_noise": IMAGE_NOISE,
+               "blur_sigma": BLUR_SIGMA}
+ROBOT_PRIOR = [math.radians(ROBOT_NOISE_DEG)] * 3 + [ROBOT_NOISE_M] * 3  # rotation vector, translation
+BOUND_RATIO_GOAL, SPEEDUP_GOAL, COVERED_SHARE_GOAL = 1.3, 0.5, 0.9
+# Finite-difference steps: radians and metres for poses; pixels, then unitless, for the lens.
+POSE_STEP = 1e-6
+LENS_STEPS = [1e-3] * 4 + [1e-6] * 5
+BOUND_SAMPLES = 20000
+
+
+def twist(transform, delta):
+    """transform moved by delta = (rotation vector, translation): rotated on the left, shifted
+    in its own left-hand frame, as the errors below are measured."""
+    moved = transform.copy()
+    moved[:3, :3] = cv2.Rodrigues(np.asarray(delta[:3], float))[0] @ transform[:3, :3]
+    moved[:3, 3] = transform[:3, 3] + delta[3:]
+    return moved
+
+
+def motion(delta):
+    """The small rigid motion (rotation vector, translation) on the right of a robot pose."""
+    return twist(np.eye(4), delta)
+
+
+def error_axes(estimate, truth):
+    """(translation error, mm per axis; rotation error, degrees about each axis) of a_T_b in a's axes."""
+    rotation_vector = cv2.Rodrigues(estimate[:3, :3] @ truth[:3, :3].T)[0].ravel()
+    return 1000.0 * (estimate[:3, 3] - truth[:3, 3]), np.degrees(rotation_vector)
+
+
+def lens_from(camera_matrix, dist_coeffs):
+    return np.concatenate([[camera_matrix[0, 0], camera_matrix[1, 1], camera_matrix[0, 2], camera_matrix[1, 2]],
+                           np.ravel(dist_coeffs)[:5]])
+
+
+def project(points, camera_T_target, lens):
+    camera_matrix = np.array([[lens[0], 0, lens[2]], [0, lens[1], lens[3]], [0, 0, 1]])
+    rvec = cv2.Rodrigues(camera_T_target[:3, :3])[0]
+    pixels, _ = cv2.projectPoints(points, rvec, camera_T_target[:3, 3], camera_matrix, lens[4:])
+    return pixels.reshape(-1, 2)
+
+
+def detected_corners(scene):
+    """(image index, board points (N, 3), detected pixels (N, 2)) per image where the target was found."""
+    detections = quiet(_vemo.IntrinsicCalibrator(scene.target).find_corners, scene.images)
+    return [(index, np.asarray(points, float).reshape(-1, 3), np.asarray(pixels, float).reshape(-1, 2))
+            for index, points, pixels in zip(detections.successful_indices, detections.object_points,
+                                             detections.image_points)]
+
+
+def corner_noise(scene, corners):
+    """Detected minus projected-true corners, pixels, per axis: mean, standard deviation, the
+    core's robust sigma (1.4826 MAD) and the sigma of a Gaussian with the same Fisher
+    information as the noise's own density. The detector's noise has heavy tails (a few
+    corners pixels off among many a fifth of a pixel off): its standard deviation overstates
+    the noise a robust fit sees, and only the Fisher information gives the floor."""
+    lens = lens_from(scene.camera_matrix, scene.dist_coeffs)
+    residuals = np.vstack([pixels - project(points, scene.camera_T_target_list[index], lens)
+                           for index, points, pixels in corners])
+    centred = residuals - np.median(residuals, axis=0)
+    return {"mean": residuals.mean(axis=0), "std": residuals.std(axis=0),
+            "core": 1.4826 * np.median(np.abs(centred), axis=0),
+            "fisher": np.array([fisher_sigma(axis) for axis in centred.T])}
+
+
+def fisher_sigma(values, iterations=200):
+    """1 / sqrt(Fisher information for location) of a zero-mean mixture of three Gaussians
+    fitted to values by expectation maximisation."""
+    core = 1.4826 * np.median(np.abs(values))
+    sigmas, weights = core * np.array([1.0, 3.0, 10.0]), np.full(3, 1.0 / 3)
+    for _ in range(iterations):
+        densities = weights * np.exp(-0.5 * (values[:, None] / sigmas) ** 2) / sigmas
+        responsibilities = densities / densities.sum(axis=1, keepdims=True)
+        weights = responsibilities.mean(axis=0)
+        sigmas = np.sqrt((responsibilities * values[:, None] ** 2).sum(axis=0) / responsibilities.sum(axis=0))
+    grid = np.linspace(-30 * sigmas.max(), 30 * sigmas.max(), 200001)
+    parts = weights * np.exp(-0.5 * (grid[:, None] / sigmas) ** 2) / (sigmas * math.sqrt(2 * math.pi))
+    density, slope = parts.sum(axis=1), (-parts * grid[:, None] / sigmas ** 2).sum(axis=1)
+    information = np.sum(slope ** 2 / np.maximum(density, 1e-300)) * (grid[1] - grid[0])
+    return 1.0 / math.sqrt(information)
+
+
+def crb(corners, chain, shared_steps, noise_levels, robot_noise):
+    """Inverses of the hybrid Fisher information, one per corner noise level (x, y pixels),
+    each capture's robot pose error (rotation vector, translation) with prior sigma
+    robot_noise. chain(shared, index, delta) gives (camera_T_target, lens); shared starts
+    with the transform's (rotation, translation). Returns the shared parameters' covariances."""
+    shared_count = len(shared_steps)
+    size = shared_count + 6 * len(corners)
+    informations = [np.zeros((size, size)) for _ in noise_levels]
+    steps = np.concatenate([shared_steps, [POSE_STEP] * 6])
+    for k, (index, points, _) in enumerate(corners):
+        columns = np.r_[0:shared_count, shared_count + 6 * k:shared_count + 6 * k + 6]
+        jacobian = np.empty((len(points), 2, len(steps)))
+        for j, step in enumerate(steps):
+            sides = []
+            for sign in (1.0, -1.0):
+                offset = np.zeros(len(steps))
+                offset[j] = sign * step
+                sides.append(project(points, *chain(offset[:shared_count], index, offset[shared_count:])))
+            jacobian[:, :, j] = (sides[0] - sides[1]) / (2 * step)
+        prior = shared_count + 6 * k + np.arange(6)
+        for information, noise_px in zip(informations, noise_levels):
+            whitened = (jacobian / np.asarray(noise_px)[None, :, None]).reshape(-1, len(steps))
+            information[np.ix_(columns, columns)] += whitened.T @ whitened
+            information[prior, prior] += 1.0 / np.asarray(robot_noise) ** 2
+    covariances = []
+    for information in informations:
+        # Radians, metres, pixels and distortion terms differ by orders of magnitude: invert
+        # the information scaled to a unit diagonal.
+        scale = np.outer(*[1.0 / np.sqrt(np.diag(information))] * 2)
+        covariances.append((np.linalg.inv(information * scale) * scale)[:shared_count, :shared_count])
+    return covariances
+
+
+def bound_lengths(covariance):
+    """(translation mm, rotation deg): the median error length of an estimate distributed as
+    the bound says, from the transform's blocks. The median rather than sqrt(trace) because
+    the blocks are far from isotropic (rotation and translation trade off along the view
+    direction), which moves the median length anywhere between 0.67 and 0.89 of the RMS."""
+    samples = np.random.default_rng(0).standard_normal((BOUND_SAMPLES, 3))
+    return tuple(scale * statistics.median(np.linalg.norm(samples @ np.linalg.cholesky(block).T, axis=1))
+                 for scale, block in ((1000.0, covariance[3:6, 3:6]), (math.degrees(1.0), covariance[:3, :3])))
+
+
+def bounds_of(prefix, covariances):
+    """{prefix_t, prefix_r}: the bound with the noise's Fisher information, {prefix_gauss_t,
+    prefix_gauss_r}: with Gaussian noise of its standard deviation."""
+    (t, r), (gauss_t, gauss_r) = [bound_lengths(covariance) for covariance in covariances]
+    return {f"{prefix}_t": t, f"{prefix}_r": r, f"{prefix}_gauss_t": gauss_t, f"{prefix}_gauss_r": gauss_r}
+
+
+def eye_in_hand_bounds(scene, corners, noise):
+    """The bound with the intrinsics free (the path estimates them) and with them known."""
+    tcp_T_camera, robot_T_target = scene.tcp_T_camera, scene.robot_T_target
+    true_robot_T_tcp = [robot_T_target @ np.linalg.inv(camera_T_target) @ np.linalg.inv(tcp_T_camera)
+                        for camera_T_target in scene.camera_T_target_list]
+    lens = lens_from(scene.camera_matrix, scene.dist_coeffs)
+
+    def chain(shared, index, delta):
+        camera_T_target = (np.linalg.inv(twist(tcp_T_camera, shared[:6]))
+                           @ np.linalg.inv(true_robot_T_tcp[index] @ motion(delta)) @ twist(robot_T_target, shared[6:12]))
+        return camera_T_target, lens + np.pad(shared[12:], (0, 9 - len(shared[12:])))
+
+    levels = [noise["fisher"], noise["std"]]
+    return {**bounds_of("bound", crb(corners, chain, [POSE_STEP] * 12 + LENS_STEPS, levels, ROBOT_PRIOR)),
+            **bounds_of("known", crb(corners, chain, [POSE_STEP] * 12, levels, ROBOT_PRIOR))}
+
+
+def eye_to_hand_bounds(scene, corners, noise):
+    """The bound on base_T_camera with the camera matrix given."""
+    base_T_camera, tcp_T_target = scene.base_T_camera, scene.tcp_T_target
+    true_robot_T_tcp = [base_T_camera @ camera_T_target @ np.linalg.inv(tcp_T_target)
+                        for camera_T_target in scene.camera_T_target_list]
+    lens = lens_from(scene.camera_matrix, scene.dist_coeffs)
+
+    def chain(shared, index, delta):
+        camera_T_target = (np.linalg.inv(twist(base_T_camera, shared[:6])) @ true_robot_T_tcp[index]
+                           @ motion(delta) @ twist(tcp_T_target, shared[6:12]))
+        return camera_T_target, lens
+
+    return bounds_of("bound", crb(corners, chain, [POSE_STEP] * 12, [noise["fisher"], noise["std"]], ROBOT_PRIOR))
+
+
+def seed_row(estimate, truth, sigma_translation_mm=None, sigma_rotation_deg=None):
+    translation, rotation = error_axes(estimate, truth)
+    row = {"t": float(np.linalg.norm(translation)), "r": float(np.linalg.norm(rotation))}
+    if sigma_translation_mm is not None:
+        row["covered"] = bool(np.all(np.abs(translation) <= 3 * np.asarray(sigma_translation_mm)) and
+                              np.all(np.abs(rotation) <= 3 * np.asarray(sigma_rotation_deg)))
+    return row
+
+
+def quiet(call, *args, **kwargs):
+    """call's result without its reports (sys.stdout) and log lines (sys.stderr)."""
+    with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
+        return call(*args, **kwargs)
+
+
+def eye_in_hand_seed(target, count, seed):
+    scene = make_hand_eye_scene(target, count=count, image_size=(800, 600), distance=0.4, seed=seed, **SCENE_NOISE)
+    corners = detected_corners(scene)
+    noise = corner_noise(scene, corners)
+    calibrator = _vemo.EyeInHandCalibrator(target)
+    closed = quiet(calibrator.calibrate, scene.robot_T_tcp_list, scene.images, "TSAI")
+    held = quiet(calibrator.refine, refine_intrinsics=False)
+    joint = quiet(calibrator.refine, refine_intrinsics=True)
+    truth = scene.tcp_T_camera
+    rows = {
+        "closed form (TSAI)": seed_row(closed.tcp_T_camera, truth),
+        "refine(refine_intrinsics=False), sigma": seed_row(held.tcp_T_camera, truth, held.sigma_translation_mm,
+                                                           held.sigma_rotation_deg),
+        "refine(refine_intrinsics=False), sigma with intrinsics": seed_row(
+            held.tcp_T_camera, truth, held.sigma_with_intrinsics_translation_mm,
+            held.sigma_with_intrinsics_rotation_deg),
+        "refine(refine_intrinsics=True), sigma with intrinsics": seed_row(
+            joint.tcp_T_camera, truth, joint.sigma_with_intrinsics_translation_mm,
+            joint.sigma_with_intrinsics_rotation_deg),
+    }
+    return rows, eye_in_hand_bounds(scene, corners, noise), noise
+
+
+def eye_to_hand_seed(target, count, seed):
+    scene = make_eye_to_hand_scene(target, count=count, image_size=(800, 600), distance=0.45, seed=seed,
+                                   **SCENE_NOISE)
+    corners = detected_corners(scene)
+    noise = corner_noise(scene, corners)
+    calibrator = _vemo.EyeToHandCalibrator(target)
+    rows = {}
+    for method in METHODS:
+        result = quiet(calibrator.calibrate, scene.robot_T_tcp_list, scene.images, method, [], scene.camera_matrix,
+                       scene.dist_coeffs)
+        rows[f"closed form ({method})"] = seed_row(result.base_T_camera, scene.base_T_camera)
+    refinement = quiet(calibrator.refine)
+    rows["refine(), sigma"] = seed_row(refinement.base_T_camera, scene.base_T_camera,
+                                       refinement.sigma_translation_mm, refinement.sigma_rotation_deg)
+    return rows, eye_to_hand_bounds(scene, corners, noise), noise
+
+
+def collect(run_seed, target, count, seeds):
+    """Per row name, the seeds' rows; the seeds' bounds; the seeds' corner noise figures."""
+    rows, bounds, noises = {}, [], []
+    for seed in range(1, seeds + 1):
+        seed_rows, seed_bounds, noise = run_seed(target, count, 100 + seed)
+        for name, row in seed_rows.items():
+            rows.setdefault(name, []).append(row)
+        bounds.append(seed_bounds)
+        noises.append(noise)
+    return rows, bounds, noises
+
+
+def median_of(rows, key):
+    return statistics.median(row[key] for row in rows)
+
+
+def pair(noises, key):
+    x, y = np.mean([noise[key] for noise in noises], axis=0)
+    return f"{x:.3f}, {y:.3f}"
+
+
+def print_table(title, rows, bounds, noises):
+    bound_t, bound_r = median_of(bounds, "bound_t"), median_of(bounds, "bound_r")
+    print(f"\n{title}\n  corner noise (x, y px, mean of the seeds): standard deviation {pair(noises, 'std')}, "
+          f"mean {pair(noises, 'mean')}, core 1.4826 MAD {pair(noises, 'core')}, "
+          f"sigma of equal Fisher information {pair(noises, 'fisher')}")
+    print(f"  median bound {bound_t:.4f} mm, {bound_r:.5f} deg; with Gaussian noise of the standard deviation "
+          f"{median_of(bounds, 'bound_gauss_t'):.4f} mm, {median_of(bounds, 'bound_gauss_r'):.5f} deg")
+    if "known_t" in bounds[0]:
+        print(f"  with the intrinsics known: {median_of(bounds, 'known_t'):.4f} mm, {median_of(bounds, 'known_r'):.5f} "
+              f"deg; Gaussian {median_of(bounds, 'known_gauss_t'):.4f} mm, "
+              f"{median_of(bounds, 'known_gauss_r'):.5f} deg")
+    print(f"  {'':<56}{'mm':>9}{'bound':>9}{'ratio':>7}{'deg':>10}{'bound':>10}{'ratio':>7}{'3 sigma':>9}")
+    for name, seeds in rows.items():
+        t, r = median_of(seeds, "t"), median_of(seeds, "r")
+        covered = f"{sum(row['covered'] for row in seeds)}/{len(seeds)}" if "covered" in seeds[0] else "-"
+        print(f"  {name:<56}{t:9.4f}{bound_t:9.4f}{t / bound_t:7.2f}{r:10.5f}{bound_r:10.5f}{r / bound_r:7.2f}"
+              f"{covered:>9}")
+
+
+def covered_enough(seeds):
+    return sum(row["covered"] for row in seeds) >= math.ceil(COVERED_SHARE_GOAL * len(seeds))
+
+
+def verdict(goal, met):
+    print(f"  goal: {goal}: {'met' if met else 'NOT met'}")
+    return met
+
+
+def eye_in_hand_study(target, args):
+    met = True
+    for count in (30, 12):
+        rows, bounds, noise = collect(eye_in_hand_seed, target, count, args.seeds)
+        print_table(f"Eye-in-hand, intrinsics calibrated from the same {count} captures, {args.seeds} seeds",
+                    rows, bounds, noise)
+        joint = rows["refine(refine_intrinsics=True), sigma with intrinsics"]
+        t_ratio = median_of(joint, "t") / median_of(bounds, "bound_t")
+        r_ratio = median_of(joint, "r") / median_of(bounds, "bound_r")
+        gauss_t = median_of(joint, "t") / median_of(bounds, "bound_gauss_t")
+        gauss_r = median_of(joint, "r") / median_of(bounds, "bound_gauss_r")
+        met &= verdict(f"refine_intrinsics=True within {BOUND_RATIO_GOAL}x the bound (translation {t_ratio:.2f}x, "
+                       f"rotation {r_ratio:.2f}x; against the Gaussian bound {gauss_t:.2f}x, {gauss_r:.2f}x)",
+                       t_ratio <= BOUND_RATIO_GOAL and r_ratio <= BOUND_RATIO_GOAL)
+        met &= verdict(f"refine_intrinsics=True within 3 sigma with intrinsics on at least "
+                       f"{COVERED_SHARE_GOAL:.0%} of the seeds", covered_enough(joint))
+    return met
+
+
+def eye_to_hand_study(target, args):
+    count = 30
+    rows, bounds, noise = collect(eye_to_hand_seed, target, count, args.seeds)
+    print_table(f"Eye-to-hand, camera matrix given, {count} captures, {args.seeds} seeds (base_T_camera)",
+                rows, bounds, noise)
+    best = min(METHODS, key=lambda method: median_of(rows[f"closed form ({method})"], "t"))
+    refined = rows["refine(), sigma"]
+    ratio = median_of(refined, "t") / median_of(rows[f"closed form ({best})"], "t")
+    met = verdict(f"refine() at most {SPEEDUP_GOAL}x the best closed-form translation error "
+                  f"({ratio:.2f}x {best})", ratio <= SPEEDUP_GOAL)
+    return verdict(f"refine() within 3 sigma on at least {COVERED_SHARE_GOAL:.0%} of the seeds",
+                   covered_enough(refined)) and met
+
+
+# Each study prints its tables and goals and says whether they were all met; a refined
+# multi-camera rig joins this list once the library has one.
+STUDIES = [eye_in_hand_study, eye_to_hand_study]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--seeds", type=int, default=10)
+    parser.add_argument("--build-dir", help="given by scripts/run-benchmarks; the module is found on PYTHONPATH")
+    args = parser.parse_args()
+    print("load average at the start: " + " ".join(f"{load:.2f}" for load in os.getloadavg()))
+    target = _vemo.CharucoTarget(8, 6, 0.04, 0.03, "DICT_5X5_100")
+    met = [study(target, args) for study in STUDIES]
+    print(f"\nevery goal met: {'yes' if all(met) else 'no'}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
