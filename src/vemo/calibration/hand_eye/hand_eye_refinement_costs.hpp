@@ -84,10 +84,7 @@ struct CornerResidual {
     T in_camera[3];
     ceres::UnitQuaternionRotatePoint(inverse_rotation, offset, in_camera);
 
-    T pixel[2];
-    projectThroughLens(intrinsics, skew, in_camera, pixel);
-    residual[0] = pixel[0] - T(observed[0]);
-    residual[1] = pixel[1] - T(observed[1]);
+    reprojectionResidual(intrinsics, skew, in_camera, observed, residual);
     return true;
   }
 };

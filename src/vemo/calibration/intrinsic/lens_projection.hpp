@@ -32,6 +32,16 @@ void projectThroughLens(const T* lens, double skew, const T* in_camera, T* pixel
   pixel[1] = lens[1] * yd + lens[3];
 }
 
+// Predicted minus observed pixel of a point in camera coordinates.
+template <typename T>
+void reprojectionResidual(const T* lens, double skew, const T* in_camera, const std::array<double, 2>& observed,
+                          T* residual) {
+  T pixel[2];
+  projectThroughLens(lens, skew, in_camera, pixel);
+  residual[0] = pixel[0] - T(observed[0]);
+  residual[1] = pixel[1] - T(observed[1]);
+}
+
 // A camera matrix (3x3) and its distortion coefficients (0, 4, 5, 8 or 12 of them, any
 // shape) as lens parameters.
 LensParameters lensParametersOf(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients);

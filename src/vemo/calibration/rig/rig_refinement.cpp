@@ -52,10 +52,7 @@ struct RigCorner {
     ceres::UnitQuaternionRotatePoint(inverse_rotation, offset, in_camera);
     T lens[kLensParameterCount];
     for (int k = 0; k < kLensParameterCount; ++k) lens[k] = k < lens_size ? lens_block[k] : T(0);
-    T pixel[2];
-    projectThroughLens(lens, skew, in_camera, pixel);
-    residual[0] = pixel[0] - T(observed[0]);
-    residual[1] = pixel[1] - T(observed[1]);
+    reprojectionResidual(lens, skew, in_camera, observed, residual);
     return true;
   }
 };

@@ -1,33 +1,38 @@
 // The rig's bundle adjustment as text.
 
+#include <algorithm>
 #include <iomanip>
 #include <sstream>
 #include <string>
 
 #include "vemo/calibration/rig/rig_refinement.hpp"
+#include "vemo/core/report_heading.hpp"
 #include "vemo/tf/tf.hpp"
 
 namespace vemo::calibration {
 
+namespace {
+
+long framesWithBoard(const RigRefinement& refinement) {
+  return std::count_if(refinement.reference_T_board_list.begin(), refinement.reference_T_board_list.end(),
+                       [](const cv::Mat& pose) { return !pose.empty(); });
+}
+
+}  // namespace
+
 std::string formatRigRefinement(const RigRefinement& refinement, const MultiCameraResult& start) {
-  const std::string rule(70, '=');
   std::ostringstream text;
-  text << "\n" << rule << "\nRIG BUNDLE ADJUSTMENT  (reference = cam_" << refinement.reference_index << ")\n"
-       << rule << "\n";
-  if (refinement.corner_count == 0) {
-    text << "Not refined.\n";
-    return text.str();
-  }
-  if (!refinement.ok) {
-    text << "Refinement failed.\n";
+  text << ruledTitle("RIG BUNDLE ADJUSTMENT  (reference = cam_" + std::to_string(start.reference_index) + ")", 70);
+  if (const char* line = unfinishedRefinementLine(refinement.corner_count != 0, refinement.ok)) {
+    text << line;
     return text.str();
   }
   text << std::fixed << std::setprecision(4);
   text << "\nCost: Huber loss (scale " << refinement.loss_scale_px << " px) of every corner's reprojection distance,\n"
        << "  over every camera's intrinsics and pose and every frame's board pose\n";
   text << "  Reprojection RMS: " << refinement.rms_before_px << " px with the pairwise rig as given (board poses "
-       << "fitted), " << refinement.rms_after_px << " px refined (" << refinement.reference_T_board_list.size()
-       << " frames, " << refinement.corner_count << " corners)\n";
+       << "fitted), " << refinement.rms_after_px << " px refined (" << framesWithBoard(refinement) << " frames, "
+       << refinement.corner_count << " corners)\n";
   text << "  Corner noise estimated: " << refinement.image_noise_px << " px per axis\n";
   text << "  Iterations: " << refinement.iterations << (refinement.converged ? " (converged)" : " (not converged)")
        << "\n";
