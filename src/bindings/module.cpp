@@ -33,7 +33,8 @@ PYBIND11_MODULE(_vemo, module) {
   // Names added after the others go last, so that the others keep their order. Their
   // classes are registered where they belong all the same, for the signatures (and stubs)
   // that name them.
-  for (const char* name : {"Suspect", "Verdict", "VerdictOptions", "format_verdict", "EyeToHandRefinement"}) {
+  for (const char* name : {"Suspect", "Verdict", "VerdictOptions", "format_verdict", "EyeToHandRefinement",
+                           "RigRefinement"}) {
     py::object item = module.attr(name);
     py::delattr(module, name);
     module.attr(name) = item;

@@ -54,6 +54,45 @@ void registerMultiCamera(py::module_& module) {
       .def_readonly("triangulation", &SubsetResult::triangulation,
                     "TriangulationReport of the check; default-valued when it did not succeed");
 
+  const auto per_camera = [](std::vector<cv::Vec3d> RigRefinement::*field) {
+    return [field](const RigRefinement& refinement) {
+      std::vector<std::vector<double>> values;
+      for (const cv::Vec3d& axes : refinement.*field) values.push_back({axes[0], axes[1], axes[2]});
+      return values;
+    };
+  };
+  py::classh<RigRefinement>(module, "RigRefinement", "Result of MultiCameraCalibrator.refine().")
+      .def_readonly("ok", &RigRefinement::ok, "True when the solver returned a usable solution")
+      .def_readonly("converged", &RigRefinement::converged,
+                    "True when it stopped because it converged, not on the iteration limit")
+      .def_readonly("iterations", &RigRefinement::iterations, "solver iterations")
+      .def_readonly("loss_scale_px", &RigRefinement::loss_scale_px, "Huber scale of the cost, pixels")
+      .def_readonly("reference_index", &RigRefinement::reference_index,
+                    "the camera whose frame the poses are expressed in")
+      .def_readonly("reference_T_camera_list", &RigRefinement::reference_T_camera_list,
+                    "(4, 4) float64 refined pose per camera, metres; identity for the reference")
+      .def_readonly("intrinsic_matrices", &RigRefinement::intrinsic_matrices, "(3, 3) refined camera matrix per camera")
+      .def_readonly("distortion_coefficients", &RigRefinement::distortion_coefficients,
+                    "(1, n) refined distortion coefficients per camera, n as calibrated")
+      .def_readonly("reference_T_board_list", &RigRefinement::reference_T_board_list,
+                    "(4, 4) board pose per frame in the reference frame, metres; (0, 0) for a frame no camera saw")
+      .def_readonly("corner_count", &RigRefinement::corner_count, "corners in the cost, over every camera")
+      .def_readonly("rms_before_px", &RigRefinement::rms_before_px,
+                    "RMS reprojection distance over all corners with the pairwise rig and intrinsics as given\n"
+                    "(board poses fitted to them), pixels")
+      .def_readonly("rms_after_px", &RigRefinement::rms_after_px,
+                    "RMS reprojection distance over all corners at the solution: the one the fit minimised, pixels")
+      .def_readonly("per_camera_rms_px", &RigRefinement::per_camera_rms_px, "per camera, RMS at the solution, pixels")
+      .def_readonly("per_camera_corner_count", &RigRefinement::per_camera_corner_count,
+                    "per camera, the corners behind its RMS")
+      .def_property_readonly("sigma_translation_mm", per_camera(&RigRefinement::sigma_translation_mm),
+                             "per camera, 1-sigma of its position along the reference camera's x, y, z, mm;\n"
+                             "0 for the reference, NaN when the Jacobian is rank deficient")
+      .def_property_readonly("sigma_rotation_deg", per_camera(&RigRefinement::sigma_rotation_deg),
+                             "per camera, 1-sigma of its rotation about the reference camera's x, y, z, degrees")
+      .def_readonly("image_noise_px", &RigRefinement::image_noise_px,
+                    "corner noise per axis that the residuals show, pixels");
+
   py::classh<MultiCameraCalibrator>(module, "MultiCameraCalibrator",
                                     "Multi-camera extrinsic calibrator built on cv::stereoCalibrate.")
       .def(py::init<Target, int, int, IntrinsicOptions, int>(), py::arg("target"), py::arg("num_cameras"),
@@ -115,6 +154,24 @@ void registerMultiCamera(py::module_& module) {
                 "cameras, or when every point is degenerate; ValueError for a target other than a\n"
                 "CharucoTarget, fewer image lists than cameras or a frame_index out of range.")
                .c_str())
+      .def("refine", lockedWithoutGil(&MultiCameraCalibrator::refine), py::arg("loss_scale_px") = 1.0,
+           join("Bundle adjustment of the last calibrate()'s rig, started from its pairwise result.\n\n"
+                "Every corner each camera saw is predicted through its pose reference_T_camera and\n"
+                "the board pose of its frame, and every camera's intrinsics (in the model of the\n"
+                "calibrator's options), every camera's pose and every frame's board pose are moved to\n"
+                "minimise the Huber-robustified squared pixel error; a frame a camera missed has no\n"
+                "terms for it. The outcome is kept for format_refinement(); the last result stays the\n"
+                "pairwise one.",
+                docs::kArguments,
+                "- loss_scale_px: Huber scale, pixels: corners further off count linearly (> 0)",
+                docs::kReturns, "RigRefinement with each camera's sigma.", docs::kRaises,
+                "RuntimeError without a successful calibrate(); ValueError for a loss_scale_px that is\n"
+                "not positive.")
+               .c_str())
+      .def("format_refinement", lockedWithoutGil(&MultiCameraCalibrator::formatRefinement),
+           "The last refine() as text: its cost, the RMS with the pairwise rig as given and refined,\n"
+           "then per camera the refined pose, its change from the pairwise result, its 1-sigma (mm,\n"
+           "degrees) and its intrinsics. \"Not refined.\" before a refine().")
       .def("format_results", lockedWithoutGil(&MultiCameraCalibrator::formatResults),
            "The fixed-layout report of the last result: per-camera intrinsics and RPE (pixels),\n"
            "reference_T_camera per camera with its stereo RMS, the triangulation check (mm,\n"

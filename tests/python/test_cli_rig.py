@@ -41,3 +41,30 @@ def test_rig_command_refuses_what_it_cannot_use(tmp_path, capsys):
     text = capsys.readouterr().out
     for option in ("--target", "--squares-x", "--reference", "--subsets", "--output"):
         assert option in text
+
+
+def test_rig_refine_prints_the_bundle_adjustment_after_the_report_and_saves_it_beside(tmp_path, capsys):
+    target = v.CharucoTarget(7, 5, 0.05, 0.037, "DICT_4X4_50")
+    scene = make_rig_scene(target, num_cameras=2, frames=8, image_size=(640, 480), occluded={}, supersampling=1)
+    for frame in range(8):
+        v.io.save_multi_camera_capture(tmp_path / "data", [images[frame] for images in scene.image_lists], frame)
+    arguments = ["rig", str(tmp_path / "data"), "--squares-x", "7", "--squares-y", "5", "--square-size", "0.05",
+                 "--marker-size", "0.037", "--dictionary", "DICT_4X4_50"]
+    with pytest.raises(SystemExit):
+        main([*arguments, "--loss-scale", "2"])
+    assert "--loss-scale needs --refine" in capsys.readouterr().err
+
+    assert main([*arguments, "--refine", "--report", str(tmp_path / "rig.json")]) == 0
+    out = capsys.readouterr().out
+    design, refinement = out.split("\n" + "=" * 70 + "\nRIG BUNDLE ADJUSTMENT  (reference = cam_0)\n" + "=" * 70 + "\n")
+    assert "TRIANGULATION VALIDATION" in design and "TRIANGULATION" not in refinement
+    assert refinement.startswith("\nCost: Huber loss (scale 1.0000 px) of every corner's reprojection distance,\n")
+    pairwise = json.loads((tmp_path / "data" / "multi_camera_calibration.json").read_text())
+    assert "refinement" not in pairwise and "sigma_translation_mm" not in pairwise
+    refined = json.loads((tmp_path / "data" / "multi_camera_calibration_refined.json").read_text())
+    report = json.loads((tmp_path / "rig.json").read_text())
+    assert report["refinement"]["rms_after_px"] == refined["rms_after_px"] <= refined["rms_before_px"]
+    assert f"{refined['rms_after_px']:.4f} px refined (8 frames, {refined['corner_count']} corners)" in refinement
+    rotation_deg, translation_m = pose_error(np.array(refined["reference_T_camera_list"][1]),
+                                             scene.reference_T_camera(0, 1))
+    assert rotation_deg < 0.3 and translation_m < 0.003

@@ -103,6 +103,18 @@ def plain(value):
     return value
 
 
+def refined_file_name(result_file_name: str) -> str:
+    return result_file_name[:-len(".json")] + "_refined.json"
+
+
+def refined_result_path(output: str, result_file_name: str) -> str:
+    """Where a refinement is saved beside the result file that output (a directory, or a file
+    path ending in .json) names."""
+    if output.endswith(".json"):
+        return output[:-len(".json")] + "_refined.json"
+    return os.path.join(output, refined_file_name(result_file_name))
+
+
 def write_json(path: str, data: dict) -> None:
     """Replaces the file at `path` with the data as indented JSON, never leaving it half written.
 

@@ -2,12 +2,11 @@
 their options and the run."""
 
 import argparse
-import os
 
 import _vemo
 from quorvantine.vemo import plots
 from quorvantine.vemo.commands import report_data
-from quorvantine.vemo.commands.common_options import write_json
+from quorvantine.vemo.commands.common_options import refined_file_name, refined_result_path, write_json
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
 from quorvantine.vemo.commands.number_options import non_negative, positive
@@ -51,10 +50,6 @@ def check_refine_arguments(args: argparse.Namespace) -> None:
         args.target_parser.error("--refine-intrinsics and --loss-scale need --refine")
 
 
-def refined_file_name(result_file_name: str) -> str:
-    return result_file_name[:-len(".json")] + "_refined.json"
-
-
 def refine_solved(args: argparse.Namespace, calibrator, code: int, transform_names: tuple,
                   result_file_name: str) -> int:
     """Under --refine, refines the solved run with its intrinsics (calibrated from the same
@@ -69,10 +64,8 @@ def refine_solved(args: argparse.Namespace, calibrator, code: int, transform_nam
     args.outcome.report["refinement"] = data
     if not refinement.ok:
         return 1
-    output = args.output or args.data_dir
-    path = (output[:-len(".json")] + "_refined.json" if output.endswith(".json")
-            else os.path.join(output, refined_file_name(result_file_name)))
-    write_json(path, {**data, "library_version": __version__})
+    write_json(refined_result_path(args.output or args.data_dir, result_file_name),
+               {**data, "library_version": __version__})
     return code
 
 

@@ -7,8 +7,12 @@ import sys
 import _vemo
 import numpy as np
 from quorvantine.vemo import plots
-from quorvantine.vemo.commands.number_options import integer
+from quorvantine.vemo.commands.common_options import refined_file_name, refined_result_path, write_json
+from quorvantine.vemo.commands.number_options import integer, positive
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
+from quorvantine.vemo.version import __version__
+
+RESULT_FILE_NAME = "multi_camera_calibration.json"
 
 
 def camera_count(data_dir: pathlib.Path) -> int:
@@ -30,6 +34,8 @@ def subset_sizes(text: str) -> list[int]:
 
 
 def run(args: argparse.Namespace) -> int:
+    if args.loss_scale is not None and not args.refine:
+        args.target_parser.error("--loss-scale needs --refine")
     data_dir = pathlib.Path(args.data_dir)
     cameras = camera_count(data_dir)
     if cameras < 2:
@@ -43,6 +49,9 @@ def run(args: argparse.Namespace) -> int:
     if args.subsets:
         calibrator.calibrate_subsets(image_lists, args.subsets)
         calibrator.print_results()
+    code = 0 if result.ok else 1
+    if args.refine:
+        code = refine_rig(args, calibrator, result, data_dir) or code
     placed = sum(1 for pose in result.reference_T_camera_list if pose.size)
     args.outcome.summary = f"rig: {'ok' if result.ok else 'failed'}, {placed} of {cameras} cameras placed"
     args.outcome.report.update({
@@ -53,7 +62,28 @@ def run(args: argparse.Namespace) -> int:
         "intrinsic_reprojection_errors": result.intrinsic_reprojection_errors,
         "pair_reprojection_errors": result.pair_reprojection_errors})
     args.outcome.figures.append(lambda directory: coverage_figures(directory, target, image_lists))
-    return 0 if result.ok else 1
+    return code
+
+
+def refine_rig(args: argparse.Namespace, calibrator, result, data_dir: pathlib.Path) -> int:
+    """Under --refine, the bundle adjustment of a solved rig, printed after the pairwise report,
+    put into the report data and saved beside the pairwise file; 1 when it could not run."""
+    if not result.ok:
+        print("\nRig bundle adjustment skipped: the pairwise calibration did not place every camera.")
+        return 1
+    refinement = calibrator.refine(loss_scale_px=1.0 if args.loss_scale is None else args.loss_scale)
+    print(calibrator.format_refinement(), end="")
+    names = ("ok", "converged", "iterations", "loss_scale_px", "reference_index", "reference_T_camera_list",
+             "intrinsic_matrices", "distortion_coefficients", "corner_count", "rms_before_px", "rms_after_px",
+             "per_camera_rms_px", "per_camera_corner_count", "sigma_translation_mm", "sigma_rotation_deg",
+             "image_noise_px")
+    data = {name: getattr(refinement, name) for name in names}
+    data["distortion_coefficients"] = [np.ravel(d) for d in refinement.distortion_coefficients]
+    args.outcome.report["refinement"] = data
+    if not refinement.ok:
+        return 1
+    write_json(refined_result_path(str(args.output or data_dir), RESULT_FILE_NAME), {**data, "library_version": __version__})
+    return 0
 
 
 def coverage_figures(directory: str, target, image_lists: list) -> list:
@@ -85,4 +115,11 @@ def add_command(commands) -> None:
     rig.add_argument("--output", metavar="OUT",
                      help="where to save multi_camera_calibration.json: a directory, or a file path ending in .json "
                           "(default DATA_DIR)")
+    rig.add_argument("--refine", action="store_true",
+                     help="then refine the rig as one bundle adjustment (every camera's intrinsics and pose and every "
+                          "frame's board pose against the corner pixels), print it after the report with each "
+                          f"camera's 1-sigma uncertainty and save it as {refined_file_name(RESULT_FILE_NAME)} beside "
+                          f"{RESULT_FILE_NAME}")
+    rig.add_argument("--loss-scale", type=positive, metavar="PX",
+                     help="with --refine: Huber loss scale in pixels (default 1.0)")
     rig.set_defaults(handler=run)

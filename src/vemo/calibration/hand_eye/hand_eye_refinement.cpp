@@ -106,13 +106,9 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   Parameters parameters;
   parameters.tcp_T_camera = poseBlockOf(input.tcp_T_camera);
   parameters.base_T_target = poseBlockOf(input.base_T_target);
-  parameters.intrinsics[0] = camera(0, 0);
-  parameters.intrinsics[1] = camera(1, 1);
-  parameters.intrinsics[2] = camera(0, 2);
-  parameters.intrinsics[3] = camera(1, 2);
-  cv::Mat distortion;
-  input.distortion_coefficients.reshape(1, 1).convertTo(distortion, CV_64F);
-  for (int k = 0; k < distortion.cols; ++k) parameters.intrinsics[4 + k] = distortion.at<double>(k);
+  parameters.intrinsics = lensParametersOf(input.intrinsic_matrix, input.distortion_coefficients);
+  const int distortion_count =
+      static_cast<int>(input.distortion_coefficients.total() * input.distortion_coefficients.channels());
   parameters.deltas.assign(captures.size(), {});
 
   HandEyeRefinement refinement;
@@ -127,7 +123,7 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   for (std::size_t i = 0; i < captures.size(); ++i) {
     addCapture(problem, parameters, captures[i], i, loss, !options.refine_intrinsics);
   }
-  setManifolds(problem, parameters, options.refine_intrinsics, distortion.cols);
+  setManifolds(problem, parameters, options.refine_intrinsics, distortion_count);
   for (auto& delta : parameters.deltas) problem.SetParameterBlockConstant(delta.data());
 
   const ceres::Solver::Summary joint = solve(problem, options.max_iterations, ceres::DENSE_QR);
@@ -136,7 +132,7 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   refinement.converged = joint.termination_type == ceres::CONVERGENCE;
   if (!refinement.ok) return refinement;
 
-  const std::size_t global_parameters = 12 + (options.refine_intrinsics ? 4 + distortion.cols : 0);
+  const std::size_t global_parameters = 12 + (options.refine_intrinsics ? 4 + distortion_count : 0);
   const NoiseLevels start = startingNoise(captures, parameters, options);
   const bool pose_errors_free = start.image_px > 0.0 && start.rotation_rad > 0.0 && start.translation_m > 0.0;
   const Uncertainty uncertainty =
@@ -155,7 +151,7 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
              refinement.sigma_target_translation_mm);
     const std::vector<std::vector<double>> with_lens =
         options.refine_intrinsics ? c
-                                  : covarianceWithLensFree(parameters, captures, options, distortion.cols, pose_errors_free);
+                                  : covarianceWithLensFree(parameters, captures, options, distortion_count, pose_errors_free);
     if (!with_lens.empty()) {
       sigmasOf(with_lens[0], with_lens[1], uncertainty.scale, refinement.sigma_with_intrinsics_rotation_deg,
                refinement.sigma_with_intrinsics_translation_mm);
@@ -174,11 +170,8 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   }
   refinement.tcp_T_camera = transformOf(parameters.tcp_T_camera);
   refinement.base_T_target = transformOf(parameters.base_T_target);
-  refinement.intrinsic_matrix = (cv::Mat_<double>(3, 3) << parameters.intrinsics[0], camera(0, 1),
-                                 parameters.intrinsics[2], 0.0, parameters.intrinsics[1], parameters.intrinsics[3], 0.0,
-                                 0.0, 1.0);
-  refinement.distortion_coefficients = cv::Mat(1, distortion.cols, CV_64F);
-  for (int k = 0; k < distortion.cols; ++k) refinement.distortion_coefficients.at<double>(k) = parameters.intrinsics[4 + k];
+  refinement.intrinsic_matrix = cameraMatrixOf(parameters.intrinsics, camera(0, 1));
+  refinement.distortion_coefficients = distortionOf(parameters.intrinsics, distortion_count);
   return refinement;
 }
 

@@ -14,12 +14,11 @@
 #include <vector>
 
 #include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
+#include "vemo/calibration/intrinsic/lens_projection.hpp"
 
 namespace vemo::calibration::refinement {
 
-// fx, fy, cx, cy, then OpenCV's distortion coefficients k1 k2 p1 p2 k3 k4 k5 k6 s1 s2 s3 s4,
-// those the caller's model lacks held at 0.
-constexpr int kIntrinsicCount = 16;
+constexpr int kIntrinsicCount = kLensParameterCount;
 
 // A pose as the solver moves it: unit quaternion (w, x, y, z) and translation.
 struct PoseBlock {
@@ -85,17 +84,7 @@ struct CornerResidual {
     T in_camera[3];
     ceres::UnitQuaternionRotatePoint(inverse_rotation, offset, in_camera);
 
-    const T x = in_camera[0] / in_camera[2];
-    const T y = in_camera[1] / in_camera[2];
-    const T* d = intrinsics + 4;
-    const T r2 = x * x + y * y;
-    const T r4 = r2 * r2;
-    const T r6 = r4 * r2;
-    const T radial = (T(1) + d[0] * r2 + d[1] * r4 + d[4] * r6) / (T(1) + d[5] * r2 + d[6] * r4 + d[7] * r6);
-    const T xd = x * radial + T(2) * d[2] * x * y + d[3] * (r2 + T(2) * x * x) + d[8] * r2 + d[9] * r4;
-    const T yd = y * radial + d[2] * (r2 + T(2) * y * y) + T(2) * d[3] * x * y + d[10] * r2 + d[11] * r4;
-    residual[0] = intrinsics[0] * xd + T(skew) * yd + intrinsics[2] - T(observed[0]);
-    residual[1] = intrinsics[1] * yd + intrinsics[3] - T(observed[1]);
+    reprojectionResidual(intrinsics, skew, in_camera, observed, residual);
     return true;
   }
 };
@@ -140,7 +129,7 @@ struct Capture {
 struct Parameters {
   PoseBlock tcp_T_camera;
   PoseBlock base_T_target;
-  std::array<double, kIntrinsicCount> intrinsics{};
+  LensParameters intrinsics{};
   std::vector<std::array<double, 6>> deltas;
   std::array<double, 6> prior_weights{};  // rotation x3, translation x3 (DeltaPrior)
 };

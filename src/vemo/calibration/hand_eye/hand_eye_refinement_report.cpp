@@ -6,19 +6,16 @@
 
 #include "vemo/calibration/hand_eye/chain_refinement.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
+#include "vemo/core/report_heading.hpp"
 #include "vemo/tf/tf.hpp"
 
 namespace vemo::calibration {
 
 std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const ChainNaming& naming) {
   std::ostringstream text;
-  text << "\n" << std::string(60, '=') << "\n" << naming.title << "\n" << std::string(60, '=') << "\n";
-  if (refinement.corner_count == 0) {
-    text << "Not refined.\n";
-    return text.str();
-  }
-  if (!refinement.ok) {
-    text << "Refinement failed.\n";
+  text << ruledTitle(naming.title, 60);
+  if (const char* line = unfinishedRefinementLine(refinement.corner_count != 0, refinement.ok)) {
+    text << line;
     return text.str();
   }
   text << std::fixed << std::setprecision(4);

@@ -25,6 +25,7 @@
 #include "vemo/calibration/rig/multi_camera_result.hpp"
 #include "vemo/calibration/rig/multi_camera_subset_result.hpp"
 #include "vemo/calibration/rig/multi_camera_triangulation_report.hpp"
+#include "vemo/calibration/rig/rig_refinement.hpp"
 #include "vemo/targets/targets.hpp"
 
 namespace vemo::calibration {
@@ -37,8 +38,8 @@ inline constexpr int kCalibFixIntrinsic = cv::CALIB_FIX_INTRINSIC;           // 
 inline constexpr int kCalibUseIntrinsicGuess = cv::CALIB_USE_INTRINSIC_GUESS;  // 1
 
 // Defined in multi_camera_setup.cpp (construction, pairing), multi_camera_run.cpp
-// (calibrate), multi_camera_triangulation.cpp, multi_camera_report.cpp and
-// multi_camera_subsets.cpp; the per-camera work they share in multi_camera_per_camera_work.*.
+// (calibrate), multi_camera_triangulation.cpp, multi_camera_report.cpp,
+// multi_camera_subsets.cpp and multi_camera_refine.cpp; the per-camera work they share in multi_camera_per_camera_work.*.
 class MultiCameraCalibrator {
  public:
   // The correspondences of one (reference, camera) pair, one entry per accepted frame in
@@ -86,6 +87,15 @@ class MultiCameraCalibrator {
   // non-ChArUco target, fewer image lists than cameras or a frame index out of range.
   TriangulationReport triangulate(const std::vector<std::vector<cv::Mat>>& image_lists, int frame_index) const;
 
+  // Bundle adjustment of the last calibrate's rig (rig_refinement.hpp) against every corner
+  // each camera saw, the lenses in the model of the calibrator's options. Kept for
+  // formatRefinement(); the last result stays the pairwise one. Throws std::runtime_error
+  // without a successful calibrate, std::invalid_argument for a loss scale that is not
+  // positive.
+  RigRefinement refine(double loss_scale_px = 1.0);
+  // The last refinement as text ("Not refined." before one).
+  std::string formatRefinement() const;
+
   // The fixed-layout report of the last result, triangulation check and subset run.
   std::string formatResults() const;
   // Writes formatResults() to the report output (vemo/core/report_output.hpp).
@@ -118,6 +128,7 @@ class MultiCameraCalibrator {
   struct RigRun {
     MultiCameraResult result;
     std::optional<TriangulationReport> triangulation;  // the check of frame 0, when it succeeded
+    std::vector<CameraViews> views;                    // each camera's corners, for refine()
   };
 
   // calibrate and triangulate on the cameras of work (made with this calibrator's target
@@ -141,6 +152,8 @@ class MultiCameraCalibrator {
   bool has_triangulation_ = false;
   TriangulationReport last_triangulation_;
   std::vector<SubsetResult> last_subsets_;
+  std::vector<CameraViews> last_views_;  // of the last calibrate
+  RigRefinement last_refinement_;
 };
 
 }  // namespace vemo::calibration

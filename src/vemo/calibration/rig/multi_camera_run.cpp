@@ -95,11 +95,14 @@ MultiCameraResult MultiCameraCalibrator::calibrateWith(PerCameraWork& work,
   last_result_ = clearedResult();
   has_triangulation_ = false;
   last_triangulation_ = TriangulationReport();
+  last_views_.clear();
+  last_refinement_ = RigRefinement();
 
   RigRun run = solveRig(work, intrinsic_matrices, distortion_coefficients);
   last_result_ = std::move(run.result);
   has_triangulation_ = run.triangulation.has_value();
   if (run.triangulation) last_triangulation_ = std::move(*run.triangulation);
+  last_views_ = std::move(run.views);
   printResults();
 
   if (!output_path.empty()) {
@@ -221,6 +224,9 @@ MultiCameraCalibrator::RigRun MultiCameraCalibrator::solveRig(
     }
   }
   run.result = std::move(rig);
+  for (const TargetDetections& camera : detections) {
+    run.views.push_back({camera.successful_indices, camera.object_points, camera.image_points});
+  }
   return run;
 }
 
