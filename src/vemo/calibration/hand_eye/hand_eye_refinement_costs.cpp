@@ -24,21 +24,6 @@ cv::Mat pointRows(const cv::Mat& points, int width, const char* name) {
 
 }  // namespace
 
-PoseBlock poseBlockOf(const cv::Mat& a_T_b) {
-  const cv::Matx44d m = fixedOf<4, 4>(a_T_b);
-  PoseBlock block;
-  const double rotation[9] = {m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2), m(2, 0), m(2, 1), m(2, 2)};
-  ceres::RotationMatrixToQuaternion(ceres::RowMajorAdapter3x3<const double>(rotation), block.rotation.data());
-  block.translation = {m(0, 3), m(1, 3), m(2, 3)};
-  return block;
-}
-
-cv::Mat transformOf(const PoseBlock& block) {
-  cv::Matx33d rotation;
-  ceres::QuaternionToRotation(block.rotation.data(), ceres::RowMajorAdapter3x3(rotation.val));
-  return tf::composeTransformationMatrix(cv::Mat(rotation), cv::Mat(cv::Vec3d(block.translation.data())));
-}
-
 bool DeltaPrior::Evaluate(double const* const* parameters, double* residuals, double** jacobians) const {
   const std::array<double, 6>& weights = *weights_;
   for (int k = 0; k < 6; ++k) residuals[k] = weights[k] * parameters[0][k];
@@ -118,20 +103,6 @@ double rmsOf(const std::vector<double>& squared_sums, std::size_t corner_count) 
   double total = 0.0;
   for (double sum : squared_sums) total += sum;
   return std::sqrt(total / static_cast<double>(corner_count));
-}
-
-ceres::Solver::Summary solve(ceres::Problem& problem, int max_iterations, ceres::LinearSolverType linear_solver) {
-  ceres::Solver::Options options;
-  options.linear_solver_type = linear_solver;
-  options.max_num_iterations = max_iterations;
-  options.logging_type = ceres::SILENT;
-  ceres::Solver::Summary summary;
-  ceres::Solve(options, &problem, &summary);
-  return summary;
-}
-
-int stepsOf(const ceres::Solver::Summary& summary) {
-  return summary.num_successful_steps + summary.num_unsuccessful_steps;
 }
 
 }  // namespace vemo::calibration::refinement

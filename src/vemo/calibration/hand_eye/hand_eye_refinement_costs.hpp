@@ -14,29 +14,12 @@
 #include <vector>
 
 #include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
+#include "vemo/calibration/intrinsic/least_squares_support.hpp"
 #include "vemo/calibration/intrinsic/lens_projection.hpp"
 
 namespace vemo::calibration::refinement {
 
 constexpr int kIntrinsicCount = kLensParameterCount;
-
-// A pose as the solver moves it: unit quaternion (w, x, y, z) and translation.
-struct PoseBlock {
-  std::array<double, 4> rotation{};
-  std::array<double, 3> translation{};
-};
-
-// A matrix of known size as doubles.
-template <int rows, int cols>
-cv::Matx<double, rows, cols> fixedOf(const cv::Mat& matrix) {
-  cv::Mat as_double;
-  matrix.convertTo(as_double, CV_64F);
-  return cv::Matx<double, rows, cols>(as_double.ptr<double>());
-}
-
-// a_T_b (4x4) as a pose block, and back.
-PoseBlock poseBlockOf(const cv::Mat& a_T_b);
-cv::Mat transformOf(const PoseBlock& block);
 
 // One corner of one capture: the board point carried through base_T_target, the reported
 // robot pose, the robot's unknown pose error delta (rotation vector and translation, flange
@@ -149,11 +132,5 @@ std::vector<double> squaredErrorsPerCapture(const std::vector<Capture>& captures
 
 // Root mean square over all corners of the per-capture sums.
 double rmsOf(const std::vector<double>& squared_sums, std::size_t corner_count);
-
-// Solves with the given linear solver and iteration limit, Ceres printing nothing.
-ceres::Solver::Summary solve(ceres::Problem& problem, int max_iterations, ceres::LinearSolverType linear_solver);
-
-// Steps taken, successful or not.
-int stepsOf(const ceres::Solver::Summary& summary);
 
 }  // namespace vemo::calibration::refinement

@@ -17,25 +17,6 @@ std::vector<const double*> transformBlocks(const Parameters& parameters) {
           parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data()};
 }
 
-bool covarianceOf(ceres::Problem& problem, const std::vector<const double*>& blocks,
-                  std::vector<std::vector<double>>& covariances) {
-  covariances.clear();
-  ceres::Covariance covariance{ceres::Covariance::Options()};
-  std::vector<std::pair<const double*, const double*>> pairs;
-  for (const double* block : blocks) pairs.emplace_back(block, block);
-  if (!covariance.Compute(pairs, &problem)) return false;
-  for (const double* block : blocks) {
-    const int size = problem.ParameterBlockTangentSize(block);
-    std::vector<double> values(static_cast<std::size_t>(size * size));
-    if (!covariance.GetCovarianceBlockInTangentSpace(block, block, values.data())) {
-      covariances.clear();
-      return false;
-    }
-    covariances.push_back(std::move(values));
-  }
-  return true;
-}
-
 Uncertainty weighedByNoise(ceres::Problem& problem, Parameters& parameters, const std::vector<Capture>& captures,
                            const NoiseLevels& start, std::size_t global_parameters, int max_iterations) {
   std::size_t corner_residuals = 0;

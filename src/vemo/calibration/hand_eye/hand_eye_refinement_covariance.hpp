@@ -13,11 +13,6 @@
 
 namespace vemo::calibration::refinement {
 
-// Unscaled tangent-space covariances of the listed blocks (their diagonal blocks), or
-// nothing when the Jacobian is rank deficient.
-bool covarianceOf(ceres::Problem& problem, const std::vector<const double*>& blocks,
-                  std::vector<std::vector<double>>& covariances);
-
 // Covariance blocks of the two transforms: rotation and translation of each.
 inline constexpr std::size_t kTransformBlocks = 4;
 std::vector<const double*> transformBlocks(const Parameters& parameters);

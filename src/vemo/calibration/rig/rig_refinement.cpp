@@ -16,8 +16,7 @@
 #include <string>
 #include <utility>
 
-#include "vemo/calibration/hand_eye/hand_eye_refinement_costs.hpp"
-#include "vemo/calibration/hand_eye/hand_eye_refinement_covariance.hpp"
+#include "vemo/calibration/intrinsic/least_squares_support.hpp"
 #include "vemo/calibration/intrinsic/lens_projection.hpp"
 #include "vemo/tf/tf.hpp"
 
