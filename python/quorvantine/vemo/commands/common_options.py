@@ -34,25 +34,32 @@ def add_common_arguments(parser: argparse.ArgumentParser) -> None:
     common.add_argument("--report", metavar="FILE.json",
                         help="also write everything the run found as JSON: the printed report's figures and more")
     common.add_argument("--quiet", action="store_true",
-                        help="print a one-line summary instead of the report on standard output (errors still show)")
+                        help="print a one-line summary instead of the report on standard output; of the log lines "
+                             "only warnings and errors still show")
     common.add_argument("--plots", metavar="DIR",
                         help="write PNG figures (coverage, residuals, consistency) into DIR; needs matplotlib "
                              "(pip install quorvantine-vemo[plots])")
 
 
 class WarningRecorder:
-    """Standard error as it was, keeping the library's warning lines for the report file."""
+    """Standard error as it was, keeping the library's warning lines for the report file;
+    under --quiet without the library's INFO lines (warnings and errors still show)."""
 
     PREFIX = "[vemo][WARNING] "
+    INFO = "[vemo][INFO] "
 
-    def __init__(self, stream):
+    def __init__(self, stream, quiet: bool):
         self.stream = stream
+        self.quiet = quiet
         self.warnings = []
 
     def write(self, text: str) -> int:
         for line in text.splitlines():
             if line.startswith(self.PREFIX):
                 self.warnings.append(line[len(self.PREFIX):])
+        # The library writes one whole line per call.
+        if self.quiet and text.startswith(self.INFO):
+            return len(text)
         return self.stream.write(text)
 
     def __getattr__(self, name):
@@ -63,7 +70,7 @@ def run(args: argparse.Namespace) -> int:
     args.outcome = Outcome()
     summary_output = sys.stdout
     code = 2
-    recorder = WarningRecorder(sys.stderr)
+    recorder = WarningRecorder(sys.stderr, args.quiet)
     try:
         with (contextlib.redirect_stdout(io.StringIO()) if args.quiet else contextlib.nullcontext(),
               contextlib.redirect_stderr(recorder)):
