@@ -1,6 +1,7 @@
 #include "bindings/log_sink.hpp"
 #include "bindings/register.hpp"
 #include "bindings/report_output.hpp"
+#include "vemo/core/fork_safe_parallelism.hpp"
 
 namespace py = pybind11;
 using namespace vemo::bindings;
@@ -14,6 +15,7 @@ PYBIND11_MODULE(_vemo, module) {
 
   sendLogLinesToPythonStderr();
   routeReportsToSysStdout();
+  vemo::runParallelLoopsSeriallyInForkedChildren();
 
   py::module_ tf = module.def_submodule("tf", "SE(3) pose <-> 4x4 transformation matrix conversions.");
   registerTf(tf);
