@@ -15,21 +15,41 @@ namespace vemo::calibration {
 inline constexpr int kLensParameterCount = 16;
 using LensParameters = std::array<double, kLensParameterCount>;
 
-// Pixel position of a point in camera coordinates (z > 0), as cv::projectPoints gives it;
-// skew is the camera matrix's (0, 1) entry, held as given.
-template <typename T>
-void projectThroughLens(const T* lens, double skew, const T* in_camera, T* pixel) {
+// Pixel position of a point in camera coordinates (z > 0), as cv::projectPoints gives it,
+// for a lens of 4 + distortion_count parameters (0, 4, 5, 8 or 12 coefficients); skew is the
+// camera matrix's (0, 1) entry, held as given. The terms a model lacks are left out rather
+// than multiplied by zero: the same numbers, with derivatives that cost only what the model
+// has.
+template <int distortion_count, typename T>
+void projectThroughModel(const T* lens, double skew, const T* in_camera, T* pixel) {
+  static_assert(distortion_count == 0 || distortion_count == 4 || distortion_count == 5 || distortion_count == 8 ||
+                distortion_count == 12);
   const T x = in_camera[0] / in_camera[2];
   const T y = in_camera[1] / in_camera[2];
-  const T* d = lens + 4;
-  const T r2 = x * x + y * y;
-  const T r4 = r2 * r2;
-  const T r6 = r4 * r2;
-  const T radial = (T(1) + d[0] * r2 + d[1] * r4 + d[4] * r6) / (T(1) + d[5] * r2 + d[6] * r4 + d[7] * r6);
-  const T xd = x * radial + T(2) * d[2] * x * y + d[3] * (r2 + T(2) * x * x) + d[8] * r2 + d[9] * r4;
-  const T yd = y * radial + d[2] * (r2 + T(2) * y * y) + T(2) * d[3] * x * y + d[10] * r2 + d[11] * r4;
+  T xd = x;
+  T yd = y;
+  if constexpr (distortion_count > 0) {
+    const T* d = lens + 4;
+    const T r2 = x * x + y * y;
+    const T r4 = r2 * r2;
+    T radial = T(1) + d[0] * r2 + d[1] * r4;
+    if constexpr (distortion_count >= 5) radial += d[4] * (r4 * r2);
+    if constexpr (distortion_count >= 8) radial /= T(1) + d[5] * r2 + d[6] * r4 + d[7] * (r4 * r2);
+    xd = x * radial + T(2) * d[2] * x * y + d[3] * (r2 + T(2) * x * x);
+    yd = y * radial + d[2] * (r2 + T(2) * y * y) + T(2) * d[3] * x * y;
+    if constexpr (distortion_count == 12) {
+      xd = xd + d[8] * r2 + d[9] * r4;
+      yd = yd + d[10] * r2 + d[11] * r4;
+    }
+  }
   pixel[0] = lens[0] * xd + T(skew) * yd + lens[2];
   pixel[1] = lens[1] * yd + lens[3];
+}
+
+// The same over the full parameter array, the coefficients a model lacks held at 0.
+template <typename T>
+void projectThroughLens(const T* lens, double skew, const T* in_camera, T* pixel) {
+  projectThroughModel<kLensParameterCount - 4>(lens, skew, in_camera, pixel);
 }
 
 // Predicted minus observed pixel of a point in camera coordinates.

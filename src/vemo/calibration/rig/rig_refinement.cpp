@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "vemo/calibration/intrinsic/chained_corner_cost.hpp"
 #include "vemo/calibration/intrinsic/least_squares_support.hpp"
 #include "vemo/calibration/intrinsic/lens_projection.hpp"
 #include "vemo/tf/tf.hpp"
@@ -28,18 +29,16 @@ using refinement::PoseBlock;
 
 [[noreturn]] void fail(const std::string& what) { throw std::invalid_argument("refineRig: " + what); }
 
-// One corner seen by one camera in one frame. The lens block holds only the parameters of
-// the camera's model (lens_size of them, the rest 0): the derivatives, which autodiff carries
-// for every parameter of the block, stay as few as the model needs.
-template <int lens_size>
-struct RigCorner {
+// Where a board point lies in a camera's coordinates: through the frame's board pose in the
+// reference frame (quaternion w x y z, then translation), then the inverse of the camera's pose.
+struct RigPoint {
   std::array<double, 3> point;
-  std::array<double, 2> observed;
-  double skew;
 
   template <typename T>
-  bool operator()(const T* camera_rotation, const T* camera_translation, const T* board, const T* lens_block,
-                  T* residual) const {
+  void operator()(const T* const* blocks, T* in_camera) const {
+    const T* camera_rotation = blocks[0];
+    const T* camera_translation = blocks[1];
+    const T* board = blocks[2];
     const T board_point[3] = {T(point[0]), T(point[1]), T(point[2])};
     T in_reference[3];
     ceres::UnitQuaternionRotatePoint(board, board_point, in_reference);
@@ -47,40 +46,38 @@ struct RigCorner {
                          in_reference[1] + board[5] - camera_translation[1],
                          in_reference[2] + board[6] - camera_translation[2]};
     const T inverse_rotation[4] = {camera_rotation[0], -camera_rotation[1], -camera_rotation[2], -camera_rotation[3]};
-    T in_camera[3];
     ceres::UnitQuaternionRotatePoint(inverse_rotation, offset, in_camera);
-    T lens[kLensParameterCount];
-    for (int k = 0; k < kLensParameterCount; ++k) lens[k] = k < lens_size ? lens_block[k] : T(0);
-    reprojectionResidual(lens, skew, in_camera, observed, residual);
-    return true;
   }
 };
 
-// The corner of a model of 4 (no distortion), 8, 9, 12 or 16 lens parameters.
+// One corner seen by one camera in one frame, in a lens model of 0, 4, 5, 8 or 12 distortion
+// coefficients. The camera's lens block holds only the model's parameters.
 struct Corner {
-  std::array<double, 3> point;
+  RigPoint geometry;
   std::array<double, 2> observed;
   double skew;
-  int lens_size;
+  int distortion_count;
 
-  template <int size>
-  ceres::CostFunction* costOfSize() const {
-    return new ceres::AutoDiffCostFunction<RigCorner<size>, 2, 4, 3, 7, size>(
-        new RigCorner<size>{point, observed, skew});
+  template <int count>
+  ceres::CostFunction* costOfModel() const {
+    return new ChainedCornerCost<RigPoint, count, 4, 3, 7>(geometry, observed, skew);
   }
   ceres::CostFunction* cost() const {
-    switch (lens_size) {
-      case 4: return costOfSize<4>();
-      case 8: return costOfSize<8>();
-      case 9: return costOfSize<9>();
-      case 12: return costOfSize<12>();
-      default: return costOfSize<16>();
+    switch (distortion_count) {
+      case 0: return costOfModel<0>();
+      case 4: return costOfModel<4>();
+      case 5: return costOfModel<5>();
+      case 8: return costOfModel<8>();
+      default: return costOfModel<12>();
     }
   }
   // The residual at given parameters; the model's zeros are in the lens array already.
   void operator()(const double* camera_rotation, const double* camera_translation, const double* board,
                   const double* lens, double* residual) const {
-    RigCorner<kLensParameterCount>{point, observed, skew}(camera_rotation, camera_translation, board, lens, residual);
+    const double* blocks[] = {camera_rotation, camera_translation, board};
+    double in_camera[3];
+    geometry(blocks, in_camera);
+    reprojectionResidual(lens, skew, in_camera, observed, residual);
   }
 };
 
@@ -303,10 +300,10 @@ RigRefinement refineRig(const std::vector<CameraViews>& views, const MultiCamera
       if (object.rows != image.rows) fail("object_points and image_points must have the same length");
       for (int j = 0; j < object.rows; ++j) {
         observations.push_back({camera, frame,
-                                Corner{{object.at<double>(j, 0), object.at<double>(j, 1), object.at<double>(j, 2)},
+                                Corner{{{object.at<double>(j, 0), object.at<double>(j, 1), object.at<double>(j, 2)}},
                                        {image.at<double>(j, 0), image.at<double>(j, 1)},
                                        cameras[camera].skew,
-                                       4 + cameras[camera].distortion_count}});
+                                       cameras[camera].distortion_count}});
       }
     }
   }
