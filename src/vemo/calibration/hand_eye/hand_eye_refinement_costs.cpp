@@ -62,32 +62,26 @@ std::vector<Capture> capturesOf(const HandEyeRefinementInput& input, double skew
 
 void addCapture(ceres::Problem& problem, Parameters& parameters, const Capture& capture, std::size_t index,
                 ceres::LossFunction* loss, bool lens_fixed) {
-  double* camera_rotation = parameters.tcp_T_camera.rotation.data();
-  double* camera_translation = parameters.tcp_T_camera.translation.data();
-  double* target_rotation = parameters.base_T_target.rotation.data();
-  double* target_translation = parameters.base_T_target.translation.data();
-  double* delta = parameters.deltas[index].data();
+  double* intrinsics = parameters.intrinsics.data();
   for (const CornerResidual& corner : capture.corners) {
-    if (lens_fixed) {
-      problem.AddResidualBlock(new ceres::AutoDiffCostFunction<FixedLensCornerResidual, 2, 4, 3, 4, 3, 6>(
-                                   new FixedLensCornerResidual{corner, parameters.intrinsics}),
-                               loss, camera_rotation, camera_translation, target_rotation, target_translation, delta);
-    } else {
-      problem.AddResidualBlock(
-          new ceres::AutoDiffCostFunction<CornerResidual, 2, 4, 3, 4, 3, kIntrinsicCount, 6>(new CornerResidual(corner)),
-          loss, camera_rotation, camera_translation, target_rotation, target_translation, parameters.intrinsics.data(),
-          delta);
-    }
+    problem.AddResidualBlock(
+        new ChainedCornerCost<CornerResidual, kIntrinsicCount - 4, 4, 3, 4, 3, 6>(corner, corner.observed, corner.skew),
+        loss, parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
+        parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
+        parameters.deltas[index].data(), intrinsics);
   }
+  if (lens_fixed) problem.SetParameterBlockConstant(intrinsics);
 }
 
 double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta) {
+  const double* blocks[] = {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
+                            parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
+                            delta.data()};
   double sum = 0.0;
   for (const CornerResidual& corner : capture.corners) {
-    double residual[2];
-    corner(parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
-           parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
-           parameters.intrinsics.data(), delta.data(), residual);
+    double in_camera[3], residual[2];
+    corner(blocks, in_camera);
+    reprojectionResidual(parameters.intrinsics.data(), corner.skew, in_camera, corner.observed, residual);
     sum += residual[0] * residual[0] + residual[1] * residual[1];
   }
   return sum;

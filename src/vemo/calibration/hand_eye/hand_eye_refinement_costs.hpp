@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
+#include "vemo/calibration/intrinsic/chained_corner_cost.hpp"
 #include "vemo/calibration/intrinsic/least_squares_support.hpp"
 #include "vemo/calibration/intrinsic/lens_projection.hpp"
 
@@ -23,7 +24,8 @@ constexpr int kIntrinsicCount = kLensParameterCount;
 
 // One corner of one capture: the board point carried through base_T_target, the reported
 // robot pose, the robot's unknown pose error delta (rotation vector and translation, flange
-// frame: true flange = reported * exp(delta)), the inverse of tcp_T_camera and the lens.
+// frame: true flange = reported * exp(delta)) and the inverse of tcp_T_camera into the camera
+// (the geometry of a ChainedCornerCost; the lens block follows the pose blocks).
 struct CornerResidual {
   std::array<double, 3> point;
   std::array<double, 2> observed;
@@ -34,9 +36,14 @@ struct CornerResidual {
   // in the flange frame (before the robot pose) instead of the camera.
   bool error_at_target = false;
 
+  // blocks: camera rotation, camera translation, target rotation, target translation, delta.
   template <typename T>
-  bool operator()(const T* camera_rotation, const T* camera_translation, const T* target_rotation,
-                  const T* target_translation, const T* intrinsics, const T* delta, T* residual) const {
+  void operator()(const T* const* blocks, T* in_camera) const {
+    const T* camera_rotation = blocks[0];
+    const T* camera_translation = blocks[1];
+    const T* target_rotation = blocks[2];
+    const T* target_translation = blocks[3];
+    const T* delta = blocks[4];
     const T board_point[3] = {T(point[0]), T(point[1]), T(point[2])};
     T in_base[3];
     ceres::UnitQuaternionRotatePoint(target_rotation, board_point, in_base);
@@ -64,27 +71,7 @@ struct CornerResidual {
     const T inverse_rotation[4] = {camera_rotation[0], -camera_rotation[1], -camera_rotation[2], -camera_rotation[3]};
     const T offset[3] = {in_flange[0] - camera_translation[0], in_flange[1] - camera_translation[1],
                          in_flange[2] - camera_translation[2]};
-    T in_camera[3];
     ceres::UnitQuaternionRotatePoint(inverse_rotation, offset, in_camera);
-
-    reprojectionResidual(intrinsics, skew, in_camera, observed, residual);
-    return true;
-  }
-};
-
-// The same with the lens held fixed: the intrinsics are constants rather than a parameter
-// block, which keeps the derivatives (and the time) of the usual case small.
-struct FixedLensCornerResidual {
-  CornerResidual corner;
-  std::array<double, kIntrinsicCount> lens;
-
-  template <typename T>
-  bool operator()(const T* camera_rotation, const T* camera_translation, const T* target_rotation,
-                  const T* target_translation, const T* delta, T* residual) const {
-    T intrinsics[kIntrinsicCount];
-    for (int k = 0; k < kIntrinsicCount; ++k) intrinsics[k] = T(lens[k]);
-    return corner(camera_rotation, camera_translation, target_rotation, target_translation, intrinsics, delta,
-                  residual);
   }
 };
 
@@ -121,7 +108,8 @@ struct Parameters {
 // std::invalid_argument for malformed point lists.
 std::vector<Capture> capturesOf(const HandEyeRefinementInput& input, double skew);
 
-// The residuals of one capture's corners, index = its position (and its pose error's).
+// The residuals of one capture's corners, index = its position (and its pose error's); with
+// lens_fixed the intrinsics block is held constant.
 void addCapture(ceres::Problem& problem, Parameters& parameters, const Capture& capture, std::size_t index,
                 ceres::LossFunction* loss, bool lens_fixed);
 

@@ -29,7 +29,7 @@ class ChainedCornerCost final
   bool Evaluate(double const* const* parameters, double* residuals, double** jacobians) const override {
     const double* lens = parameters[kPoseBlocks];
     double in_camera[3];
-    std::array<std::array<double, kPoseSize>, 3> point_jacobian{};
+    PointJacobian point_jacobian{};
     if (jacobians != nullptr && posesWanted(jacobians)) {
       pointWithJacobian(parameters, in_camera, point_jacobian);
     } else {
@@ -40,34 +40,10 @@ class ChainedCornerCost final
       projectThroughModel<distortion_count>(lens, skew_, in_camera, pixel);
       residuals[0] = pixel[0] - observed_[0];
       residuals[1] = pixel[1] - observed_[1];
-      return true;
-    }
-    using LensJet = ceres::Jet<double, kLensSize + 3>;
-    LensJet lens_jets[kLensSize];
-    LensJet point[3];
-    for (int k = 0; k < kLensSize; ++k) lens_jets[k] = LensJet(lens[k], k);
-    for (int k = 0; k < 3; ++k) point[k] = LensJet(in_camera[k], kLensSize + k);
-    LensJet pixel[2];
-    projectThroughModel<distortion_count>(lens_jets, skew_, point, pixel);
-    residuals[0] = pixel[0].a - observed_[0];
-    residuals[1] = pixel[1].a - observed_[1];
-    if (jacobians[kPoseBlocks] != nullptr) {
-      for (int r = 0; r < 2; ++r) {
-        for (int k = 0; k < kLensSize; ++k) jacobians[kPoseBlocks][r * kLensSize + k] = pixel[r].v[k];
-      }
-    }
-    for (int block = 0; block < kPoseBlocks; ++block) {
-      double* jacobian = jacobians[block];
-      if (jacobian == nullptr) continue;
-      const int size = kSizes[block];
-      for (int r = 0; r < 2; ++r) {
-        for (int c = 0; c < size; ++c) {
-          const int column = kOffsets[block] + c;
-          jacobian[r * size + c] = pixel[r].v[kLensSize] * point_jacobian[0][column] +
-                                   pixel[r].v[kLensSize + 1] * point_jacobian[1][column] +
-                                   pixel[r].v[kLensSize + 2] * point_jacobian[2][column];
-        }
-      }
+    } else if (jacobians[kPoseBlocks] != nullptr) {
+      projectWithDerivatives<kLensSize>(lens, in_camera, point_jacobian, residuals, jacobians);
+    } else {
+      projectWithDerivatives<0>(lens, in_camera, point_jacobian, residuals, jacobians);
     }
     return true;
   }
@@ -83,6 +59,8 @@ class ChainedCornerCost final
     return offsets;
   }();
 
+  using PointJacobian = std::array<std::array<double, kPoseSize>, 3>;
+
   static bool posesWanted(double** jacobians) {
     for (int block = 0; block < kPoseBlocks; ++block) {
       if (jacobians[block] != nullptr) return true;
@@ -90,8 +68,7 @@ class ChainedCornerCost final
     return false;
   }
 
-  void pointWithJacobian(double const* const* parameters, double* in_camera,
-                         std::array<std::array<double, kPoseSize>, 3>& point_jacobian) const {
+  void pointWithJacobian(double const* const* parameters, double* in_camera, PointJacobian& point_jacobian) const {
     using PoseJet = ceres::Jet<double, kPoseSize>;
     std::array<PoseJet, kPoseSize> values;
     std::array<const PoseJet*, kPoseBlocks> blocks{};
@@ -107,6 +84,41 @@ class ChainedCornerCost final
     for (int k = 0; k < 3; ++k) {
       in_camera[k] = point[k].a;
       for (int c = 0; c < kPoseSize; ++c) point_jacobian[k][c] = point[k].v[c];
+    }
+  }
+
+  // The projection differentiated over the point and, when lens_derivatives is the lens's
+  // size, the lens (a lens held constant costs no derivatives); the pose blocks' Jacobians
+  // by the chain rule.
+  template <int lens_derivatives>
+  void projectWithDerivatives(const double* lens, const double* in_camera, const PointJacobian& point_jacobian,
+                              double* residuals, double** jacobians) const {
+    using LensJet = ceres::Jet<double, lens_derivatives + 3>;
+    LensJet lens_jets[kLensSize];
+    LensJet point[3];
+    for (int k = 0; k < kLensSize; ++k) lens_jets[k] = lens_derivatives > 0 ? LensJet(lens[k], k) : LensJet(lens[k]);
+    for (int k = 0; k < 3; ++k) point[k] = LensJet(in_camera[k], lens_derivatives + k);
+    LensJet pixel[2];
+    projectThroughModel<distortion_count>(lens_jets, skew_, point, pixel);
+    residuals[0] = pixel[0].a - observed_[0];
+    residuals[1] = pixel[1].a - observed_[1];
+    if constexpr (lens_derivatives > 0) {
+      for (int r = 0; r < 2; ++r) {
+        for (int k = 0; k < kLensSize; ++k) jacobians[kPoseBlocks][r * kLensSize + k] = pixel[r].v[k];
+      }
+    }
+    for (int block = 0; block < kPoseBlocks; ++block) {
+      double* jacobian = jacobians[block];
+      if (jacobian == nullptr) continue;
+      const int size = kSizes[block];
+      for (int r = 0; r < 2; ++r) {
+        for (int c = 0; c < size; ++c) {
+          const int column = kOffsets[block] + c;
+          jacobian[r * size + c] = pixel[r].v[lens_derivatives] * point_jacobian[0][column] +
+                                   pixel[r].v[lens_derivatives + 1] * point_jacobian[1][column] +
+                                   pixel[r].v[lens_derivatives + 2] * point_jacobian[2][column];
+        }
+      }
     }
   }
 
