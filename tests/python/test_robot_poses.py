@@ -138,7 +138,8 @@ def test_rows_that_do_not_fit_are_refused_with_file_row_and_expectation(tmp_path
          "row 3: 6 numbers, expected 7 (x y z qx qy qz qw)"),
         ("b.csv", "xyz-quat-wxyz", "\n0.1 0.2 0.3 0.95 0 0 0\n", "row 2: quaternion norm 0.950000, expected 1 "
                                                                  "(within 0.001)"),
-        ("c.csv", "xyz-rotvec", "0,0,0,0,0,0\n# a comment\n0,0,nan,0,0,0\n", "row 3: z is nan, expected a finite number"),
+        ("c.csv", "xyz-rotvec", "0,0,0,0,0,0\n# a comment\n0,0,nan,0,0,0\n",
+         "row 3: z is nan, expected a finite number"),
         ("d.json", "xyz-rotvec", "[[0, 0, 0, 0, 0, 0], [0, 0, 0, Infinity, 0, 0]]",
          "row 2: rx is inf, expected a finite number"),
         ("e.csv", "xyz-rotvec", "0,0,0,0,0,0\n0,0,abc,0,0,0\n", "row 2: 'abc' is not a number"),

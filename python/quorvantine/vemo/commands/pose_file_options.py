@@ -3,6 +3,7 @@ and the keys of that archive named when it lacks its poses."""
 
 import argparse
 import pathlib
+import zipfile
 
 import _vemo
 import numpy as np
@@ -68,6 +69,9 @@ def with_archive_keys(error: RuntimeError, data_dir: str) -> RuntimeError:
     capture script that saved its poses under another name learns which."""
     if not str(error).startswith("npz: entry '"):
         return error
-    with np.load(pathlib.Path(data_dir) / POSE_ARCHIVE) as archive:
-        keys = archive.files
+    try:
+        with np.load(pathlib.Path(data_dir) / POSE_ARCHIVE) as archive:
+            keys = archive.files
+    except (OSError, ValueError, zipfile.BadZipFile):  # what the library read, NumPy may not: its words stand
+        return error
     return RuntimeError(f"{error}; keys found: {', '.join(keys) or 'none'}")

@@ -104,9 +104,8 @@ def add_command(commands) -> None:
         description="Calibrates every camera of a synchronized rig and its pose reference_T_camera in the frame of "
                     "the reference camera, from a capture directory (cam_00/image_00.png, cam_01/image_00.png, ... "
                     "as io.save_multi_camera_capture writes it, or .jpg, .bmp, .tif, ... frames; every camera folder "
-                    "holds the same captures). Each "
-                    "camera's intrinsics are calibrated from its own images. Prints the report and saves "
-                    "multi_camera_calibration.json. Lengths are in metres.")
+                    "holds the same captures). Each camera's intrinsics are calibrated from its own images. Prints "
+                    "the report and saves multi_camera_calibration.json. Lengths are in metres.")
     rig.add_argument("data_dir", metavar="DATA_DIR", help="the capture directory")
     add_target_arguments(rig)
     rig.add_argument("--reference", type=integer, default=0, metavar="INDEX",
