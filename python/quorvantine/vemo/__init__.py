@@ -8,6 +8,7 @@ import sys
 
 import _vemo
 from _vemo import *  # noqa: F401,F403
+from quorvantine.vemo.robot_poses import load_robot_poses as _load_robot_poses
 from quorvantine.vemo.version import __version__  # noqa: F401
 
 # The core's submodules are attributes of a compiled module, which the import system
@@ -16,5 +17,21 @@ from quorvantine.vemo.version import __version__  # noqa: F401
 for _name in ("tf", "io", "diagnostics", "synthetic"):
     sys.modules[f"{__name__}.{_name}"] = getattr(_vemo, _name)
 del _name
+
+
+# The readers written in Python join the compiled io submodule through its module
+# __getattr__ and __dir__, so that `vemo.io.load_robot_poses` works while the core's own
+# namespace stays exactly what the core binds.
+_IO_PYTHON_NAMES = {"load_robot_poses": _load_robot_poses}
+
+
+def _io_python_name(name):
+    try:
+        return _IO_PYTHON_NAMES[name]
+    except KeyError:
+        raise AttributeError(f"module '_vemo.io' has no attribute '{name}'") from None
+
+
+vars(_vemo.io).update(__getattr__=_io_python_name, __dir__=lambda: sorted([*vars(_vemo.io), *_IO_PYTHON_NAMES]))
 
 __all__ = [name for name in dir(_vemo) if not name.startswith("_")]

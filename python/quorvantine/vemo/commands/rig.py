@@ -9,6 +9,7 @@ import numpy as np
 from quorvantine.vemo import plots
 from quorvantine.vemo.commands.common_options import refined_file_name, refined_result_path, write_json
 from quorvantine.vemo.commands.number_options import integer, positive
+from quorvantine.vemo.commands.rig_frames import load_rig_frames
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
 from quorvantine.vemo.version import __version__
 
@@ -42,7 +43,7 @@ def run(args: argparse.Namespace) -> int:
         print(f"error: {data_dir} holds {cameras} camera folders (cam_00, cam_01, ...); a rig needs at least 2",
               file=sys.stderr)
         return 2
-    image_lists = _vemo.io.load_multi_camera_dataset(data_dir, cameras)
+    image_lists = load_rig_frames(data_dir, cameras)
     target = build_target(args)
     calibrator = _vemo.MultiCameraCalibrator(target, cameras, args.reference)
     result = calibrator.calibrate(image_lists, output_path=args.output or data_dir)
@@ -102,9 +103,9 @@ def add_command(commands) -> None:
         "rig", help="extrinsic calibration of a multi-camera capture directory",
         description="Calibrates every camera of a synchronized rig and its pose reference_T_camera in the frame of "
                     "the reference camera, from a capture directory (cam_00/image_00.png, cam_01/image_00.png, ... "
-                    "as io.save_multi_camera_capture writes it; every camera folder holds the same captures). Each "
-                    "camera's intrinsics are calibrated from its own images. Prints the report and saves "
-                    "multi_camera_calibration.json. Lengths are in metres.")
+                    "as io.save_multi_camera_capture writes it, or .jpg, .bmp, .tif, ... frames; every camera folder "
+                    "holds the same captures). Each camera's intrinsics are calibrated from its own images. Prints "
+                    "the report and saves multi_camera_calibration.json. Lengths are in metres.")
     rig.add_argument("data_dir", metavar="DATA_DIR", help="the capture directory")
     add_target_arguments(rig)
     rig.add_argument("--reference", type=integer, default=0, metavar="INDEX",
