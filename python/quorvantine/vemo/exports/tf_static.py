@@ -1,0 +1,22 @@
+"""tf-static: the transforms as YAML shaped like ROS's geometry_msgs/TransformStamped, one
+transform as that message itself, several as a tf2_msgs/TFMessage ("transforms": a list)."""
+
+import yaml
+
+from quorvantine.vemo.exports.quaternion import quaternion_xyzw
+
+
+def transform_stamped(transform) -> dict:
+    x, y, z = (float(value) for value in transform.matrix[:3, 3])
+    qx, qy, qz, qw = quaternion_xyzw(transform.matrix[:3, :3])
+    return {"header": {"stamp": {"sec": 0, "nanosec": 0}, "frame_id": transform.parent_frame},
+            "child_frame_id": transform.child_frame,
+            "transform": {"translation": {"x": x, "y": y, "z": z},
+                          "rotation": {"x": qx, "y": qy, "z": qz, "w": qw}}}
+
+
+def tf_static_yaml(transforms: list) -> str:
+    messages = [transform_stamped(transform) for transform in transforms]
+    document = messages[0] if len(messages) == 1 else {"transforms": messages}
+    # PyYAML writes floats by repr: every digit a double needs to read back the same.
+    return yaml.safe_dump(document, sort_keys=False, default_flow_style=False)
