@@ -187,6 +187,7 @@ def test_export_refuses_what_it_cannot_write_and_leaves_no_file(results, tmp_pat
     four = json.loads((results / "cam0" / "intrinsics.json").read_text())
     four["distortion_coefficients"] = four["distortion_coefficients"][:4]
     (tmp_path / "four.json").write_text(json.dumps(four))
+    (tmp_path / "partial.json").write_text(json.dumps({"camera_matrix": np.eye(3).tolist()}))
     (tmp_path / "file").write_text("")
     intrinsics, hand_eye = results / "cam0" / "intrinsics.json", results / "cell" / "hand_eye.json"
     rig = results / "rig" / "multi_camera_calibration.json"
@@ -194,6 +195,9 @@ def test_export_refuses_what_it_cannot_write_and_leaves_no_file(results, tmp_pat
         (tmp_path / "missing.json", "tf-static", [], "export: cannot read "),
         (tmp_path / "broken.json", "tf-static", [], "is not a JSON result file"),
         (tmp_path / "report.json", "tf-static", [], "is not a vemo result file; expected intrinsics.json, "),
+        (tmp_path / "partial.json", "opencv-yaml", [], "is not a complete result file: it lacks "
+                                                       "'distortion_coefficients'"),
+        (intrinsics, "ros-camera-info", ["--pair", "0,1"], "--pair chooses cameras of a rig"),
         (intrinsics, "tf-static", [], "export: intrinsics.json holds no transform to export"),
         (hand_eye, "ros-camera-info", [], "export: hand_eye.json holds no camera intrinsics for a ros-camera-info"),
         (rig, "ros-camera-info", [], "does not record the image size a camera_info needs: give --image-size"),
@@ -219,4 +223,4 @@ def test_export_refuses_what_it_cannot_write_and_leaves_no_file(results, tmp_pat
     with pytest.raises(SystemExit):
         main(["intrinsic", str(tmp_path), *CHARUCO, "--export", "opencv-yaml"])
     assert capsys.readouterr().err.splitlines()[-1].endswith("--export needs --output")
-    assert sorted(os.listdir(tmp_path)) == ["broken.json", "file", "four.json", "report.json"]
+    assert sorted(os.listdir(tmp_path)) == ["broken.json", "file", "four.json", "partial.json", "report.json"]

@@ -72,6 +72,8 @@ def camera_info_files(result, pair: tuple | None = None) -> list:
         raise ValueError(f"export: {result.file_name} does not record the image size a camera_info needs: give "
                          "--image-size WIDTHxHEIGHT")
     if result.kind != "rig":
+        if pair:
+            raise ValueError(f"export: --pair chooses cameras of a rig; {result.file_name} holds one camera")
         return [(None, dump(unrectified(result.cameras[0], result.image_size)))]
     infos = {index: unrectified(camera, result.image_size) for index, camera in enumerate(result.cameras)}
     infos.update(rectified_pair(result, pair or default_pair(result)))

@@ -65,7 +65,9 @@ def load_result(path: str, image_size: tuple | None = None) -> CalibrationResult
         raise ValueError(f"export: {path} is not a vemo result file; expected {RESULT_FILES}")
     try:
         result = reader(path, data)
-    except (TypeError, ValueError, KeyError, IndexError) as error:
+    except KeyError as error:
+        raise ValueError(f"export: {path} is not a complete result file: it lacks {error.args[0]!r}") from None
+    except (TypeError, ValueError, IndexError) as error:
         raise ValueError(f"export: {path} is not a complete result file: {error}") from None
     if result.image_size is None and image_size is not None:
         result.image_size = tuple(image_size)
@@ -153,6 +155,8 @@ def read_rig(path: str, data: dict) -> CalibrationResult:
     poses = [None if pose is None else checked(np.array(pose, dtype=float), f"reference_T_camera_list[{index}]",
                                                (4, 4))
              for index, pose in enumerate(data["reference_T_camera_list"])]
+    if len(poses) < 2:
+        raise ValueError(f"a rig has at least 2 cameras, not {len(poses)}")
     if not 0 <= reference < len(poses) or not len(intrinsic_matrices) == len(coefficients) == len(poses):
         raise ValueError("reference_index, intrinsic_matrices, distortion_coefficients and reference_T_camera_list "
                          "do not describe the same cameras")
@@ -165,7 +169,7 @@ def read_rig(path: str, data: dict) -> CalibrationResult:
                               "reference_T_camera_list": poses}, reference_index=reference)
 
 
-# In this order: a refined rig file also holds "intrinsic_matrices", a refined hand-eye file "base_T_target".
+# The key that tells each result file from the others, and its reader.
 READERS = (("camera_matrix", read_intrinsics), ("reference_T_camera_list", read_rig),
            ("tcp_T_camera_list", read_hand_eye), ("tcp_T_camera", read_refined_hand_eye),
            ("base_T_camera", read_eye_to_hand))
