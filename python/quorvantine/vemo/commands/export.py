@@ -38,7 +38,7 @@ def run(args: argparse.Namespace) -> int:
 
 
 def add_command(commands) -> None:
-    frames = ", ".join(f"{role} {name}" for role, name in DEFAULT_FRAMES.items())
+    frames = ", ".join(f"{role}: {name}" for role, name in DEFAULT_FRAMES.items())
     export = commands.add_parser(
         "export", help="write a result file in a format of ROS or OpenCV",
         description="Writes a result file of vemo (intrinsics.json, hand_eye.json, eye_to_hand.json, "

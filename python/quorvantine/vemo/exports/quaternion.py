@@ -27,3 +27,8 @@ def quaternion_xyzw(rotation: np.ndarray) -> tuple[float, float, float, float]:
     sign = -1.0 if w < 0 else 1.0
     norm = math.sqrt(x * x + y * y + z * z + w * w)
     return tuple(float(sign * value / norm) for value in (x, y, z, w))
+
+
+def translation_and_quaternion(transform: np.ndarray) -> tuple:
+    """((x, y, z), (qx, qy, qz, qw)) of a 4x4 transform: what a ROS transform holds."""
+    return tuple(float(value) for value in transform[:3, 3]), quaternion_xyzw(transform[:3, :3])

@@ -3,7 +3,7 @@ static_transform_publisher, one node per transform."""
 
 import re
 
-from quorvantine.vemo.exports.quaternion import quaternion_xyzw
+from quorvantine.vemo.exports.quaternion import translation_and_quaternion
 
 HEADER = '''# Static transforms of {source!r}, as calibrated by vemo.
 
@@ -17,8 +17,7 @@ def generate_launch_description():
 
 
 def publisher_arguments(transform) -> list:
-    x, y, z = (float(value) for value in transform.matrix[:3, 3])
-    qx, qy, qz, qw = quaternion_xyzw(transform.matrix[:3, :3])
+    (x, y, z), (qx, qy, qz, qw) = translation_and_quaternion(transform.matrix)
     numbers = (("--x", x), ("--y", y), ("--z", z), ("--qx", qx), ("--qy", qy), ("--qz", qz), ("--qw", qw))
     return [text for option, value in numbers for text in (option, repr(value))] + [
         "--frame-id", transform.parent_frame, "--child-frame-id", transform.child_frame]
@@ -32,7 +31,8 @@ def node_name(transform) -> str:
 def node(transform) -> str:
     arguments = publisher_arguments(transform)
     # The seven numbers and the two frames, an option and its value to a line.
-    lines = "".join(f"                {option!r}, {value!r},\n" for option, value in zip(arguments[::2], arguments[1::2]))
+    lines = "".join(f"                {option!r}, {value!r},\n"
+                    for option, value in zip(arguments[::2], arguments[1::2]))
     return (f"        Node(\n"
             f"            package='tf2_ros',\n"
             f"            executable='static_transform_publisher',\n"

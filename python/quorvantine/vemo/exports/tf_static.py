@@ -3,12 +3,11 @@ transform as that message itself, several as a tf2_msgs/TFMessage ("transforms":
 
 import yaml
 
-from quorvantine.vemo.exports.quaternion import quaternion_xyzw
+from quorvantine.vemo.exports.quaternion import translation_and_quaternion
 
 
 def transform_stamped(transform) -> dict:
-    x, y, z = (float(value) for value in transform.matrix[:3, 3])
-    qx, qy, qz, qw = quaternion_xyzw(transform.matrix[:3, :3])
+    (x, y, z), (qx, qy, qz, qw) = translation_and_quaternion(transform.matrix)
     return {"header": {"stamp": {"sec": 0, "nanosec": 0}, "frame_id": transform.parent_frame},
             "child_frame_id": transform.child_frame,
             "transform": {"translation": {"x": x, "y": y, "z": z},
