@@ -36,7 +36,7 @@ PYBIND11_MODULE(_vemo, module) {
   // classes are registered where they belong all the same, for the signatures (and stubs)
   // that name them.
   for (const char* name : {"Suspect", "Verdict", "VerdictOptions", "format_verdict", "EyeToHandRefinement",
-                           "RigRefinement"}) {
+                           "RigRefinement", "StereoRectification", "stereo_rectify"}) {
     py::object item = module.attr(name);
     py::delattr(module, name);
     module.attr(name) = item;

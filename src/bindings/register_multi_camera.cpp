@@ -3,6 +3,7 @@
 #include "bindings/gil_release.hpp"
 #include "bindings/register.hpp"
 #include "vemo/calibration/rig/multi_camera_calibrator.hpp"
+#include "vemo/geometry/stereo_rectification.hpp"
 
 namespace py = pybind11;
 
@@ -194,6 +195,28 @@ void registerMultiCamera(py::module_& module) {
                 "ValueError for a size below 1 or a number of image lists other than num_cameras,\n"
                 "before anything runs.")
                .c_str());
+
+  using vemo::geometry::StereoRectification;
+  py::classh<StereoRectification>(module, "StereoRectification", "Result of stereo_rectify().")
+      .def_readonly("rectified_R_first", &StereoRectification::rectified_R_first,
+                    "(3, 3) float64, first camera frame into its rectified frame (OpenCV's R1)")
+      .def_readonly("rectified_R_second", &StereoRectification::rectified_R_second,
+                    "(3, 3) float64, second camera frame into its rectified frame (R2)")
+      .def_readonly("first_projection", &StereoRectification::first_projection,
+                    "(3, 4) float64 projection of the rectified first camera (P1)")
+      .def_readonly("second_projection", &StereoRectification::second_projection,
+                    "(3, 4) float64 projection of the rectified second camera, -f * baseline in (0, 3) (P2)")
+      .def_readonly("disparity_to_depth", &StereoRectification::disparity_to_depth, "(4, 4) float64, OpenCV's Q");
+  module.def("stereo_rectify", &vemo::geometry::rectifyStereoPair, py::arg("first_intrinsic_matrix"),
+             py::arg("first_distortion"), py::arg("second_intrinsic_matrix"), py::arg("second_distortion"),
+             py::arg("image_size"), py::arg("second_T_first"), py::arg("alpha") = -1.0,
+             "cv::stereoRectify of a calibrated pair with zero disparity at infinity.\n\n"
+             "first_intrinsic_matrix, second_intrinsic_matrix: (3, 3) camera matrices; first_distortion,\n"
+             "second_distortion: their distortion coefficients; image_size: (width, height) pixels;\n"
+             "second_T_first: (4, 4) pose of the first camera in the second's frame, metres; alpha: 0\n"
+             "keeps only valid pixels, 1 every source pixel, -1 OpenCV's own scaling. Returns a\n"
+             "StereoRectification; ValueError for a transform that is not (4, 4) or an image size that\n"
+             "is not positive.");
 }
 
 }  // namespace vemo::bindings

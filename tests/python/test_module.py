@@ -31,7 +31,8 @@ def test_names_are_registered_in_the_published_order():
         "CALIB_FIX_INTRINSIC", "CALIB_USE_INTRINSIC_GUESS", "TriangulationReport", "MultiCameraResult", "SubsetResult",
         "MultiCameraCalibrator",
         "diagnostics", "BenchmarkResult", "CalibrationBenchmark", "io", "synthetic",
-        "Suspect", "Verdict", "VerdictOptions", "format_verdict", "EyeToHandRefinement", "RigRefinement"]
+        "Suspect", "Verdict", "VerdictOptions", "format_verdict", "EyeToHandRefinement", "RigRefinement",
+        "StereoRectification", "stereo_rectify"]
     assert public_names(_vemo.tf) == [
         "pose_to_transformation_matrix", "transformation_matrix_to_pose", "average_pose"]
     assert public_names(_vemo.diagnostics) == [

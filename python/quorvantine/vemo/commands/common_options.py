@@ -122,14 +122,27 @@ def refined_result_path(output: str, result_file_name: str) -> str:
     return os.path.join(output, refined_file_name(result_file_name))
 
 
+def result_file_path(output: str, result_file_name: str) -> str:
+    """Where the library saves a result for OUT: OUT itself when it has an extension and is no
+    directory, else OUT/result_file_name."""
+    if os.path.isdir(output) or not os.path.splitext(output)[1]:
+        return os.path.join(output, result_file_name)
+    return output
+
+
 def write_json(path: str, data: dict) -> None:
-    """Replaces the file at `path` with the data as indented JSON, never leaving it half written.
+    """Replaces the file at `path` with the data as indented JSON, never leaving it half written
+    (see write_text)."""
+    write_text(path, json.dumps(plain(data), indent=2) + "\n")
+
+
+def write_text(path: str, text: str) -> None:
+    """Replaces the file at `path` with the text, never leaving it half written.
 
     The file gets the mode that a plain open(path, "w") would give: 0666 less the umask for a
     new file, the replaced file's own mode otherwise (a temporary file's 0600 must not
     survive the rename, or other accounts could no longer read the results). A symbolic link
     is written through, as open() would: the file it names is replaced and the link stays."""
-    text = json.dumps(plain(data), indent=2) + "\n"
     path = os.path.realpath(path)
     folder = os.path.dirname(os.path.abspath(path))
     try:

@@ -4,6 +4,7 @@ flange, from a saved dataset directory."""
 import argparse
 
 import _vemo
+from quorvantine.vemo.commands.export_output import HAND_EYE_FORMATS, add_export_option, export_beside
 from quorvantine.vemo.commands.hand_eye_dataset import (add_hand_eye_arguments, add_refine_arguments,
                                                         calibrate_dataset, check_refine_arguments, refine_solved)
 
@@ -15,7 +16,10 @@ def run(args: argparse.Namespace) -> int:
                                                  transforms)
     if not result.ok:
         return code
-    return refine_solved(args, calibrator, code, transforms, "eye_to_hand.json")
+    code = refine_solved(args, calibrator, code, transforms, "eye_to_hand.json")
+    # A failed refinement (exit code 1) saved no refined file.
+    export_beside(args, args.output or args.data_dir, "eye_to_hand.json", args.refine and code != 1)
+    return code
 
 
 def add_command(commands) -> None:
@@ -30,5 +34,6 @@ def add_command(commands) -> None:
     # PARK (with HORAUD) with the smallest worst case; unlike TSAI it needs no motions of 17 to
     # 116 degrees between captures, which a fixed camera's narrow view often cannot give.
     add_hand_eye_arguments(eye_to_hand, "eye_to_hand.json", "PARK")
+    add_export_option(eye_to_hand, "eye_to_hand.json", HAND_EYE_FORMATS)
     add_refine_arguments(eye_to_hand, "base_T_camera and tcp_T_target", "eye_to_hand.json")
     eye_to_hand.set_defaults(handler=run)

@@ -3,6 +3,7 @@
 import argparse
 
 import _vemo
+from quorvantine.vemo.commands.export_output import HAND_EYE_FORMATS, add_export_option, export_beside
 from quorvantine.vemo.commands.hand_eye_dataset import (add_hand_eye_arguments, add_refine_arguments,
                                                         calibrate_dataset, check_refine_arguments, refine_solved)
 
@@ -13,7 +14,10 @@ def run(args: argparse.Namespace) -> int:
                                                  ("tcp_T_camera",))
     if not result.ok:
         return code
-    return refine_solved(args, calibrator, code, ("tcp_T_camera", "base_T_target"), "hand_eye.json")
+    code = refine_solved(args, calibrator, code, ("tcp_T_camera", "base_T_target"), "hand_eye.json")
+    # A failed refinement (exit code 1) saved no refined file.
+    export_beside(args, args.output or args.data_dir, "hand_eye.json", args.refine and code != 1)
+    return code
 
 
 def add_command(commands) -> None:
@@ -24,5 +28,6 @@ def add_command(commands) -> None:
                     "io.save_hand_eye_dataset writes it), prints the report and saves hand_eye.json. The camera "
                     "intrinsics are calibrated from the same images. Lengths are in metres.")
     add_hand_eye_arguments(hand_eye, "hand_eye.json", "TSAI")
+    add_export_option(hand_eye, "hand_eye.json", HAND_EYE_FORMATS)
     add_refine_arguments(hand_eye, "tcp_T_camera", "hand_eye.json")
     hand_eye.set_defaults(handler=run)

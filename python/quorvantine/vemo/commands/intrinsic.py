@@ -1,12 +1,12 @@
 """`intrinsic IMAGES...`: intrinsic calibration of one camera from image files."""
 
 import argparse
-import os
 
 import numpy as np
 
 import _vemo
-from quorvantine.vemo.commands.common_options import write_json
+from quorvantine.vemo.commands.common_options import result_file_path, write_json
+from quorvantine.vemo.commands.export_output import add_export_option, export_beside
 from quorvantine.vemo.commands.intrinsic_outcome import calibrate_intrinsics
 from quorvantine.vemo.commands.number_options import positive
 from quorvantine.vemo.commands.verdict_outcome import add_verdict
@@ -15,13 +15,6 @@ from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_
 from quorvantine.vemo.version import __version__
 
 RESULT_FILE_NAME = "intrinsics.json"
-
-
-def result_path(output: str) -> str:
-    """OUT itself when it names a .json file, else OUT/intrinsics.json (as the library's result files)."""
-    if os.path.isdir(output) or not os.path.splitext(output)[1]:
-        return os.path.join(output, RESULT_FILE_NAME)
-    return output
 
 
 def format_result(result, data: dict, image_count: int) -> str:
@@ -36,6 +29,8 @@ def format_result(result, data: dict, image_count: int) -> str:
 
 
 def run(args: argparse.Namespace) -> int:
+    if args.export and not args.output:
+        args.target_parser.error("--export needs --output")
     target = build_target(args)
     images, paths = _vemo.io.load_images(args.images)
     options = _vemo.IntrinsicOptions()
@@ -62,11 +57,12 @@ def run(args: argparse.Namespace) -> int:
                             f"fx {K[0, 0]:.2f} fy {K[1, 1]:.2f} cx {K[0, 2]:.2f} cy {K[1, 2]:.2f}; "
                             f"RMS {data['rms_px']:.4f} px")
     if args.output:
-        write_json(result_path(args.output), {
+        write_json(result_file_path(args.output, RESULT_FILE_NAME), {
             "camera_matrix": K, "distortion_coefficients": data["distortion_coefficients"],
             "image_size": [width, height], "reprojection_error": result.reprojection_error,
             "rms_px": data["rms_px"], "per_view_errors": result.per_view_errors, "image_count": len(images),
             "used_images": data["used_images"], "library_version": __version__})
+        export_beside(args, args.output, RESULT_FILE_NAME, False)
     return code
 
 
@@ -82,4 +78,5 @@ def add_command(commands) -> None:
                            help="per-view RMS error (pixels) under which a view counts as good (default 1.0)")
     intrinsic.add_argument("--output", metavar="OUT",
                            help="where to save intrinsics.json: a directory, or a file path ending in .json")
+    add_export_option(intrinsic, RESULT_FILE_NAME, ("ros-camera-info", "opencv-yaml"))
     intrinsic.set_defaults(handler=run)

@@ -8,6 +8,7 @@ import _vemo
 import numpy as np
 from quorvantine.vemo import plots
 from quorvantine.vemo.commands.common_options import refined_file_name, refined_result_path, write_json
+from quorvantine.vemo.commands.export_output import add_export_option, export_beside
 from quorvantine.vemo.commands.number_options import integer, positive
 from quorvantine.vemo.commands.rig_frames import load_rig_frames
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
@@ -53,6 +54,10 @@ def run(args: argparse.Namespace) -> int:
     code = 0 if result.ok else 1
     if args.refine:
         code = refine_rig(args, calibrator, result, data_dir) or code
+    if result.ok:
+        height, width = image_lists[0][0].shape[:2]
+        # code is 0 here only when a refinement asked for was saved.
+        export_beside(args, str(args.output or data_dir), RESULT_FILE_NAME, args.refine and code == 0, (width, height))
     placed = sum(1 for pose in result.reference_T_camera_list if pose.size)
     args.outcome.summary = f"rig: {'ok' if result.ok else 'failed'}, {placed} of {cameras} cameras placed"
     args.outcome.report.update({
@@ -123,4 +128,5 @@ def add_command(commands) -> None:
                           f"{RESULT_FILE_NAME}")
     rig.add_argument("--loss-scale", type=positive, metavar="PX",
                      help="with --refine: Huber loss scale in pixels (default 1.0)")
+    add_export_option(rig, RESULT_FILE_NAME)
     rig.set_defaults(handler=run)
