@@ -157,10 +157,18 @@ def write_text(path: str, text: str) -> None:
 
 @contextlib.contextmanager
 def locked_folder(folder: str):
-    """Holds the folder's lock, the one the library's saves into it hold (flock on the folder)."""
-    descriptor = os.open(folder, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+    """Holds the folder's lock, the one the library's saves into it hold (flock on the folder).
+    Where the folder cannot be opened or locked (a file system without flock), it goes on
+    without, as the library's saves do: the lock orders concurrent writers, and refusing the
+    work would not make it safer."""
     try:
-        fcntl.flock(descriptor, fcntl.LOCK_EX)
+        descriptor = os.open(folder, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+    except OSError:
+        yield
+        return
+    try:
+        with contextlib.suppress(OSError):
+            fcntl.flock(descriptor, fcntl.LOCK_EX)
         yield
     finally:
         os.close(descriptor)
