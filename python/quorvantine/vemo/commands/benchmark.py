@@ -10,9 +10,9 @@ from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
 
-UNITS_LINE = ("RPE, Held and RT in px, each the mean per view of (residual norm / corners): RPE of the full calibration, "
-              "Held of the views held out by the cross-validation, RT of the views predicted through the hand-eye "
-              "result (- not measured)")
+UNITS_LINE = ("RPE, Held and RT in px, each the mean per view of (residual norm / corners): RPE of the full "
+              "calibration, Held of the views held out by the cross-validation, RT of the views predicted through "
+              "the hand-eye result (- not measured)")
 
 
 def seed_value(text: str) -> int:
@@ -43,8 +43,6 @@ def run(args: argparse.Namespace) -> int:
     print(UNITS_LINE, flush=True)
     path = args.output or os.path.join(args.data_dir, "benchmark.json")
     _vemo.CalibrationBenchmark.save_json([result], path)
-    args.outcome.summary = (f"benchmark: {result.image_count} captures; reprojection error {result.reprojection_error:.4f}"
-                            f" px, held out {result.held_out_reprojection_error:.4f} px")
     args.outcome.report.update({"splits": args.splits, "seed": args.seed, "benchmark_file": str(path),
                                 "results": [report_data.benchmark(result)]})
     return 0
