@@ -12,8 +12,6 @@ import pathlib
 
 import numpy as np
 
-from _vemo import tf
-
 DPI = 100
 
 
@@ -30,6 +28,11 @@ def _save(figure, path) -> pathlib.Path:
     path.parent.mkdir(parents=True, exist_ok=True)
     figure.savefig(path, dpi=DPI)
     return path
+
+
+def _labels(labels: list | None, count: int) -> list:
+    """View labels as drawn: file names without their folders, which would run into each other."""
+    return [pathlib.PurePath(str(label)).name for label in labels] if labels else [str(view) for view in range(count)]
 
 
 def _points(corners) -> np.ndarray:
@@ -55,14 +58,14 @@ def coverage(image_points: list, image_size: tuple, path, title: str = "Corner c
 def per_view_errors(errors: list, threshold: float, path, labels: list | None = None) -> pathlib.Path:
     """Bars of each view's RMS reprojection error, with the per-view threshold drawn;
     views above it are red."""
-    labels = labels or [str(view) for view in range(len(errors))]
+    labels = _labels(labels, len(errors))
     figure = _figure(max(6, 0.35 * len(errors) + 2), 4)
     axes = figure.add_subplot()
     colours = ["tab:red" if error > threshold else "tab:blue" for error in errors]
     axes.bar(range(len(errors)), errors, color=colours)
     axes.axhline(threshold, color="black", linestyle="--", label=f"threshold {threshold:g} px")
     axes.set_xticks(range(len(errors)), labels, rotation=90, fontsize=7)
-    axes.set(title="Per-view RMS reprojection error", xlabel="view", ylabel="RMS (px)")
+    axes.set(title="Per-view RMS reprojection error (px)", xlabel="view", ylabel="RMS reprojection error (px)")
     axes.legend()
     return _save(figure, path)
 
@@ -71,7 +74,7 @@ def residual_vectors(image_points: list, residuals: list, image_size: tuple, pat
                      labels: list | None = None) -> pathlib.Path:
     """The residual vectors (detected minus projected, drawn enlarged) of the `worst` views
     with the largest RMS residual, each in its image frame."""
-    labels = labels or [str(view) for view in range(len(residuals))]
+    labels = _labels(labels, len(residuals))
     rms = [math.sqrt(np.mean(np.sum(np.square(r), axis=1))) if len(r) else 0.0 for r in residuals]
     chosen = sorted(range(len(residuals)), key=lambda view: -rms[view])[:worst]
     width, height = image_size
@@ -87,8 +90,9 @@ def residual_vectors(image_points: list, residuals: list, image_size: tuple, pat
         axes.quiver(points[:, 0], points[:, 1], vectors[:, 0], vectors[:, 1], angles="xy", scale_units="xy",
                     scale=1 / scale, color="tab:red", width=0.004)
         axes.scatter(points[:, 0], points[:, 1], s=3, color="tab:blue")
-        axes.set(title=f"view {labels[view]}: RMS {rms[view]:.3f} px (arrows x{scale:.0f})", xlim=(0, width),
-                 ylim=(height, 0), aspect="equal")
+        axes.set(title=f"{labels[view]}: RMS {rms[view]:.3f} px (arrows x{scale:.0f})", xlabel="u (px)",
+                 ylabel="v (px)", xlim=(0, width), ylim=(height, 0), aspect="equal")
+    figure.suptitle(f"Reprojection residuals (detected minus projected) of the {len(chosen)} worst views")
     return _save(figure, path)
 
 
@@ -117,7 +121,7 @@ def hand_eye_consistency(consistency, path) -> pathlib.Path:
                  color=["tab:red" if i in marked else "tab:blue" for i in range(len(values))])
         axes.axhline(np.mean(values) if len(values) else 0.0, color="black", linestyle="--", label="mean")
         axes.set(title=f"Consistency residual, {name} ({len(marked)} outliers in red)", xlabel="capture",
-                 ylabel=unit)
+                 ylabel=f"{name} ({unit})")
         axes.legend()
     return _save(figure, path)
 
@@ -144,26 +148,70 @@ def rotation_axes(camera_T_target_list: list, path) -> pathlib.Path:
         points = np.array(axes_list)
         shown = axes.scatter(points[:, 0], points[:, 1], points[:, 2], c=angles, cmap="plasma", s=40)
         figure.colorbar(shown, ax=axes, shrink=0.6, label="rotation from the first capture (deg)")
-    axes.set(title=f"Rotation axes of {len(axes_list)} captures", xlabel="x", ylabel="y", zlabel="z")
+    axes.set(title=f"Rotation axes of {len(axes_list)} captures", xlabel="axis x", ylabel="axis y",
+             zlabel="axis z")
     axes.set_box_aspect((1, 1, 1))
     return _save(figure, path)
 
 
-def comparison(pose_by_method: dict, path, name: str = "tcp_T_camera") -> pathlib.Path:
-    """Each solver's pose against the consensus (the mean pose of all of them): the
-    translation difference in mm and the rotation difference in degrees."""
-    methods = list(pose_by_method)
-    poses = [np.asarray(pose_by_method[method], dtype=float) for method in methods]
-    consensus = tf.average_pose(poses)
-    translations_mm = [1000 * np.linalg.norm(pose[:3, 3] - consensus[:3, 3]) for pose in poses]
-    rotations_deg = [math.degrees(math.acos(np.clip((np.trace(pose[:3, :3].T @ consensus[:3, :3]) - 1) / 2, -1, 1)))
+def _quaternion(rotation: np.ndarray) -> np.ndarray:
+    """The unit quaternion (x, y, z, w) of a rotation matrix: the eigenvector of the largest
+    eigenvalue of Bar-Itzhack's symmetric matrix, which stays exact near every angle."""
+    r = rotation
+    k = np.array([[r[0, 0] - r[1, 1] - r[2, 2], r[1, 0] + r[0, 1], r[2, 0] + r[0, 2], r[2, 1] - r[1, 2]],
+                  [r[1, 0] + r[0, 1], r[1, 1] - r[0, 0] - r[2, 2], r[2, 1] + r[1, 2], r[0, 2] - r[2, 0]],
+                  [r[2, 0] + r[0, 2], r[2, 1] + r[1, 2], r[2, 2] - r[0, 0] - r[1, 1], r[1, 0] - r[0, 1]],
+                  [r[2, 1] - r[1, 2], r[0, 2] - r[2, 0], r[1, 0] - r[0, 1], r[0, 0] + r[1, 1] + r[2, 2]]]) / 3
+    values, vectors = np.linalg.eigh(k)
+    return vectors[:, np.argmax(values)]
+
+
+def _rotation(q: np.ndarray) -> np.ndarray:
+    x, y, z, w = q / np.linalg.norm(q)
+    return np.array([[1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
+                     [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
+                     [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)]])
+
+
+def median_pose(poses: list) -> np.ndarray:
+    """The median of 4x4 poses as diagnostics.assess_method_agreement takes it: of x, y and z
+    each, and of each component of the unit quaternions (each turned to the side of the
+    first), normalised. Unlike the mean, one wild pose among agreeing ones leaves it in place."""
+    quaternions = [_quaternion(np.asarray(pose, dtype=float)[:3, :3]) for pose in poses]
+    quaternions = [q if q @ quaternions[0] >= 0 else -q for q in quaternions]
+    median = np.eye(4)
+    median[:3, :3] = _rotation(np.median(quaternions, axis=0))
+    median[:3, 3] = np.median([np.asarray(pose, dtype=float)[:3, 3] for pose in poses], axis=0)
+    return median
+
+
+def comparison_deviations(pose_by_method: dict, median) -> tuple:
+    """What comparison() draws: each method's translation distance (mm) and rotation angle
+    (deg) from the 4x4 pose `median`, in the order of pose_by_method."""
+    median = np.asarray(median, dtype=float)
+    poses = [np.asarray(pose, dtype=float) for pose in pose_by_method.values()]
+    translations_mm = [1000 * np.linalg.norm(pose[:3, 3] - median[:3, 3]) for pose in poses]
+    rotations_deg = [math.degrees(math.acos(np.clip((np.trace(pose[:3, :3].T @ median[:3, :3]) - 1) / 2, -1, 1)))
                      for pose in poses]
+    return translations_mm, rotations_deg
+
+
+def comparison(pose_by_method: dict, path, name: str = "tcp_T_camera", median=None) -> pathlib.Path:
+    """Each solver's pose against their median (`median`, the 4x4 pose the comparison's text
+    measures from; by default median_pose of the poses given): the translation difference in
+    mm and the rotation difference in degrees."""
+    methods = list(pose_by_method)
+    if median is None:
+        median = median_pose(list(pose_by_method.values()))
+    translations_mm, rotations_deg = comparison_deviations(pose_by_method, median)
     figure = _figure(8, 4)
-    for column, (values, unit) in enumerate(((translations_mm, "mm"), (rotations_deg, "deg"))):
+    for column, (values, unit, what) in enumerate(((translations_mm, "mm", "translation"),
+                                                    (rotations_deg, "deg", "rotation"))):
         axes = figure.add_subplot(1, 2, column + 1)
         axes.bar(methods, values, color="tab:blue")
         axes.tick_params(axis="x", labelrotation=30)
-        axes.set(title=f"{name}: {'translation' if column == 0 else 'rotation'} from consensus", ylabel=unit)
+        axes.set(title=f"{name}: {what} from the median", xlabel="hand-eye solver",
+                 ylabel=f"{what} from the median ({unit})")
     return _save(figure, path)
 
 
@@ -190,4 +238,4 @@ def hand_eye_figures(directory, result) -> list:
 
 
 __all__ = ["coverage", "per_view_errors", "residual_vectors", "outliers", "hand_eye_consistency", "rotation_axes",
-           "comparison", "intrinsic_figures", "hand_eye_figures"]
+           "median_pose", "comparison_deviations", "comparison", "intrinsic_figures", "hand_eye_figures"]

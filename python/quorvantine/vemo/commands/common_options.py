@@ -1,8 +1,8 @@
 """The options every command has (--report, --quiet, --plots) and the run around a command
 that honours them. A command fills args.outcome: a one-line summary (printed instead of
 the report under --quiet), the data of the report file and the figures to draw; a command
-that fills nothing still gets a report file with the command, its exit code and the
-library version."""
+that fills nothing still gets a report file with the schema, the command, its exit code,
+the library version and the run's warnings (report_schema)."""
 
 import argparse
 import contextlib
@@ -18,6 +18,7 @@ import secrets
 import stat
 import sys
 
+from quorvantine.vemo.commands.report_schema import report_document
 from quorvantine.vemo.version import __version__
 
 
@@ -89,8 +90,7 @@ def run(args: argparse.Namespace) -> int:
         print(args.outcome.summary, file=summary_output, flush=True)
     if args.report:
         try:
-            write_json(args.report, {"command": args.command, "exit_code": code, "library_version": __version__,
-                                     **args.outcome.report})
+            write_json(args.report, report_document(args.command, code, __version__, args.outcome.report))
         except OSError as error:
             print(f"error: cannot write the report {args.report}: {error.strerror or error}", file=sys.stderr)
             code = 2

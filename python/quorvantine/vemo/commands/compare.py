@@ -8,6 +8,7 @@ import pathlib
 import _vemo
 import numpy as np
 from quorvantine.vemo import plots
+from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.number_options import positive
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
@@ -44,17 +45,18 @@ def run(args: argparse.Namespace) -> int:
 
     solved = {name: result for name, result in results.items() if result is not None}
     args.outcome.summary = f"compare: {len(solved)} of {len(results)} methods solved on {len(images)} captures"
-    args.outcome.report["methods"] = {
-        name: None if result is None else {"tcp_T_camera": result.tcp_T_camera, "pose_deg": result.pose_deg,
-                                           "verdict": verdict_data(result.verdict, [])}
-        for name, result in results.items()}
     trusted = [name for name, result in solved.items() if result.verdict.trusted]
+    args.outcome.report.update({
+        "captures_total": len(images),
+        "methods": report_data.method_results(results, lambda verdict: verdict_data(verdict, [])),
+        "agreement": report_data.method_agreement(agreement), "trusted_methods": trusted})
     if solved:
         print(f"  Trusted results: {', '.join(trusted) or 'none'}")
-    if len(solved) >= 2:
+    if agreement is not None:
         poses = {name: result.tcp_T_camera for name, result in solved.items()}
-        args.outcome.figures.append(lambda directory: [plots.comparison(poses, pathlib.Path(directory) /
-                                                                        "comparison.png")])
+        # Against the median the text measures from, which one wild solver cannot drag along.
+        args.outcome.figures.append(lambda directory: [plots.comparison(
+            poses, pathlib.Path(directory) / "comparison.png", median=agreement.median_tcp_T_camera)])
     if not solved:
         return 1
     return 0 if trusted else UNTRUSTED_EXIT_CODE

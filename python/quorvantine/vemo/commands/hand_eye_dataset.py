@@ -10,6 +10,7 @@ from quorvantine.vemo.commands.common_options import refined_file_name, refined_
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.intrinsic_outcome import add_intrinsic_outcome
 from quorvantine.vemo.commands.number_options import non_negative, positive
+from quorvantine.vemo.commands.reprojection_rms import format_rms_line
 from quorvantine.vemo.commands.verdict_outcome import add_verdict
 from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
                                                       print_no_detection_hint)
@@ -61,7 +62,7 @@ def refine_solved(args: argparse.Namespace, calibrator, code: int, transform_nam
                                    loss_scale_px=1.0 if args.loss_scale is None else args.loss_scale)
     print(calibrator.format_refinement(), end="")
     data = report_data.refinement(refinement, transform_names)
-    args.outcome.report["refinement"] = data
+    args.outcome.report["refinement"] = report_data.with_poses(data, transform_names)
     if not refinement.ok:
         return 1
     write_json(refined_result_path(args.output or args.data_dir, result_file_name),
@@ -100,7 +101,8 @@ def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, tr
     else:
         args.outcome.summary = f"{args.command}: failed, {used} of {len(images)} captures usable"
     args.outcome.figures.append(lambda directory: plots.hand_eye_figures(directory, result))
-    if args.report or args.plots:
-        add_intrinsic_outcome(args, calibrator.last_intrinsic_result(), calibrator.intrinsic_reprojection_residuals,
-                              images, _vemo.IntrinsicOptions(), [name[:-4] for name in names], "intrinsics")
+    add_intrinsic_outcome(args, calibrator.last_intrinsic_result(), calibrator.intrinsic_reprojection_residuals,
+                          images, _vemo.IntrinsicOptions(), [name[:-4] for name in names], "intrinsics")
+    if result.ok and "intrinsics" in args.outcome.report:
+        print(format_rms_line(args.outcome.report["intrinsics"]), end="", flush=True)
     return calibrator, result, code

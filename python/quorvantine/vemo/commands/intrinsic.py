@@ -9,6 +9,7 @@ from quorvantine.vemo.commands.common_options import result_file_path, write_jso
 from quorvantine.vemo.commands.export_output import add_export_option, export_beside
 from quorvantine.vemo.commands.intrinsic_outcome import calibrate_intrinsics
 from quorvantine.vemo.commands.number_options import positive
+from quorvantine.vemo.commands.reprojection_rms import format_rms_line
 from quorvantine.vemo.commands.verdict_outcome import add_verdict
 from quorvantine.vemo.commands.target_options import (MINIMUM_VIEWS, add_target_arguments, build_target,
                                                       print_no_detection_hint)
@@ -23,7 +24,7 @@ def format_result(result, data: dict, image_count: int) -> str:
                 f"\nCamera Matrix:\n{result.intrinsic_matrix}\n"
                 f"\nDistortion Coefficients (k1 k2 p1 p2 k3 ...):\n{data['distortion_coefficients']}\n"
                 f"\nReprojection Error (mean per view): {result.reprojection_error:.4f} px\n"
-                f"RMS over all corners: {data['rms_px']:.4f} px\n"
+                f"{format_rms_line(data)}"
                 f"Views within {data['per_view_error_threshold_px']} px: {len(result.low_view_error_indices)} of "
                 f"{len(result.successful_indices)}\n")
 

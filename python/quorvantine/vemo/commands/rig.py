@@ -7,6 +7,7 @@ import sys
 import _vemo
 import numpy as np
 from quorvantine.vemo import plots
+from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.common_options import refined_file_name, refined_result_path, write_json
 from quorvantine.vemo.commands.export_output import add_export_option, export_beside
 from quorvantine.vemo.commands.number_options import integer, positive
@@ -66,7 +67,8 @@ def run(args: argparse.Namespace) -> int:
         "intrinsic_matrices": result.intrinsic_matrices,
         "distortion_coefficients": [np.ravel(d) for d in result.distortion_coefficients],
         "intrinsic_reprojection_errors": result.intrinsic_reprojection_errors,
-        "pair_reprojection_errors": result.pair_reprojection_errors})
+        "pair_reprojection_errors": result.pair_reprojection_errors,
+        "cameras": report_data.rig_cameras(result)})
     args.outcome.figures.append(lambda directory: coverage_figures(directory, target, image_lists))
     return code
 
