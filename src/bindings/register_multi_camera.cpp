@@ -43,6 +43,9 @@ void registerMultiCamera(py::module_& module) {
                     "per camera, as calibrated or supplied; (1, n) after stereo refinement")
       .def_readonly("intrinsic_reprojection_errors", &MultiCameraResult::intrinsic_reprojection_errors,
                     "per camera, mean intrinsic reprojection error, pixels; NaN when the intrinsics were supplied")
+      .def_readonly("intrinsic_rms_px", &MultiCameraResult::intrinsic_rms_px,
+                    "per camera, RMS over every corner of its intrinsic calibration, pixels (what OpenCV's\n"
+                    "calibrateCamera returns); NaN when the intrinsics were supplied")
       .def_readonly("pair_reprojection_errors", &MultiCameraResult::pair_reprojection_errors,
                     "per camera, stereoCalibrate's RMS against the reference, pixels; NaN for the reference\n"
                     "and for skipped cameras");

@@ -4,6 +4,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "vemo/quality/verdict.hpp"
@@ -30,5 +32,18 @@ struct IntrinsicResult {
   // Whether the run's own evidence supports the camera it found; set when ok.
   quality::Verdict verdict;
 };
+
+// The RMS of the reprojection distance over every corner of the views used, pixels (what
+// cv::calibrateCamera returns), from the per-view RMS errors; NaN without views.
+inline double cornerRms(const IntrinsicResult& result) {
+  double squares = 0.0;
+  double corners = 0.0;
+  for (std::size_t view = 0; view < result.per_view_errors.size() && view < result.image_points.size(); ++view) {
+    const double count = static_cast<double>(result.image_points[view].total());
+    squares += count * result.per_view_errors[view] * result.per_view_errors[view];
+    corners += count;
+  }
+  return corners > 0.0 ? std::sqrt(squares / corners) : std::numeric_limits<double>::quiet_NaN();
+}
 
 }  // namespace vemo::calibration

@@ -18,6 +18,9 @@ struct MultiCameraResult {
   std::vector<cv::Mat> intrinsic_matrices;       // 3x3
   std::vector<cv::Mat> distortion_coefficients;  // as calibrated or supplied; 1 x n after stereo refinement
   std::vector<double> intrinsic_reprojection_errors;  // pixels; NaN when the intrinsics were supplied
+  // RMS over every corner of the camera's intrinsic calibration, pixels (the figure OpenCV's
+  // calibrateCamera returns); NaN when the intrinsics were supplied.
+  std::vector<double> intrinsic_rms_px;
   // RMS (pixels) that cv::stereoCalibrate returned for the camera's pair with the
   // reference; NaN for the reference and for skipped cameras.
   std::vector<double> pair_reprojection_errors;

@@ -146,6 +146,7 @@ MultiCameraCalibrator::RigRun MultiCameraCalibrator::solveRig(
       rig.intrinsic_matrices[camera] = intrinsics.intrinsic_matrix.clone();
       rig.distortion_coefficients[camera] = intrinsics.distortion_coefficients.clone();
       rig.intrinsic_reprojection_errors[camera] = intrinsics.reprojection_error;
+      rig.intrinsic_rms_px[camera] = cornerRms(intrinsics);
       detections[camera] = calibrated.detections;
       low_error_frames[camera] = lowErrorFrames(intrinsics, static_cast<int>(camera));
     }

@@ -46,6 +46,7 @@ MultiCameraResult MultiCameraCalibrator::clearedResult() const {
   result.intrinsic_matrices.resize(cameras);
   result.distortion_coefficients.resize(cameras);
   result.intrinsic_reprojection_errors.assign(cameras, nan);
+  result.intrinsic_rms_px.assign(cameras, nan);
   result.pair_reprojection_errors.assign(cameras, nan);
   return result;
 }
