@@ -84,6 +84,13 @@ def test_rig_check_tells_which_camera_moved(tmp_path, capsys):
     stored = np.array(json.loads(calibration.read_text())["reference_T_camera_list"][1])
     truth = np.linalg.inv(scene.rig_T_camera_list[0]) @ scene.rig_T_camera_list[1]
     stored_error_mm = 1000 * np.linalg.norm(stored[:3, 3] - truth[:3, 3])
+    # The rig's camera_info export, one file per camera, gives rig its intrinsics back.
+    assert main(["export", str(calibration), "--to", "ros-camera-info", "--image-size", "640x480",
+                 "--output", str(tmp_path / "camera_info")]) == 0
+    assert main(["rig", str(tmp_path / "calibration"), *TARGET, "--intrinsics", str(tmp_path / "camera_info"),
+                 "--output", str(tmp_path / "again.json"), "--quiet"]) == 0
+    again, stored_file = (json.loads(path.read_text()) for path in (tmp_path / "again.json", calibration))
+    assert again["intrinsic_matrices"] == stored_file["intrinsic_matrices"]
 
     for name, move in MOVES.items():
         poses = list(scene.rig_T_camera_list)
@@ -131,6 +138,16 @@ def test_hand_eye_with_intrinsics_holds_them_exactly_as_the_file_has_them(tmp_pa
     np.testing.assert_array_equal(np.ravel(refined["distortion_coefficients"]), np.ravel(dist_coeffs))
     report = json.loads((tmp_path / "report.json").read_text())
     assert report["intrinsics_file"] == str(tmp_path / "intrinsics.json") and "intrinsics" not in report
+
+    # compare holds them in all five runs; benchmark measures them instead of calibrating.
+    assert main(["compare", str(tmp_path / "data"), *TARGET, "--intrinsics", str(tmp_path / "intrinsics.json"),
+                 "--report", str(tmp_path / "compare.json")]) in (0, 3)
+    assert "held fixed (not calibrated)" in capsys.readouterr().out
+    assert main(["benchmark", str(tmp_path / "data"), *TARGET, "--intrinsics", str(tmp_path / "intrinsics.json"),
+                 "--output", str(tmp_path / "benchmark.json")]) == 0
+    benchmark = json.loads((tmp_path / "benchmark.json").read_text())["results"][0]
+    np.testing.assert_array_equal(benchmark["camera_matrix"], camera_matrix)
+    assert benchmark["reprojection_error"] == benchmark["held_out_reprojection_error"] < 0.5
 
     write_json(tmp_path / "small.json", {"camera_matrix": camera_matrix, "distortion_coefficients": dist_coeffs,
                                          "image_size": [320, 240]})
