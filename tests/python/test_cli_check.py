@@ -28,6 +28,18 @@ def check(tmp_path, calibration, data_dir, *options):
     return code, json.loads((tmp_path / "check.json").read_text())
 
 
+def calibrated_refined(tmp_path, command: str, scene, refined_name: str):
+    """The refined result file of `command` on the scene's captures."""
+    v.io.save_hand_eye_dataset(tmp_path / "calibration", scene.images, scene.robot_T_tcp_list)
+    assert main([command, str(tmp_path / "calibration"), *TARGET, "--refine", "--quiet"]) == 0
+    return tmp_path / "calibration" / refined_name
+
+
+def check_captures(tmp_path, calibration, name: str, scene):
+    v.io.save_hand_eye_dataset(tmp_path / name, scene.images, scene.robot_T_tcp_list)
+    return check(tmp_path, calibration, tmp_path / name)
+
+
 def assert_flags(code, report, part, move, stored_error=(0.0, 0.0)):
     """The verdict on one move: still valid, or part flagged by about the move's size; the
     stored calibration's own error (mm, deg) widens the bound."""
@@ -44,17 +56,14 @@ def assert_flags(code, report, part, move, stored_error=(0.0, 0.0)):
 def test_eye_in_hand_check_tells_a_still_valid_cell_from_a_moved_camera(tmp_path, capsys):
     target = charuco()
     scene = make_hand_eye_scene(target, count=10, image_size=(640, 480), distance=0.4, seed=3)
-    v.io.save_hand_eye_dataset(tmp_path / "calibration", scene.images, scene.robot_T_tcp_list)
-    assert main(["hand-eye", str(tmp_path / "calibration"), *TARGET, "--refine", "--quiet"]) == 0
-    refined = tmp_path / "calibration" / "hand_eye_refined.json"
+    refined = calibrated_refined(tmp_path, "hand-eye", scene, "hand_eye_refined.json")
     capsys.readouterr()
 
     for name, move in MOVES.items():
         tcp_T_camera = default_tcp_T_camera() @ v.tf.pose_to_transformation_matrix(move)
         new = make_hand_eye_scene(target, count=8, image_size=(640, 480), distance=0.4, seed=11,
                                   tcp_T_camera=tcp_T_camera)
-        v.io.save_hand_eye_dataset(tmp_path / name, new.images, new.robot_T_tcp_list)
-        code, report = check(tmp_path, refined, tmp_path / name)
+        code, report = check_captures(tmp_path, refined, name, new)
         assert_flags(code, report, "tcp_T_camera", move)
         out = capsys.readouterr().out
         assert f"Intrinsics: from {refined}, held fixed (not calibrated)\n" in out
@@ -107,15 +116,12 @@ def test_rig_check_tells_which_camera_moved(tmp_path, capsys):
 def test_eye_to_hand_check_flags_a_moved_camera(tmp_path, capsys):
     target = charuco()
     scene = make_eye_to_hand_scene(target, count=10, image_size=(640, 480), distance=0.4, seed=3)
-    v.io.save_hand_eye_dataset(tmp_path / "calibration", scene.images, scene.robot_T_tcp_list)
-    assert main(["eye-to-hand", str(tmp_path / "calibration"), *TARGET, "--refine", "--quiet"]) == 0
-    refined = tmp_path / "calibration" / "eye_to_hand_refined.json"
+    refined = calibrated_refined(tmp_path, "eye-to-hand", scene, "eye_to_hand_refined.json")
     for name in ("same", "shifted"):
         base_T_camera = default_base_T_camera() @ v.tf.pose_to_transformation_matrix(MOVES[name])
         new = make_eye_to_hand_scene(target, count=8, image_size=(640, 480), distance=0.4, seed=11,
                                      base_T_camera=base_T_camera)
-        v.io.save_hand_eye_dataset(tmp_path / name, new.images, new.robot_T_tcp_list)
-        code, report = check(tmp_path, refined, tmp_path / name)
+        code, report = check_captures(tmp_path, refined, name, new)
         assert_flags(code, report, "base_T_camera", MOVES[name], (0.3, 0.0))
         assert [entry["name"] for entry in report["transforms"]] == ["base_T_camera", "tcp_T_target"]
 

@@ -50,6 +50,7 @@ def drift(name: str, stored: np.ndarray, estimate: np.ndarray, sigma_translation
                  tolerance_mm, tolerance_deg)
 
 
-def verdict_line(drifts: list) -> str:
+def drift_verdict(drifts: list) -> str:
+    """"still valid", or "moved: " and each moved transform with its distances."""
     moved = [f"{d.name} by {d.translation_mm:.3f} mm and {d.rotation_deg:.3f} deg" for d in drifts if d.moved]
-    return f"Verdict: moved: {'; '.join(moved)}" if moved else "Verdict: still valid"
+    return f"moved: {'; '.join(moved)}" if moved else "still valid"

@@ -4,7 +4,7 @@ each capture with the calibration held fixed, and the drift of each stored trans
 import dataclasses
 
 import _vemo
-from quorvantine.vemo.commands.calibration_drift import verdict_line
+from quorvantine.vemo.commands.calibration_drift import drift_verdict
 from quorvantine.vemo.projection import project_points, rms_px
 
 
@@ -24,10 +24,10 @@ class CheckFigures:
             lines.append(f"  {name:<16}{cells}")
         lines.append("\nRe-solved from the new captures with the intrinsics held:")
         lines.extend(drift.line() for drift in self.drifts)
-        return "\n".join(lines) + "\n" + self.verdict() + "\n"
+        return "\n".join(lines) + f"\nVerdict: {self.verdict()}\n"
 
     def verdict(self) -> str:
-        return verdict_line(self.drifts)
+        return drift_verdict(self.drifts)
 
     @property
     def still_valid(self) -> bool:

@@ -74,9 +74,9 @@ def refine_solved(args: argparse.Namespace, calibrator, code: int, transform_nam
 
 def calibrate_dataset(args: argparse.Namespace, title: str, calibrator_class, transform_names: tuple):
     """Runs calibrator_class(target).calibrate on the dataset (intrinsics from the same
-    images, or from --intrinsics), prints the verdict of a solved run after its report and fills args.outcome;
-    transform_names are the result's solved transforms. Returns the calibrator, the result
-    and the exit code (0, 1 when not solved, 3 when not trusted)."""
+    images, or from --intrinsics), prints the verdict of a solved run after its report and
+    fills args.outcome; transform_names are the result's solved transforms. Returns the
+    calibrator, the result and the exit code (0, 1 when not solved, 3 when not trusted)."""
     target = build_target(args)
     images, robot_T_tcp_list = load_captures(args)
     # The report itself names neither: say which solver ran on how much data.
