@@ -53,6 +53,35 @@ def assert_flags(code, report, part, move, stored_error=(0.0, 0.0)):
     assert abs(moved[0]["rotation_deg"] - rotation_deg) < 0.03 + stored_error[1], moved
 
 
+def held_errors(refined, scene, target) -> list:
+    """The RMS per capture with tcp_T_camera and the intrinsics of the refined file held and
+    base_T_target the mean of the captures' own (translations averaged, the mean rotation
+    projected onto SO(3)), by OpenCV's pose solve and projection."""
+    stored = json.loads(refined.read_text())
+    K, d = np.array(stored["intrinsic_matrix"]), np.array(stored["distortion_coefficients"])
+    tcp_T_camera = np.array(stored["tcp_T_camera"])
+    detections = v.IntrinsicCalibrator(target).find_corners(scene.images)
+    assert list(detections.successful_indices) == list(range(len(scene.images)))
+    base_T_targets = []
+    for robot_T_tcp, image_points, object_points in zip(scene.robot_T_tcp_list, detections.image_points,
+                                                        detections.object_points):
+        _, rvec, tvec = cv2.solvePnP(object_points, image_points, K, d)
+        camera_T_target = np.eye(4)
+        camera_T_target[:3, :3], camera_T_target[:3, 3] = cv2.Rodrigues(rvec)[0], tvec.ravel()
+        base_T_targets.append(robot_T_tcp @ tcp_T_camera @ camera_T_target)
+    u, _, vt = np.linalg.svd(np.mean([pose[:3, :3] for pose in base_T_targets], axis=0))
+    base_T_target = np.eye(4)
+    base_T_target[:3, :3], base_T_target[:3, 3] = u @ vt, np.mean([pose[:3, 3] for pose in base_T_targets], axis=0)
+    errors = []
+    for robot_T_tcp, image_points, object_points in zip(scene.robot_T_tcp_list, detections.image_points,
+                                                        detections.object_points):
+        camera_T_target = np.linalg.inv(tcp_T_camera) @ np.linalg.inv(robot_T_tcp) @ base_T_target
+        projected, _ = cv2.projectPoints(object_points, cv2.Rodrigues(camera_T_target[:3, :3])[0],
+                                         camera_T_target[:3, 3], K, d)
+        errors.append(np.sqrt(np.mean(np.sum((projected - image_points).reshape(-1, 2) ** 2, axis=1))))
+    return errors
+
+
 def test_eye_in_hand_check_tells_a_still_valid_cell_from_a_moved_camera(tmp_path, capsys):
     target = charuco()
     scene = make_hand_eye_scene(target, count=10, image_size=(640, 480), distance=0.4, seed=3)
@@ -73,6 +102,7 @@ def test_eye_in_hand_check_tells_a_still_valid_cell_from_a_moved_camera(tmp_path
         errors = [capture["rms_px"]["camera"] for capture in report["captures"]]
         # Held fixed, a moved camera no longer predicts where the corners are.
         assert max(errors) < 0.5 if name == "same" else max(errors) > 0.5
+        np.testing.assert_allclose(errors, held_errors(refined, new, target), atol=0.01)
 
     # The closed-form file records no intrinsics: they must be given.
     assert main(["check", str(tmp_path / "calibration" / "hand_eye.json"), str(tmp_path / "same"), *TARGET]) == 2

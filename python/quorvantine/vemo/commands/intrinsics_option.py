@@ -59,8 +59,8 @@ def intrinsics_file_paths(paths: list, cameras: int) -> list:
     if len(paths) == 1 and os.path.isdir(paths[0]):
         return [os.path.join(paths[0], f"camera_{camera:02d}.yaml") for camera in range(cameras)]
     if len(paths) != cameras:
-        raise ValueError(f"intrinsics: {len(paths)} --intrinsics files for {cameras} cameras; give one per camera "
-                         "in camera order, or one folder of camera_NN.yaml files")
+        raise ValueError(f"intrinsics: {len(paths)} --intrinsics files for {cameras} camera{'s' * (cameras != 1)}; "
+                         "give one per camera in camera order, or one folder of camera_NN.yaml files")
     return paths
 
 
