@@ -47,6 +47,7 @@ void registerBenchmark(py::module_& module) {
            py::arg("options"),
            py::arg("robot_poses") = std::vector<cv::Mat>(), py::arg("eye_in_hand_options") = py::none(),
            py::arg("backend_name") = "OpenCV", py::arg("n_splits") = 5, py::arg("seed") = 0u,
+           py::arg("intrinsic_matrix") = cv::Mat(), py::arg("distortion_coefficients") = cv::Mat(),
            join("Benchmarks one calibration backend on a data set.\n\n"
                 "A full intrinsic calibration, a cross-validation and, given robot poses and\n"
                 "eye-in-hand options, an eye-in-hand run (TSAI, its report printed to sys.stdout)\n"
@@ -56,7 +57,13 @@ void registerBenchmark(py::module_& module) {
                 "- eye_in_hand_options: IntrinsicOptions of the eye-in-hand run, or None for no round\n"
                 "  trip\n"
                 "- backend_name: the label of the result\n",
-                kCrossValidationArguments, docs::kReturns,
+                kCrossValidationArguments,
+                "- intrinsic_matrix: (3, 3) float64 camera matrix calibrated elsewhere, or an empty\n"
+                "  array (default) to calibrate one; given, it replaces the full calibration and the\n"
+                "  folds: reprojection_error and held_out_reprojection_error are then both the mean\n"
+                "  error of every image with it after solvePnP, and the eye-in-hand run holds it\n"
+                "- distortion_coefficients: its distortion coefficients\n",
+                docs::kReturns,
                 "BenchmarkResult; hand_eye_roundtrip_error is -1 when no round trip ran.", docs::kRaises,
                 "RuntimeError \"[Benchmark] <backend_name> calibration failed.\" when the full\n"
                 "calibration is not ok; the calibration's own errors (ValueError for bad options,\n"

@@ -5,11 +5,11 @@ import argparse
 import os
 import sys
 
-from quorvantine.vemo.commands import (benchmark, common_options, compare, demo, export, eye_to_hand, hand_eye,
-                                        intrinsic, rig)
+from quorvantine.vemo.commands import (benchmark, check, common_options, compare, demo, export, eye_to_hand,
+                                        hand_eye, intrinsic, rig)
 from quorvantine.vemo.version import __version__
 
-COMMANDS = (demo, hand_eye, rig, compare, benchmark, eye_to_hand, intrinsic, export)
+COMMANDS = (demo, hand_eye, rig, compare, benchmark, eye_to_hand, intrinsic, export, check)
 
 
 def main(argv: list[str] | None = None, prog: str = "python -m quorvantine.vemo") -> int:

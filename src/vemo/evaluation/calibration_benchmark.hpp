@@ -60,11 +60,15 @@ class CalibrationBenchmark {
   // not ok), cross-validation and, given robot poses and eye-in-hand options, an eye-in-hand
   // run (TSAI) and its round trip over all images with the full calibration's intrinsics,
   // the board's base pose taken from the captures the eye-in-hand run kept. Each image is
-  // detected once per detection settings, however many steps use it.
+  // detected once per detection settings, however many steps use it. Given intrinsics
+  // (3x3, and their distortion coefficients) replace the full calibration and are held by
+  // the eye-in-hand run: there are no folds, and both the reprojection and the held-out
+  // error are the mean over every image of its error with them after solvePnP.
   BenchmarkResult run(const std::vector<cv::Mat>& images, const Target& target,
                       const calibration::IntrinsicOptions& options, const std::vector<cv::Mat>& robot_poses,
                       const std::optional<calibration::IntrinsicOptions>& eye_in_hand_options,
-                      const std::string& backend_name, int n_splits, std::uint32_t seed);
+                      const std::string& backend_name, int n_splits, std::uint32_t seed,
+                      const cv::Mat& intrinsic_matrix = cv::Mat(), const cv::Mat& distortion_coefficients = cv::Mat());
 
   // Fixed-width table: backend, RPE, held-out and round-trip errors (2 decimals, "-" when
   // not measured).

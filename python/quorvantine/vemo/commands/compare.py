@@ -10,6 +10,7 @@ import numpy as np
 from quorvantine.vemo import plots
 from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
+from quorvantine.vemo.commands.intrinsics_option import add_intrinsics_argument, given_intrinsics
 from quorvantine.vemo.commands.number_options import positive
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
 from quorvantine.vemo.commands.verdict_outcome import UNTRUSTED_EXIT_CODE, verdict_data
@@ -31,11 +32,15 @@ def format_consistency(method_results: dict) -> str:
 def run(args: argparse.Namespace) -> int:
     target = build_target(args)
     images, robot_T_tcp_list = load_captures(args)
-    no_matrix = np.zeros((0, 0))  # intrinsics and target poses come from the images
+    intrinsics = given_intrinsics(args, images)
+    # Target poses, and without --intrinsics the intrinsics too, come from the images.
+    no_matrix = np.zeros((0, 0))
+    camera_matrix, dist_coeffs = (no_matrix, no_matrix) if intrinsics is None else (intrinsics.camera_matrix,
+                                                                                   intrinsics.dist_coeffs)
     # The five runs' own reports would bury the comparison; their log lines still show.
     with contextlib.redirect_stdout(io.StringIO()):
-        results = _vemo.diagnostics.compare_hand_eye_methods(target, robot_T_tcp_list, images, [], no_matrix,
-                                                             no_matrix)
+        results = _vemo.diagnostics.compare_hand_eye_methods(target, robot_T_tcp_list, images, [], camera_matrix,
+                                                             dist_coeffs)
     diagnostics = _vemo.diagnostics
     print(diagnostics.format_method_comparison(results, args.consensus_threshold_deg))
     agreement = diagnostics.assess_method_agreement(results, args.translation_threshold_mm,
@@ -68,9 +73,11 @@ def add_command(commands) -> None:
         description="Calibrates tcp_T_camera from a dataset directory (as hand-eye reads it) with each of the five "
                     "hand-eye solvers, then prints them side by side with the verdict on rz, the agreement in "
                     "translation and rotation, and each solver's target consistency residual. The camera "
-                    "intrinsics and target poses are calibrated once, from the same images.")
+                    "intrinsics (unless --intrinsics gives them) and target poses are calibrated once, from the same "
+                    "images.")
     add_dataset_arguments(compare)
     add_target_arguments(compare)
+    add_intrinsics_argument(compare)
     compare.add_argument("--consensus-threshold-deg", type=positive, default=1.5,
                          help="rz within this of the median agrees (default 1.5)")
     compare.add_argument("--translation-threshold-mm", type=positive, default=5.0,

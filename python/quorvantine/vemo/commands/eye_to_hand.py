@@ -28,8 +28,8 @@ def add_command(commands) -> None:
         description="Calibrates base_T_camera (the fixed camera in the robot base frame) and tcp_T_target (the "
                     "target on the flange) from a dataset directory laid out as for hand-eye (image_00.png, ... "
                     "and calibration_data.npz with the robot_T_tcp poses), prints the report and saves "
-                    "eye_to_hand.json. The camera intrinsics are calibrated from the same images. Lengths are in "
-                    "metres.")
+                    "eye_to_hand.json. The camera intrinsics are calibrated from the same images unless "
+                    "--intrinsics gives them. Lengths are in metres.")
     # PARK: on rendered fixed-camera cells every corrected solver came within 2 mm and 0.2 deg,
     # PARK (with HORAUD) with the smallest worst case; unlike TSAI it needs no motions of 17 to
     # 116 degrees between captures, which a fixed camera's narrow view often cannot give.

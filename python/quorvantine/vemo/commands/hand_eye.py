@@ -26,7 +26,8 @@ def add_command(commands) -> None:
         description="Calibrates the camera-on-flange transform tcp_T_camera from a dataset directory "
                     "(image_00.png, image_01.png, ... and calibration_data.npz with the robot_T_tcp poses, as "
                     "io.save_hand_eye_dataset writes it), prints the report and saves hand_eye.json. The camera "
-                    "intrinsics are calibrated from the same images. Lengths are in metres.")
+                    "intrinsics are calibrated from the same images unless --intrinsics gives them. Lengths are in "
+                    "metres.")
     add_hand_eye_arguments(hand_eye, "hand_eye.json", "TSAI")
     add_export_option(hand_eye, "hand_eye.json", HAND_EYE_FORMATS)
     add_refine_arguments(hand_eye, "tcp_T_camera", "hand_eye.json")

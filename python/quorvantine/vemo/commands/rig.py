@@ -10,6 +10,7 @@ from quorvantine.vemo import plots
 from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.common_options import refined_file_name, refined_result_path, write_json
 from quorvantine.vemo.commands.export_output import add_export_option, export_beside
+from quorvantine.vemo.commands.intrinsics_option import add_camera_intrinsics_argument, given_camera_intrinsics
 from quorvantine.vemo.commands.number_options import integer, positive
 from quorvantine.vemo.commands.rig_frames import load_rig_frames
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
@@ -47,8 +48,11 @@ def run(args: argparse.Namespace) -> int:
         return 2
     image_lists = load_rig_frames(data_dir, cameras)
     target = build_target(args)
+    given = given_camera_intrinsics(args, [images[0] for images in image_lists]) or []
     calibrator = _vemo.MultiCameraCalibrator(target, cameras, args.reference)
-    result = calibrator.calibrate(image_lists, output_path=args.output or data_dir)
+    # The stereo solves hold given intrinsics fixed (the calibrator's default flags).
+    result = calibrator.calibrate(image_lists, [camera.camera_matrix for camera in given],
+                                  [camera.dist_coeffs for camera in given], output_path=args.output or data_dir)
     if args.subsets:
         calibrator.calibrate_subsets(image_lists, args.subsets)
         calibrator.print_results()
@@ -111,10 +115,12 @@ def add_command(commands) -> None:
         description="Calibrates every camera of a synchronized rig and its pose reference_T_camera in the frame of "
                     "the reference camera, from a capture directory (cam_00/image_00.png, cam_01/image_00.png, ... "
                     "as io.save_multi_camera_capture writes it, or .jpg, .bmp, .tif, ... frames; every camera folder "
-                    "holds the same captures). Each camera's intrinsics are calibrated from its own images. Prints "
-                    "the report and saves multi_camera_calibration.json. Lengths are in metres.")
+                    "holds the same captures). Each camera's intrinsics are calibrated from its own images unless "
+                    "--intrinsics gives them. Prints the report and saves multi_camera_calibration.json. Lengths are "
+                    "in metres.")
     rig.add_argument("data_dir", metavar="DATA_DIR", help="the capture directory")
     add_target_arguments(rig)
+    add_camera_intrinsics_argument(rig, "calibrating them")
     rig.add_argument("--reference", type=integer, default=0, metavar="INDEX",
                      help="index of the camera whose frame the poses are given in (default 0)")
     rig.add_argument("--subsets", type=subset_sizes, metavar="SIZES",

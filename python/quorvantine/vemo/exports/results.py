@@ -48,27 +48,27 @@ class CalibrationResult:
         return os.path.basename(self.path)
 
 
-def load_result(path: str, image_size: tuple | None = None) -> CalibrationResult:
-    """Reads a result file; ValueError naming the file when it cannot be read or is not one.
-    image_size (width, height) stands in for a file that does not record it."""
+def load_result(path: str, image_size: tuple | None = None, operation: str = "export") -> CalibrationResult:
+    """Reads a result file; ValueError naming the operation and the file when it cannot be
+    read or is not one. image_size (width, height) stands in for a file that does not record it."""
     try:
         with open(path, encoding="utf-8") as stream:
             data = json.load(stream)
     except OSError as error:
-        raise ValueError(f"export: cannot read {path}: {error.strerror or error}") from None
+        raise ValueError(f"{operation}: cannot read {path}: {error.strerror or error}") from None
     except (UnicodeDecodeError, json.JSONDecodeError) as error:
-        raise ValueError(f"export: {path} is not a JSON result file ({error}); expected {RESULT_FILES}") from None
+        raise ValueError(f"{operation}: {path} is not a JSON result file ({error}); expected {RESULT_FILES}") from None
     if not isinstance(data, dict):
-        raise ValueError(f"export: {path} is not a vemo result file; expected {RESULT_FILES}")
+        raise ValueError(f"{operation}: {path} is not a vemo result file; expected {RESULT_FILES}")
     reader = next((read for key, read in READERS if key in data), None)
     if reader is None:
-        raise ValueError(f"export: {path} is not a vemo result file; expected {RESULT_FILES}")
+        raise ValueError(f"{operation}: {path} is not a vemo result file; expected {RESULT_FILES}")
     try:
         result = reader(path, data)
     except KeyError as error:
-        raise ValueError(f"export: {path} is not a complete result file: it lacks {error.args[0]!r}") from None
+        raise ValueError(f"{operation}: {path} is not a complete result file: it lacks {error.args[0]!r}") from None
     except (TypeError, ValueError, IndexError) as error:
-        raise ValueError(f"export: {path} is not a complete result file: {error}") from None
+        raise ValueError(f"{operation}: {path} is not a complete result file: {error}") from None
     if result.image_size is None and image_size is not None:
         result.image_size = tuple(image_size)
     return result

@@ -71,7 +71,7 @@ def target_poses(target, count: int, centre, rng: np.random.Generator) -> list:
 
 def make_rig_scene(target, num_cameras: int = 3, frames: int = 18, image_size=(1280, 960), distance: float = 0.65,
                    occluded: dict | None = None, supersampling: int = 2, image_noise: float = 2.0,
-                   blur_sigma: float = 0.4, seed: int = 11) -> RigScene:
+                   blur_sigma: float = 0.4, seed: int = 11, rig_T_camera_list: list | None = None) -> RigScene:
     """Renders frames synchronized captures of target by num_cameras (2 to 4) cameras
     converging distance metres ahead of the rig. occluded maps (camera, frame) to "all"
     (the camera misses the target) or "half" (the left half of its image is covered);
@@ -81,7 +81,8 @@ def make_rig_scene(target, num_cameras: int = 3, frames: int = 18, image_size=(1
     The default supersampling 2 leaves some aliasing on the edges: with the default noise the
     corners come out about 0.12 px RMS off. Supersampling 1 gives about 0.3 px, but errors
     correlated along the board's rows; grey-level noise strong enough for that slows marker
-    detection tenfold."""
+    detection tenfold. rig_T_camera_list replaces the cameras' default poses (a camera knocked
+    out of place); the frames stay those of the seed."""
     if not 2 <= num_cameras <= len(_LENSES):
         raise ValueError(f"make_rig_scene: num_cameras must be 2 to {len(_LENSES)}, got {num_cameras}")
     if occluded is None:
@@ -91,19 +92,20 @@ def make_rig_scene(target, num_cameras: int = 3, frames: int = 18, image_size=(1
     width, height = image_size
     scale = width / 1280.0
     centre = (0.15, -0.01, distance)
-    camera_matrices, dist_coeffs, rig_T_camera_list = [], [], []
+    camera_matrices, dist_coeffs, poses = [], [], []
     for camera in range(num_cameras):
         focal, (dx, dy), distortion = _LENSES[camera]
         camera_matrices.append(np.array([[focal * scale, 0.0, width / 2 + dx * scale],
                                          [0.0, focal * scale * 1.001, height / 2 + dy * scale], [0.0, 0.0, 1.0]]))
         dist_coeffs.append(np.array([distortion]))
-        rig_T_camera_list.append(looking_at(_POSITIONS[camera], centre, roll_deg=4.0 * camera - 3.0))
+        default_pose = looking_at(_POSITIONS[camera], centre, roll_deg=4.0 * camera - 3.0)
+        poses.append(default_pose if rig_T_camera_list is None else np.asarray(rig_T_camera_list[camera], float))
 
     rig_T_target_list = target_poses(target, frames, centre, rng)
     image_lists = []
     for camera in range(num_cameras):
         renderer = synthetic.Renderer(target, camera_matrices[camera], dist_coeffs[camera], image_size)
-        camera_T_rig = np.linalg.inv(rig_T_camera_list[camera])
+        camera_T_rig = np.linalg.inv(poses[camera])
         images = []
         for frame, rig_T_target in enumerate(rig_T_target_list):
             image = renderer.render(camera_T_rig @ rig_T_target, supersampling=supersampling, blur_sigma=blur_sigma,
@@ -115,5 +117,5 @@ def make_rig_scene(target, num_cameras: int = 3, frames: int = 18, image_size=(1
                 image[:, : width // 2] = 128
             images.append(image)
         image_lists.append(images)
-    return RigScene(target, camera_matrices, dist_coeffs, tuple(image_size), rig_T_camera_list, rig_T_target_list,
+    return RigScene(target, camera_matrices, dist_coeffs, tuple(image_size), poses, rig_T_target_list,
                     image_lists)
