@@ -3,6 +3,7 @@
 import json
 
 import _vemo as v
+import cv2
 import numpy as np
 import pytest
 from quorvantine.vemo.cli import main
@@ -22,6 +23,19 @@ def test_rig_command_calibrates_a_capture_directory(tmp_path, capsys):
     assert "EXTRINSICS  -  reference_T_camera  (reference = cam_1)" in out
     assert out.endswith("SUBSET SUMMARY\n" + "=" * 90 + "\n" + out.rsplit("\n", 2)[-2] + "\n")
     assert out.rsplit("\n", 2)[-2].startswith("(cam_0, cam_1): ok=yes  plane_thickness_mm=")
+    # Each camera's RMS is what OpenCV's own calibration of its corners returns, the stereo
+    # RMS what the design's report gives as the pair's error.
+    pair = v.MultiCameraCalibrator(target, 2, 1).calibrate(scene.image_lists).pair_reprojection_errors[0]
+    capsys.readouterr()
+    lines = []
+    for camera, images in enumerate(scene.image_lists):
+        found = v.IntrinsicCalibrator(target, v.MultiCameraCalibrator.default_options()).find_corners(images)
+        rms = cv2.calibrateCamera([p.astype(np.float32) for p in found.object_points],
+                                  [p.astype(np.float32) for p in found.image_points], (960, 720), None, None)[0]
+        lines.append(f"  cam_{camera}: intrinsic {rms:.4f} px over all its corners"
+                     + (f", stereo with the reference {pair:.4f} px\n" if camera == 0 else "\n"))
+    assert ("\nReprojection RMS (the figure other tools report; the intrinsic RPE above is the mean per view of "
+            "residual norm / corners):\n" + "".join(lines)) in out
     saved = json.loads((tmp_path / "data" / "multi_camera_calibration.json").read_text())
     assert saved["reference_index"] == 1 and saved["num_cameras"] == 2
     rotation_deg, translation_m = pose_error(np.array(saved["reference_T_camera_list"][0]),

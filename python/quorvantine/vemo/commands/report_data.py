@@ -137,7 +137,7 @@ def rig_cameras(result) -> list:
     """A MultiCameraResult camera by camera, under the names the single-camera reports use."""
     return [{"camera": camera, **transform("reference_T_camera", pose), "intrinsic_matrix": matrix,
              "distortion_coefficients": np.ravel(distortion), "reprojection_error": intrinsic_error,
-             "pair_reprojection_error": pair_error}
-            for camera, (pose, matrix, distortion, intrinsic_error, pair_error) in enumerate(zip(
+             "rms_px": rms, "pair_reprojection_error": pair_error}
+            for camera, (pose, matrix, distortion, intrinsic_error, rms, pair_error) in enumerate(zip(
                 result.reference_T_camera_list, result.intrinsic_matrices, result.distortion_coefficients,
-                result.intrinsic_reprojection_errors, result.pair_reprojection_errors))]
+                result.intrinsic_reprojection_errors, result.intrinsic_rms_px, result.pair_reprojection_errors))]

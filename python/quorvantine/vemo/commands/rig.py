@@ -12,6 +12,7 @@ from quorvantine.vemo.commands.common_options import refined_file_name, refined_
 from quorvantine.vemo.commands.export_output import add_export_option, export_beside
 from quorvantine.vemo.commands.intrinsics_option import add_camera_intrinsics_argument, given_camera_intrinsics
 from quorvantine.vemo.commands.number_options import integer, positive
+from quorvantine.vemo.commands.reprojection_rms import format_rig_rms_lines
 from quorvantine.vemo.commands.rig_frames import load_rig_frames
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
 from quorvantine.vemo.version import __version__
@@ -53,6 +54,7 @@ def run(args: argparse.Namespace) -> int:
     # The stereo solves hold given intrinsics fixed (the calibrator's default flags).
     result = calibrator.calibrate(image_lists, [camera.camera_matrix for camera in given],
                                   [camera.dist_coeffs for camera in given], output_path=args.output or data_dir)
+    print(format_rig_rms_lines(result), end="", flush=True)
     if args.subsets:
         calibrator.calibrate_subsets(image_lists, args.subsets)
         calibrator.print_results()
