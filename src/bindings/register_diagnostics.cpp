@@ -65,7 +65,10 @@ void registerDiagnostics(py::module_& diagnostics) {
                     "tcp_T_camera as [x, y, z, rx, ry, rz], metres and degrees")
       .def_readonly("consistency", &HandEyeMethodResult::consistency,
                     "TargetConsistencyStats of the run (world_T_target scatter over the captures)")
-      .def_readonly("verdict", &HandEyeMethodResult::verdict, "Verdict of the run on its tcp_T_camera");
+      .def_readonly("verdict", &HandEyeMethodResult::verdict, "Verdict of the run on its tcp_T_camera")
+      .def_readonly("intrinsic_rms_px", &HandEyeMethodResult::intrinsic_rms_px,
+                    "RMS over every corner of the intrinsic calibration the runs share, pixels; NaN when\n"
+                    "the intrinsics were given");
   // Every run prints its report; through Python's sys.stdout, like the calibrator's own.
   diagnostics.def("compare_hand_eye_methods", withoutGil(&compareHandEyeMethods), py::arg("target"),
                   py::arg("robot_T_tcp_list"),

@@ -47,6 +47,9 @@ void registerHandEye(py::module_& module) {
       .def_readonly("intrinsic_matrix", &HandEyeResult::intrinsic_matrix, docs::kResultIntrinsicMatrix)
       .def_readonly("distortion_coefficients", &HandEyeResult::distortion_coefficients, docs::kResultDistortion)
       .def_readonly("reprojection_error", &HandEyeResult::reprojection_error, docs::kResultReprojectionError)
+      .def_readonly("intrinsic_rms_px", &HandEyeResult::intrinsic_rms_px,
+                    "RMS over every corner of the run's intrinsic calibration, pixels (what OpenCV's\n"
+                    "calibrateCamera returns); NaN when the run did not calibrate the intrinsics")
       .def_readonly("valid_robot_T_tcp_list", &HandEyeResult::valid_robot_T_tcp_list,
                     "(4, 4) robot poses of the captures used")
       .def_readonly("valid_image_list", &HandEyeResult::valid_image_list, docs::kResultImages)

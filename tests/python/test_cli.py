@@ -3,6 +3,7 @@
 import json
 
 import _vemo as v
+import cv2
 import numpy as np
 import pytest
 from quorvantine.vemo.cli import main
@@ -91,8 +92,14 @@ def test_compare_command_prints_the_comparison_agreement_and_residuals(charuco_d
     assert "  >>> All 5 methods agree to within ~1.50 deg of median (" in out
     assert "  >>> Translation: all 5 methods within 5.00 mm of the median.\n" in out
     tsai = v.EyeInHandCalibrator(scene.target).calibrate(scene.robot_T_tcp_list, scene.images, "TSAI").consistency
+    # The shared intrinsic calibration's RMS is what OpenCV's own calibration of the corners returns.
+    found = v.IntrinsicCalibrator(scene.target).find_corners(scene.images)
+    rms = cv2.calibrateCamera([p.astype(np.float32) for p in found.object_points],
+                              [p.astype(np.float32) for p in found.image_points], (800, 600), None, None)[0]
     assert out.endswith(f"  TSAI        {1000 * tsai.mean_translation_m:8.3f} / {1000 * tsai.max_translation_m:.3f} mm"
                         f"{tsai.mean_rotation_deg:9.3f} / {tsai.max_rotation_deg:.3f} deg\n"
+                        f"Reprojection RMS: {rms:.4f} px over all corners of the intrinsic calibration the solvers "
+                        "share (the RMS other tools report)\n"
                         "  Trusted results: ANDREFF, DANIILIDIS, HORAUD, PARK, TSAI\n")
     assert out.index("HAND-EYE CROSS-METHOD") < out.index("Deviation from the median") < out.index("consistency residual")
 

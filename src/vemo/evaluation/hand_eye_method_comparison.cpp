@@ -68,7 +68,7 @@ HandEyeMethodResults compareHandEyeMethods(const Target& target, const std::vect
       if (result.ok && !result.tcp_T_camera.empty()) {
         results[name] = HandEyeMethodResult{name, result.tcp_T_camera,
                                             tf::transformationMatrixToPose(result.tcp_T_camera), result.consistency,
-                                            result.verdict};
+                                            result.verdict, result.intrinsic_rms_px};
       }
     } catch (const std::exception& error) {
       logging::log(logging::Level::Warning, "[diag] method " + name + " failed: " + error.what());

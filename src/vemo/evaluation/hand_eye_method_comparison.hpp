@@ -12,6 +12,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ struct HandEyeMethodResult {
   // The run's target consistency residual (world_T_target scatter over the captures).
   calibration::TargetConsistencyStats consistency;
   Verdict verdict;  // the run's verdict on its tcp_T_camera
+  // RMS over every corner of the intrinsic calibration the runs share, pixels; NaN when the
+  // intrinsics were given.
+  double intrinsic_rms_px = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Keyed by method name in byte order; an empty entry is a run that failed or threw.

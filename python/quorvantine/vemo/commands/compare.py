@@ -3,6 +3,7 @@
 import argparse
 import contextlib
 import io
+import math
 import pathlib
 
 import _vemo
@@ -12,6 +13,7 @@ from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.dataset import add_dataset_arguments, load_captures
 from quorvantine.vemo.commands.intrinsics_option import add_intrinsics_argument, given_intrinsics
 from quorvantine.vemo.commands.number_options import positive
+from quorvantine.vemo.commands.reprojection_rms import format_shared_rms_line
 from quorvantine.vemo.commands.target_options import add_target_arguments, build_target
 from quorvantine.vemo.commands.verdict_outcome import UNTRUSTED_EXIT_CODE, verdict_data
 
@@ -47,12 +49,14 @@ def run(args: argparse.Namespace) -> int:
                                                     args.rotation_threshold_deg)
     print(diagnostics.format_method_agreement(agreement))
     print(format_consistency(results), end="")
+    shared_rms = next((result.intrinsic_rms_px for result in results.values() if result is not None), math.nan)
+    print(format_shared_rms_line(shared_rms), end="")
 
     solved = {name: result for name, result in results.items() if result is not None}
     args.outcome.summary = f"compare: {len(solved)} of {len(results)} methods solved on {len(images)} captures"
     trusted = [name for name, result in solved.items() if result.verdict.trusted]
     args.outcome.report.update({
-        "captures_total": len(images),
+        "captures_total": len(images), "intrinsic_rms_px": shared_rms,
         "methods": report_data.method_results(results, lambda verdict: verdict_data(verdict, [])),
         "agreement": report_data.method_agreement(agreement), "trusted_methods": trusted})
     if solved:

@@ -26,3 +26,11 @@ def format_rig_rms_lines(result) -> str:
         return ""
     return ("Reprojection RMS (the figure other tools report; the intrinsic RPE above is the mean per view of "
             "residual norm / corners):\n" + "".join(lines))
+
+
+def format_shared_rms_line(rms_px: float) -> str:
+    """After a comparison: the RMS of the one intrinsic calibration every solver's run shares."""
+    if not math.isfinite(rms_px):
+        return ""
+    return (f"Reprojection RMS: {rms_px:.4f} px over all corners of the intrinsic calibration the solvers share "
+            "(the RMS other tools report)\n")

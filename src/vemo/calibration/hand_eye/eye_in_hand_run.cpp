@@ -189,6 +189,7 @@ bool EyeInHandCalibrator::targetPosesFromIntrinsics(HandEyeCaptures& captures, H
   result.intrinsic_matrix = intrinsics.intrinsic_matrix;
   result.distortion_coefficients = intrinsics.distortion_coefficients;
   result.reprojection_error = intrinsics.reprojection_error;
+  result.intrinsic_rms_px = cornerRms(intrinsics);
 
   // Views within the per-view threshold when there are any, else every detected view.
   std::vector<int> kept_views;

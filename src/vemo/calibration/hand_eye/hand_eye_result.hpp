@@ -36,6 +36,9 @@ struct HandEyeResult {
   // Mean per-view error of the run's intrinsic calibration, pixels; NaN when the run did
   // not calibrate the intrinsics.
   double reprojection_error = std::numeric_limits<double>::quiet_NaN();
+  // RMS over every corner of that calibration, pixels (what cv::calibrateCamera returns);
+  // NaN when the run did not calibrate the intrinsics.
+  double intrinsic_rms_px = std::numeric_limits<double>::quiet_NaN();
   std::vector<cv::Mat> valid_robot_T_tcp_list;  // robot poses of the captures used
   std::vector<cv::Mat> valid_image_list;        // their images
   std::vector<cv::Mat> camera_T_target_list;    // their target poses (4x4 CV_64F)
