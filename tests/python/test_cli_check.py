@@ -127,9 +127,11 @@ def test_rig_check_tells_which_camera_moved(tmp_path, capsys):
     assert main(["export", str(calibration), "--to", "ros-camera-info", "--image-size", "640x480",
                  "--output", str(tmp_path / "camera_info")]) == 0
     assert main(["rig", str(tmp_path / "calibration"), *TARGET, "--intrinsics", str(tmp_path / "camera_info"),
-                 "--output", str(tmp_path / "again.json"), "--quiet"]) == 0
-    again, stored_file = (json.loads(path.read_text()) for path in (tmp_path / "again.json", calibration))
-    assert again["intrinsic_matrices"] == stored_file["intrinsic_matrices"]
+                 "--output", str(tmp_path / "again.json"), "--refine", "--quiet"]) == 0
+    again, refined, stored_file = (json.loads(path.read_text()) for path in (
+        tmp_path / "again.json", tmp_path / "again_refined.json", calibration))
+    # Given intrinsics are held, in the bundle adjustment too.
+    assert again["intrinsic_matrices"] == stored_file["intrinsic_matrices"] == refined["intrinsic_matrices"]
 
     for name, move in MOVES.items():
         poses = list(scene.rig_T_camera_list)

@@ -14,13 +14,10 @@ import numpy as np
 import _vemo
 from quorvantine.vemo.commands.calibration_drift import drift
 from quorvantine.vemo.commands.check_figures import CheckFigures, reprojection_errors
+from quorvantine.vemo.commands.intrinsics_option import rig_options
 from quorvantine.vemo.commands.rig import camera_count
 from quorvantine.vemo.commands.rig_frames import load_rig_frames
 
-# cv::CALIB_FIX_PRINCIPAL_POINT, ZERO_TANGENT_DIST, FIX_FOCAL_LENGTH, FIX_K1 to K6 and
-# FIX_S1_S2_S3_S4: with given intrinsics no camera is calibrated, and these flags then only
-# tell the bundle adjustment to hold every lens, so that its sigma is that of the poses alone.
-HOLD_LENSES = 4 | 8 | 16 | 32 | 64 | 128 | 2048 | 4096 | 8192 | 65536
 
 
 def board_poses(target, images: list, camera_matrix, dist_coeffs) -> list:
@@ -77,9 +74,8 @@ def check_rig(args, stored, target, resolve_intrinsics) -> CheckFigures:
     rows = [(f"frame_{frame:02d}", [camera_errors[frame] for camera_errors in errors])
             for frame in range(len(image_lists[0]))]
 
-    options = _vemo.MultiCameraCalibrator.default_options()
-    options.calibrate_camera_flags = HOLD_LENSES
-    calibrator = _vemo.MultiCameraCalibrator(target, count, stored.reference_index, options)
+    # Every lens held, so that the refinement's sigma is that of the poses alone.
+    calibrator = _vemo.MultiCameraCalibrator(target, count, stored.reference_index, rig_options(intrinsics_given=True))
     # The check prints its own figures; the runs' reports would only repeat the re-solve.
     with contextlib.redirect_stdout(io.StringIO()):
         result = calibrator.calibrate(image_lists, matrices, coefficients)

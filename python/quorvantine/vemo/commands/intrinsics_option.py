@@ -4,6 +4,8 @@ instead of calibrating them from the same images."""
 import argparse
 import os
 
+import _vemo
+
 from quorvantine.vemo.intrinsics_files import Intrinsics, check_image_size, read_intrinsics
 
 ACCEPTED_FILES = ("intrinsics.json (as the intrinsic command writes it), a ROS camera_info YAML or an OpenCV "
@@ -74,3 +76,18 @@ def given_camera_intrinsics(args: argparse.Namespace, first_images: list) -> lis
                for camera, (path, image) in enumerate(zip(paths, first_images))]
     args.outcome.report["intrinsics_files"] = [intrinsics.path for intrinsics in cameras]
     return cameras
+
+
+# cv::CALIB_FIX_PRINCIPAL_POINT, ZERO_TANGENT_DIST, FIX_FOCAL_LENGTH, FIX_K1 to K6 and
+# FIX_S1_S2_S3_S4. With intrinsics given no camera is calibrated, and these flags then only
+# tell the rig's bundle adjustment to hold every lens.
+HOLD_LENSES = 4 | 8 | 16 | 32 | 64 | 128 | 2048 | 4096 | 8192 | 65536
+
+
+def rig_options(intrinsics_given: bool):
+    """The rig calibrator's options: its defaults, with every lens held where the intrinsics
+    came from files, as the hand-eye commands hold them."""
+    options = _vemo.MultiCameraCalibrator.default_options()
+    if intrinsics_given:
+        options.calibrate_camera_flags = HOLD_LENSES
+    return options

@@ -10,7 +10,8 @@ from quorvantine.vemo import plots
 from quorvantine.vemo.commands import report_data
 from quorvantine.vemo.commands.common_options import refined_file_name, refined_result_path, write_json
 from quorvantine.vemo.commands.export_output import add_export_option, export_beside
-from quorvantine.vemo.commands.intrinsics_option import add_camera_intrinsics_argument, given_camera_intrinsics
+from quorvantine.vemo.commands.intrinsics_option import (add_camera_intrinsics_argument, given_camera_intrinsics,
+                                                         rig_options)
 from quorvantine.vemo.commands.number_options import integer, positive
 from quorvantine.vemo.commands.reprojection_rms import format_rig_rms_lines
 from quorvantine.vemo.commands.rig_frames import load_rig_frames
@@ -50,7 +51,7 @@ def run(args: argparse.Namespace) -> int:
     image_lists = load_rig_frames(data_dir, cameras)
     target = build_target(args)
     given = given_camera_intrinsics(args, [images[0] for images in image_lists]) or []
-    calibrator = _vemo.MultiCameraCalibrator(target, cameras, args.reference)
+    calibrator = _vemo.MultiCameraCalibrator(target, cameras, args.reference, rig_options(bool(given)))
     # The stereo solves hold given intrinsics fixed (the calibrator's default flags).
     result = calibrator.calibrate(image_lists, [camera.camera_matrix for camera in given],
                                   [camera.dist_coeffs for camera in given], output_path=args.output or data_dir)
