@@ -5,8 +5,10 @@
 // carries the Jacobian of every object point through every iteration (2N x 3N per view),
 // which makes it several times slower at a few hundred points per view, although only the
 // Jacobian at the solution enters the result. Here that Jacobian is taken once, view by
-// view, and the normal matrix is assembled and inverted exactly as OpenCV does it (its SVD
-// of an ill-conditioned matrix is what the numbers must agree with, so no shortcut there).
+// view. Up to 50 views the normal matrix is assembled and inverted exactly as OpenCV does it
+// (its SVD of an ill-conditioned matrix is what the numbers must agree with, to 1e-7); above,
+// where that inversion's cubic cost dominates, the Schur complement over the view poses gives
+// the same quantities in linear time, within about 1e-6 of OpenCV's.
 
 #include <opencv2/core.hpp>
 
