@@ -262,3 +262,23 @@ TEST(RigRefinement, ReachesTheMinimumOfItsCost) {
       },
       std::invalid_argument);
 }
+
+// The calibration flags hold what they fix: a principal point stays, and a fixed aspect
+// ratio keeps fy / fx while fx itself moves.
+TEST(RigRefinement, HoldsWhatTheCalibrationFlagsFix) {
+  const Rig rig = renderRig(3);
+  const MultiCameraResult start = pairwise(rig);
+  vemo::calibration::RigRefinementOptions options;
+  options.calibrate_camera_flags = cv::CALIB_FIX_ASPECT_RATIO | cv::CALIB_FIX_PRINCIPAL_POINT;
+  const RigRefinement refined = vemo::calibration::refineRig(rig.views, start, options);
+  ASSERT_TRUE(refined.ok);
+  for (std::size_t k = 0; k < 3; ++k) {
+    const cv::Mat& before = start.intrinsic_matrices[k];
+    const cv::Mat& after = refined.intrinsic_matrices[k];
+    EXPECT_NEAR(after.at<double>(1, 1) / after.at<double>(0, 0), before.at<double>(1, 1) / before.at<double>(0, 0),
+                1e-12) << k;
+    EXPECT_GT(std::abs(after.at<double>(0, 0) - before.at<double>(0, 0)), 1e-3) << k;
+    EXPECT_EQ(after.at<double>(0, 2), before.at<double>(0, 2)) << k;
+    EXPECT_EQ(after.at<double>(1, 2), before.at<double>(1, 2)) << k;
+  }
+}

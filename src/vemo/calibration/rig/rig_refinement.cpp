@@ -99,12 +99,67 @@ cv::Mat transformOf(const BoardBlock& board) {
   return refinement::transformOf(pose);
 }
 
+// One way the lens block may move: the parameters it changes, with their weights.
+using LensDirection = std::vector<std::pair<int, double>>;
+
+// The lens block's tangent space: the directions the calibration flags leave free. A held
+// parameter has none; under a fixed aspect ratio fx and fy move together.
+class LensManifold final : public ceres::Manifold {
+ public:
+  LensManifold(int size, std::vector<LensDirection> directions) : size_(size), directions_(std::move(directions)) {}
+
+  int AmbientSize() const override { return size_; }
+  int TangentSize() const override { return static_cast<int>(directions_.size()); }
+  bool Plus(const double* x, const double* delta, double* x_plus_delta) const override {
+    std::copy(x, x + size_, x_plus_delta);
+    for (std::size_t t = 0; t < directions_.size(); ++t) {
+      for (const auto& [index, weight] : directions_[t]) x_plus_delta[index] += weight * delta[t];
+    }
+    return true;
+  }
+  bool PlusJacobian(const double*, double* jacobian) const override {
+    const int tangent = TangentSize();
+    std::fill(jacobian, jacobian + size_ * tangent, 0.0);
+    for (int t = 0; t < tangent; ++t) {
+      for (const auto& [index, weight] : directions_[static_cast<std::size_t>(t)]) jacobian[index * tangent + t] = weight;
+    }
+    return true;
+  }
+  // The directions touch disjoint parameters, so each step is a projection on its own.
+  bool Minus(const double* y, const double* x, double* y_minus_x) const override {
+    for (std::size_t t = 0; t < directions_.size(); ++t) {
+      double along = 0.0;
+      for (const auto& [index, weight] : directions_[t]) along += weight * (y[index] - x[index]);
+      y_minus_x[t] = along / squaredLength(directions_[t]);
+    }
+    return true;
+  }
+  bool MinusJacobian(const double*, double* jacobian) const override {
+    std::fill(jacobian, jacobian + TangentSize() * size_, 0.0);
+    for (std::size_t t = 0; t < directions_.size(); ++t) {
+      const double length = squaredLength(directions_[t]);
+      for (const auto& [index, weight] : directions_[t]) jacobian[t * static_cast<std::size_t>(size_) + index] = weight / length;
+    }
+    return true;
+  }
+
+ private:
+  static double squaredLength(const LensDirection& direction) {
+    double sum = 0.0;
+    for (const auto& entry : direction) sum += entry.second * entry.second;
+    return sum;
+  }
+
+  int size_;
+  std::vector<LensDirection> directions_;
+};
+
 struct Camera {
   PoseBlock reference_T_camera;
   LensParameters lens{};
   double skew = 0.0;
   int distortion_count = 0;
-  std::vector<int> held;  // lens parameters the calibration flags fix
+  std::vector<LensDirection> lens_directions;  // the ways the calibration flags let the lens move
   int lensSize() const { return 4 + distortion_count; }
 };
 
@@ -146,6 +201,24 @@ std::vector<int> heldLensParameters(int flags, int distortion_count) {
   return held;
 }
 
+// Every lens parameter the flags do not hold, on its own; under a fixed aspect ratio fy
+// follows fx at the starting ratio.
+std::vector<LensDirection> lensDirectionsOf(const LensParameters& lens, int flags, int distortion_count) {
+  const std::vector<int> held = heldLensParameters(flags, distortion_count);
+  const auto is_held = [&](int k) { return std::find(held.begin(), held.end(), k) != held.end(); };
+  const bool tied = (flags & cv::CALIB_FIX_ASPECT_RATIO) && !is_held(0) && !is_held(1);
+  std::vector<LensDirection> directions;
+  for (int k = 0; k < 4 + distortion_count; ++k) {
+    if (is_held(k) || (tied && k == 1)) continue;
+    if (tied && k == 0) {
+      directions.push_back({{0, 1.0}, {1, lens[1] / lens[0]}});
+    } else {
+      directions.push_back({{k, 1.0}});
+    }
+  }
+  return directions;
+}
+
 std::vector<Camera> camerasOf(const MultiCameraResult& start, int flags) {
   std::vector<Camera> cameras(start.reference_T_camera_list.size());
   for (std::size_t k = 0; k < cameras.size(); ++k) {
@@ -162,7 +235,7 @@ std::vector<Camera> camerasOf(const MultiCameraResult& start, int flags) {
     cameras[k].lens = lensParametersOf(matrix, distortion);
     cameras[k].skew = refinement::fixedOf<3, 3>(matrix)(0, 1);
     cameras[k].distortion_count = count;
-    cameras[k].held = heldLensParameters(flags, count);
+    cameras[k].lens_directions = lensDirectionsOf(cameras[k].lens, flags, count);
   }
   return cameras;
 }
@@ -246,7 +319,7 @@ void setCamerasConstant(ceres::Problem& problem, std::vector<Camera>& cameras, s
       blocks.push_back(camera.reference_T_camera.rotation.data());
       blocks.push_back(camera.reference_T_camera.translation.data());
     }
-    const bool lens_fixed = static_cast<int>(camera.held.size()) == camera.lensSize();
+    const bool lens_fixed = camera.lens_directions.empty();
     for (double* block : blocks) {
       if (constant || (block == camera.lens.data() && lens_fixed)) {
         problem.SetParameterBlockConstant(block);
@@ -320,11 +393,11 @@ RigRefinement refineRig(const std::vector<CameraViews>& views, const MultiCamera
   for (std::size_t k = 0; k < camera_count; ++k) {
     Camera& camera = cameras[k];
     problem.SetManifold(camera.reference_T_camera.rotation.data(), new ceres::QuaternionManifold);
-    const auto held = static_cast<int>(camera.held.size());
-    if (held > 0 && held < camera.lensSize()) {
-      problem.SetManifold(camera.lens.data(), new ceres::SubsetManifold(camera.lensSize(), camera.held));
+    const std::size_t free_lens = camera.lens_directions.size();
+    if (free_lens > 0 && free_lens < static_cast<std::size_t>(camera.lensSize())) {
+      problem.SetManifold(camera.lens.data(), new LensManifold(camera.lensSize(), camera.lens_directions));
     }
-    free_parameters += static_cast<std::size_t>(camera.lensSize() - held) + (k == reference ? 0 : 6);
+    free_parameters += free_lens + (k == reference ? 0 : 6);
   }
   for (std::size_t frame = 0; frame < frame_count; ++frame) {
     if (!used[frame]) continue;

@@ -35,7 +35,7 @@ struct RigRefinementOptions {
   int max_iterations = 100;
   // cv::CALIB_* flags of the lenses' calibration: the lens parameters they fix
   // (focal length, principal point, tangential distortion, K1 to K6, S1 to S4) stay as
-  // given. A fixed aspect ratio is not kept: fx and fy move independently. Default 0.
+  // given, and under a fixed aspect ratio fy / fx keeps its starting value. Default 0.
   int calibrate_camera_flags = 0;
 };
 
