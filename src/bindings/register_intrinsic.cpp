@@ -54,6 +54,10 @@ void registerIntrinsic(py::module_& module) {
       .def_readwrite("calibrate_camera_method", &IntrinsicOptions::calibrate_camera_method,
                      "\"Default\" (calibrateCamera) or \"Release Object\" (calibrateCameraRO); not examined\n"
                      "for ChArUco targets; default \"Default\"")
+      .def_readwrite("camera_solver", &IntrinsicOptions::camera_solver,
+                     "\"opencv\" (calibrateCamera, a dense solve cubic in the views), \"sparse\" (the same\n"
+                     "solve, step for step, in time linear in the views; no released object points) or\n"
+                     "\"auto\" (default): OpenCV's below 50 views, the sparse one from there on")
       .def_readwrite("calibrate_camera_flags", &IntrinsicOptions::calibrate_camera_flags,
                      "OpenCV CALIB_* flags of the solver; default 0")
       .def_readwrite("index_of_fixed_3d_point", &IntrinsicOptions::index_of_fixed_3d_point,
@@ -133,8 +137,9 @@ void registerIntrinsic(py::module_& module) {
                       "IntrinsicResult. No view with the target, or a failed solve, is not an exception: a\n"
                       "log line says so and ok is False.",
                       docs::kRaises,
-                      "ValueError for an unknown chessboard_corner_detector, or an unknown\n"
-                      "calibrate_camera_method (not for ChArUco targets); RuntimeError for OpenCV's errors\n"
+                      "ValueError for an unknown chessboard_corner_detector, camera_solver, or\n"
+                      "calibrate_camera_method (not for ChArUco targets), and for input the sparse solve\n"
+                      "refuses; RuntimeError for OpenCV's errors\n"
                       "(a 1-channel image, too few points, bad flags or guesses).")
                .c_str())
       .def("corner_images", lockedWithoutGil(&IntrinsicCalibrator::cornerImages),

@@ -4,6 +4,7 @@
 #include <opencv2/core/version.hpp>
 
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace vemo::calibration {
@@ -11,18 +12,22 @@ namespace {
 
 constexpr int kIntrinsicCount = 18;  // OpenCV's intrinsic parameter vector: f, c, 14 distortion terms
 
-// Flags that only decide which parameters are free.
+// Flags that only decide which parameters are free (a fixed aspect ratio ties fx to fy).
 constexpr int kParameterFlags =
-    cv::CALIB_USE_INTRINSIC_GUESS | cv::CALIB_FIX_PRINCIPAL_POINT | cv::CALIB_ZERO_TANGENT_DIST |
+    cv::CALIB_USE_INTRINSIC_GUESS | cv::CALIB_FIX_ASPECT_RATIO | cv::CALIB_FIX_PRINCIPAL_POINT | cv::CALIB_ZERO_TANGENT_DIST |
     cv::CALIB_FIX_FOCAL_LENGTH | cv::CALIB_FIX_K1 | cv::CALIB_FIX_K2 | cv::CALIB_FIX_K3 | cv::CALIB_FIX_K4 |
     cv::CALIB_FIX_K5 | cv::CALIB_FIX_K6 | cv::CALIB_RATIONAL_MODEL | cv::CALIB_THIN_PRISM_MODEL |
     cv::CALIB_FIX_S1_S2_S3_S4 | cv::CALIB_TILTED_MODEL | cv::CALIB_FIX_TAUX_TAUY | cv::CALIB_FIX_TANGENT_DIST;
 
 // The residual variance is the squared residual norm over the degrees of freedom, which
-// OpenCV 4.6 counts as points minus free parameters (a point one residual). Later versions
-// count differently; until their count is checked here, they keep OpenCV's extended solve.
+// OpenCV 4.6 counts as points minus free parameters (a point one residual) and later versions
+// as residuals (two a point) minus free parameters. Versions other than 4.6 keep OpenCV's
+// extended solve until their count is checked here against it.
+constexpr bool kCountsPoints = CV_VERSION_MAJOR < 4 || (CV_VERSION_MAJOR == 4 && CV_VERSION_MINOR <= 6);
 bool residualCountKnown() { return CV_VERSION_MAJOR == 4 && CV_VERSION_MINOR == 6; }
-double degreesOfFreedom(int points, int free_parameters) { return static_cast<double>(points - free_parameters); }
+double degreesOfFreedom(int points, int free_parameters) {
+  return static_cast<double>((kCountsPoints ? points : 2 * points) - free_parameters);
+}
 
 // Which of the 18 intrinsic parameters the solve left free, as cv::calibrateCamera decides
 // it from the flags and the number of distortion coefficients.
@@ -36,10 +41,12 @@ std::vector<bool> freeIntrinsics(int flags, int distortion_count) {
   if (!(flags & cv::CALIB_TILTED_MODEL)) flags |= cv::CALIB_FIX_TAUX_TAUY;
   const bool tangential = !(flags & (cv::CALIB_ZERO_TANGENT_DIST | cv::CALIB_FIX_TANGENT_DIST));
   const bool focal = !(flags & cv::CALIB_FIX_FOCAL_LENGTH);
+  // Under a fixed aspect ratio fx follows fy: fy's derivative carries both.
+  const bool fx = focal && !(flags & cv::CALIB_FIX_ASPECT_RATIO);
   const bool centre = !(flags & cv::CALIB_FIX_PRINCIPAL_POINT);
   const bool prism = !(flags & cv::CALIB_FIX_S1_S2_S3_S4);
   const bool tilt = !(flags & cv::CALIB_FIX_TAUX_TAUY);
-  return {focal,
+  return {fx,
           focal,
           centre,
           centre,
@@ -145,15 +152,23 @@ std::vector<double> schurInverseDiagonal(const std::vector<ViewJacobian>& views,
 
 }  // namespace
 
-std::optional<CalibrationUncertainty> calibrationUncertainty(const std::vector<cv::Mat>& object_points,
-                                                             const std::vector<cv::Mat>& image_points,
-                                                             const cv::Mat& intrinsic_matrix,
-                                                             const cv::Mat& distortion_coefficients,
-                                                             const std::vector<cv::Mat>& rotation_vectors,
-                                                             const std::vector<cv::Mat>& translation_vectors,
-                                                             int calibrate_camera_flags) {
+namespace {
+
+// With dense_up_to views or fewer the normal matrix is inverted whole, as OpenCV does.
+std::optional<CalibrationUncertainty> uncertaintyOf(const std::vector<cv::Mat>& object_points,
+                                                    const std::vector<cv::Mat>& image_points,
+                                                    const cv::Mat& intrinsic_matrix,
+                                                    const cv::Mat& distortion_coefficients,
+                                                    const std::vector<cv::Mat>& rotation_vectors,
+                                                    const std::vector<cv::Mat>& translation_vectors,
+                                                    int calibrate_camera_flags, int dense_up_to) {
   const int views = static_cast<int>(object_points.size());
   const int distortion_count = static_cast<int>(distortion_coefficients.total());
+  cv::Mat camera;
+  intrinsic_matrix.convertTo(camera, CV_64F);
+  const double aspect_ratio = (calibrate_camera_flags & cv::CALIB_FIX_ASPECT_RATIO)
+                                  ? camera.at<double>(0, 0) / camera.at<double>(1, 1)
+                                  : 0.0;
   CalibrationUncertainty uncertainty;
   std::vector<ViewJacobian> jacobians;
   double squared_residuals = 0.0;
@@ -164,7 +179,7 @@ std::optional<CalibrationUncertainty> calibrationUncertainty(const std::vector<c
     cv::Mat board_points, projected, jacobian, observed;
     object_points[view].convertTo(board_points, CV_64F);
     cv::projectPoints(board_points, rotation_vectors[view], translation_vectors[view], intrinsic_matrix,
-                      distortion_coefficients, projected, jacobian);
+                      distortion_coefficients, projected, jacobian, aspect_ratio);
     image_points[view].convertTo(observed, CV_64F);
     const double view_squared = cv::norm(projected, observed.reshape(2, projected.rows), cv::NORM_L2SQR);
     uncertainty.per_view_errors.push_back(std::sqrt(view_squared / projected.rows));
@@ -184,7 +199,7 @@ std::optional<CalibrationUncertainty> calibrationUncertainty(const std::vector<c
   }
   const int free_count = static_cast<int>(free_intrinsics.size()) + 6 * views;
   if (points <= free_count) return std::nullopt;
-  const std::vector<double> diagonal = views <= kDenseViewLimit ? denseInverseDiagonal(jacobians, free_intrinsics)
+  const std::vector<double> diagonal = views <= dense_up_to ? denseInverseDiagonal(jacobians, free_intrinsics)
                                                                 : schurInverseDiagonal(jacobians, free_intrinsics);
 
   const double residual_variance = squared_residuals / degreesOfFreedom(points, free_count);
@@ -198,6 +213,49 @@ std::optional<CalibrationUncertainty> calibrationUncertainty(const std::vector<c
         std::sqrt(diagonal[free_intrinsics.size() + static_cast<std::size_t>(k)] * residual_variance);
   }
   return uncertainty;
+}
+
+}  // namespace
+
+std::optional<CalibrationUncertainty> calibrationUncertainty(const std::vector<cv::Mat>& object_points,
+                                                             const std::vector<cv::Mat>& image_points,
+                                                             const cv::Mat& intrinsic_matrix,
+                                                             const cv::Mat& distortion_coefficients,
+                                                             const std::vector<cv::Mat>& rotation_vectors,
+                                                             const std::vector<cv::Mat>& translation_vectors,
+                                                             int calibrate_camera_flags) {
+  return uncertaintyOf(object_points, image_points, intrinsic_matrix, distortion_coefficients, rotation_vectors,
+                       translation_vectors, calibrate_camera_flags, kDenseViewLimit);
+}
+
+CalibrationUncertainty calibrationUncertaintyOrUnknown(const std::vector<cv::Mat>& object_points,
+                                                       const std::vector<cv::Mat>& image_points,
+                                                       const cv::Mat& intrinsic_matrix,
+                                                       const cv::Mat& distortion_coefficients,
+                                                       const std::vector<cv::Mat>& rotation_vectors,
+                                                       const std::vector<cv::Mat>& translation_vectors,
+                                                       int calibrate_camera_flags) {
+  const int flags = calibrate_camera_flags & kParameterFlags;
+  // Always through the complement: a whole-matrix inversion carries relative errors of about
+  // 1e-6 (10 views of 54 corners) that move with the last digits of the solution.
+  if (auto known = uncertaintyOf(object_points, image_points, intrinsic_matrix, distortion_coefficients,
+                                 rotation_vectors, translation_vectors, flags, 0)) {
+    return std::move(*known);
+  }
+  CalibrationUncertainty unknown;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  unknown.std_deviations_intrinsics = cv::Mat(kIntrinsicCount, 1, CV_64F, cv::Scalar(nan));
+  unknown.std_deviations_extrinsics = cv::Mat(6 * static_cast<int>(object_points.size()), 1, CV_64F, cv::Scalar(nan));
+  for (std::size_t view = 0; view < object_points.size(); ++view) {
+    cv::Mat board_points, projected, observed;
+    object_points[view].convertTo(board_points, CV_64F);
+    cv::projectPoints(board_points, rotation_vectors[view], translation_vectors[view], intrinsic_matrix,
+                      distortion_coefficients, projected);
+    image_points[view].convertTo(observed, CV_64F);
+    unknown.per_view_errors.push_back(
+        std::sqrt(cv::norm(projected, observed.reshape(2, projected.rows), cv::NORM_L2SQR) / projected.rows));
+  }
+  return unknown;
 }
 
 }  // namespace vemo::calibration

@@ -27,8 +27,7 @@ struct CalibrationUncertainty {
 
 // True when calibrationUncertainty reproduces this OpenCV build's extended solve for a
 // standard solve with these flags: the residual-variance scaling is known for this version,
-// and the flags only fix or free parameters (no fixed aspect ratio, no choice of linear
-// solver).
+// and the flags only fix, free or tie parameters (no choice of linear solver).
 bool calibrationUncertaintyMatchesOpenCv(int calibrate_camera_flags);
 
 // The deviations and per-view errors of a finished cv::calibrateCamera (no released object
@@ -43,5 +42,17 @@ std::optional<CalibrationUncertainty> calibrationUncertainty(const std::vector<c
                                                              const std::vector<cv::Mat>& rotation_vectors,
                                                              const std::vector<cv::Mat>& translation_vectors,
                                                              int calibrate_camera_flags);
+
+// The same for a solve that OpenCV did not make (the sparse solve): the flags' choice of linear
+// solver is ignored, the residual variance counted as this OpenCV version counts it, and where
+// there are no more points than free parameters the deviations are NaN (the per-view errors
+// are always known).
+CalibrationUncertainty calibrationUncertaintyOrUnknown(const std::vector<cv::Mat>& object_points,
+                                                       const std::vector<cv::Mat>& image_points,
+                                                       const cv::Mat& intrinsic_matrix,
+                                                       const cv::Mat& distortion_coefficients,
+                                                       const std::vector<cv::Mat>& rotation_vectors,
+                                                       const std::vector<cv::Mat>& translation_vectors,
+                                                       int calibrate_camera_flags);
 
 }  // namespace vemo::calibration

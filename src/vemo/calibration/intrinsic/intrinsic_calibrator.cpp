@@ -10,6 +10,7 @@
 #include "vemo/calibration/intrinsic/calibration_uncertainty.hpp"
 #include "vemo/calibration/intrinsic/camera_matrix_check.hpp"
 #include "vemo/calibration/intrinsic/intrinsic_verdict.hpp"
+#include "vemo/calibration/intrinsic/sparse_camera_calibration.hpp"
 #include "vemo/calibration/intrinsic/target_corner_finders.hpp"
 #include "vemo/core/logging.hpp"
 
@@ -32,6 +33,22 @@ void requireOneImageSize(const std::vector<cv::Mat>& images, const std::vector<i
                                   "; every view of one calibration must have the same size");
     }
   }
+}
+
+// Whether the options choose the sparse solve for this many views.
+bool sparseSolveChosen(const std::string& camera_solver, bool releases_points, std::size_t views) {
+  if (camera_solver == "opencv") return false;
+  if (camera_solver == "sparse") {
+    if (releases_points) {
+      throw std::invalid_argument(
+          "IntrinsicCalibrator: the sparse solve does not release object points; use camera_solver 'opencv' or "
+          "'auto' with calibrate_camera_method 'Release Object'");
+    }
+    return true;
+  }
+  if (camera_solver == "auto") return !releases_points && views >= static_cast<std::size_t>(kSparseSolveFromViews);
+  throw std::invalid_argument("IntrinsicCalibrator: camera_solver must be 'opencv', 'sparse' or 'auto', got '" +
+                              camera_solver + "'");
 }
 
 }  // namespace
@@ -102,9 +119,17 @@ IntrinsicResult IntrinsicCalibrator::solve(const std::vector<cv::Mat>& images) {
   // as much, stays for the cases where they are not known to agree with it.
   const bool releases_points = release_object && options_.index_of_fixed_3d_point > 0 &&
                                options_.index_of_fixed_3d_point < detections_.object_points.front().rows - 1;
+  const bool sparse = sparseSolveChosen(options_.camera_solver, releases_points, detections_.object_points.size());
   std::optional<CalibrationUncertainty> uncertainty;
   double rms = 0.0;
-  if (!releases_points && calibrationUncertaintyMatchesOpenCv(options_.calibrate_camera_flags)) {
+  if (sparse) {
+    rms = calibrateCameraSparse(detections_.object_points, detections_.image_points, image_size, intrinsic_matrix,
+                                distortion, rotation_vectors_, translation_vectors_, options_.calibrate_camera_flags,
+                                options_.criteria);
+    uncertainty = calibrationUncertaintyOrUnknown(detections_.object_points, detections_.image_points,
+                                                  intrinsic_matrix, distortion, rotation_vectors_,
+                                                  translation_vectors_, options_.calibrate_camera_flags);
+  } else if (!releases_points && calibrationUncertaintyMatchesOpenCv(options_.calibrate_camera_flags)) {
     const cv::Mat initial_matrix = intrinsic_matrix.clone(), initial_distortion = distortion.clone();
     if (release_object) {
       rms = cv::calibrateCameraRO(detections_.object_points, detections_.image_points, image_size,
