@@ -4,12 +4,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cfloat>
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 #include <string>
 
+#include "vemo/calibration/intrinsic/view_block_least_squares.hpp"
 
 namespace vemo::calibration {
 namespace {
@@ -127,37 +126,15 @@ double aspectRatioOf(const cv::Mat& camera_matrix) {
   return ratio;
 }
 
-// OpenCV's intrinsic parameter vector: fx fy cx cy, then 14 distortion coefficients.
-constexpr int kIntrinsics = 4 + kAllCoefficients;
-using Intrinsics = cv::Vec<double, kIntrinsics>;
-using Pose = cv::Vec<double, 6>;  // rvec, tvec
-using PoseMatrix = cv::Matx<double, 6, 6>;
-using PoseIntrinsics = cv::Matx<double, 6, kIntrinsics>;
-using IntrinsicMatrix = cv::Matx<double, kIntrinsics, kIntrinsics>;
+using Intrinsics = SharedParameters;  // fx fy cx cy, then OpenCV's 14 distortion coefficients
 
-struct Parameters {
-  Intrinsics intrinsics;
-  std::vector<Pose> poses;
-};
-
-// One view's part of the normal equations J'J d = J'e at the current parameters: its pose
-// block U, the pose-intrinsic block W, the intrinsic block V and the right-hand sides.
-struct ViewNormals {
-  PoseMatrix pose_pose;
-  PoseIntrinsics pose_intrinsics;
-  IntrinsicMatrix intrinsics_intrinsics;
-  Pose pose_gradient;
-  Intrinsics intrinsic_gradient;
-  double squared_error = 0.0;
-};
-
-// The problem as OpenCV's solver sees it: which intrinsics move, the coefficient count its
-// projection uses, and the aspect ratio that ties fx to fy.
-class CameraProblem {
+// cv::calibrateCamera's problem: which intrinsics move, the coefficient count its projection
+// uses, and the aspect ratio that ties fx to fy.
+class CameraProblem final : public ViewBlockProblem {
  public:
   CameraProblem(const std::vector<ViewPoints>& views, int coefficient_count, int flags, double aspect_ratio)
       : views_(views), coefficient_count_(coefficient_count), aspect_ratio_(aspect_ratio) {
-    std::vector<bool> free(kIntrinsics, true);
+    std::vector<bool> free(kSharedParameterCount, true);
     if (flags & cv::CALIB_FIX_ASPECT_RATIO) free[0] = false;
     if (flags & cv::CALIB_FIX_FOCAL_LENGTH) free[0] = free[1] = false;
     if (flags & cv::CALIB_FIX_PRINCIPAL_POINT) free[2] = free[3] = false;
@@ -169,76 +146,20 @@ class CameraProblem {
     }
     if (flags & cv::CALIB_FIX_S1_S2_S3_S4) std::fill(free.begin() + 12, free.begin() + 16, false);
     if (flags & cv::CALIB_FIX_TAUX_TAUY) free[16] = free[17] = false;
-    for (int k = 0; k < kIntrinsics; ++k) {
-      if (free[static_cast<std::size_t>(k)] && k < 4 + coefficient_count) free_indices_.push_back(k);
+    for (int k = 0; k < 4 + coefficient_count; ++k) {
+      if (free[static_cast<std::size_t>(k)]) free_.push_back(k);
     }
   }
 
-  // The squared error of every view, and with derivatives its normal equations.
-  std::vector<ViewNormals> evaluate(const Parameters& parameters, bool with_derivatives) const {
-    std::vector<ViewNormals> normals(views_.size());
-    cv::parallel_for_(cv::Range(0, static_cast<int>(views_.size())), [&](const cv::Range& range) {
-      for (int i = range.start; i < range.end; ++i) {
-        const auto view = static_cast<std::size_t>(i);
-        normals[view] = evaluateView(views_[view], parameters.intrinsics, parameters.poses[view], with_derivatives);
-      }
-    });
-    return normals;
+  std::size_t viewCount() const override { return views_.size(); }
+  const std::vector<int>& freeShared() const override { return free_; }
+  void tie(Intrinsics& intrinsics) const override {
+    if (aspect_ratio_ > 0.0) intrinsics[0] = intrinsics[1] * aspect_ratio_;
   }
 
-  // The Levenberg-Marquardt step of OpenCV's solver, J'J with its diagonal scaled by
-  // 1 + lambda, solved through the Schur complement over the view poses instead of as one
-  // dense matrix: the parameters minus the solution.
-  Parameters step(const Parameters& from, const std::vector<ViewNormals>& normals, double lambda) const {
-    const int free_count = static_cast<int>(free_indices_.size());
-    const auto index = [&](int k) { return free_indices_[static_cast<std::size_t>(k)]; };
-    cv::Mat complement = cv::Mat::zeros(free_count, free_count, CV_64F);
-    cv::Mat reduced = cv::Mat::zeros(free_count, 1, CV_64F);
-    for (const ViewNormals& view : normals) {
-      for (int r = 0; r < free_count; ++r) {
-        reduced.at<double>(r) += view.intrinsic_gradient[index(r)];
-        for (int c = 0; c < free_count; ++c) {
-          complement.at<double>(r, c) += view.intrinsics_intrinsics(index(r), index(c));
-        }
-      }
-    }
-    for (int k = 0; k < free_count; ++k) complement.at<double>(k, k) *= 1.0 + lambda;
-    std::vector<cv::Mat> pose_inverses, couplings;  // U'^-1 and the free columns of W, per view
-    for (const ViewNormals& view : normals) {
-      cv::Mat damped(view.pose_pose, true);
-      for (int k = 0; k < 6; ++k) damped.at<double>(k, k) *= 1.0 + lambda;
-      cv::Mat inverse;
-      if (cv::invert(damped, inverse, cv::DECOMP_CHOLESKY) == 0.0) cv::invert(damped, inverse, cv::DECOMP_SVD);
-      cv::Mat coupling = cv::Mat::zeros(6, std::max(free_count, 1), CV_64F);  // a zero column when nothing is free
-      for (int c = 0; c < free_count; ++c) {
-        for (int r = 0; r < 6; ++r) coupling.at<double>(r, c) = view.pose_intrinsics(r, index(c));
-      }
-      if (free_count > 0) {
-        complement -= coupling.t() * inverse * coupling;
-        reduced -= coupling.t() * (inverse * cv::Mat(view.pose_gradient));
-      }
-      pose_inverses.push_back(inverse);
-      couplings.push_back(coupling);
-    }
-    cv::Mat intrinsic_step = cv::Mat::zeros(std::max(free_count, 1), 1, CV_64F);
-    if (free_count > 0) cv::solve(complement, reduced, intrinsic_step, cv::DECOMP_SVD);
-    Parameters next = from;
-    for (int k = 0; k < free_count; ++k) next.intrinsics[index(k)] -= intrinsic_step.at<double>(k);
-    for (std::size_t i = 0; i < normals.size(); ++i) {
-      const cv::Mat pose_step = pose_inverses[i] * (cv::Mat(normals[i].pose_gradient) - couplings[i] * intrinsic_step);
-      for (int k = 0; k < 6; ++k) next.poses[i][k] -= pose_step.at<double>(k);
-    }
-    tieFocalLengths(next);
-    return next;
-  }
-
-  void tieFocalLengths(Parameters& parameters) const {
-    if (aspect_ratio_ > 0.0) parameters.intrinsics[0] = parameters.intrinsics[1] * aspect_ratio_;
-  }
-
- private:
-  ViewNormals evaluateView(const ViewPoints& view, const Intrinsics& intrinsics, const Pose& pose,
-                           bool with_derivatives) const {
+  ViewNormals evaluateView(std::size_t index, const Intrinsics& intrinsics, const ViewPose& pose,
+                           bool with_derivatives) const override {
+    const ViewPoints& view = views_[index];
     const cv::Matx33d camera(intrinsics[0], 0.0, intrinsics[2], 0.0, intrinsics[1], intrinsics[3], 0.0, 0.0, 1.0);
     const cv::Mat coefficients(1, coefficient_count_, CV_64F, const_cast<double*>(intrinsics.val) + 4);
     const cv::Mat rvec(3, 1, CV_64F, const_cast<double*>(pose.val));
@@ -251,93 +172,22 @@ class CameraProblem {
     }
     const int rows = 2 * view.board.rows;
     const cv::Mat errors = projected.reshape(1, rows) - view.pixels.reshape(1, rows);
-    ViewNormals normals;
-    normals.squared_error = errors.dot(errors);
-    if (!with_derivatives) return normals;
-    // projectPoints' columns: rvec, tvec, f, c, then the coefficients; the intrinsics beyond
-    // the projection's coefficients have zero derivatives, as in OpenCV's solver.
-    cv::Mat full = cv::Mat::zeros(rows, 6 + kIntrinsics, CV_64F);
-    jacobian.copyTo(full.colRange(0, jacobian.cols));
-    const cv::Mat pose_part = full.colRange(0, 6), intrinsic_part = full.colRange(6, 6 + kIntrinsics);
-    normals.pose_pose = PoseMatrix(cv::Mat(pose_part.t() * pose_part).ptr<double>());
-    normals.pose_intrinsics = PoseIntrinsics(cv::Mat(pose_part.t() * intrinsic_part).ptr<double>());
-    normals.intrinsics_intrinsics = IntrinsicMatrix(cv::Mat(intrinsic_part.t() * intrinsic_part).ptr<double>());
-    normals.pose_gradient = Pose(cv::Mat(pose_part.t() * errors).ptr<double>());
-    normals.intrinsic_gradient = Intrinsics(cv::Mat(intrinsic_part.t() * errors).ptr<double>());
-    return normals;
+    if (!with_derivatives) {
+      ViewNormals normals;
+      normals.squared_error = errors.dot(errors);
+      return normals;
+    }
+    // projectPoints' columns: rvec, tvec, then f, c and the coefficients, which are the
+    // intrinsics' order; those beyond the projection's coefficients have zero derivatives.
+    return normalsOf(jacobian.colRange(0, 6), jacobian.colRange(6, jacobian.cols), errors);
   }
 
+ private:
   const std::vector<ViewPoints>& views_;
   int coefficient_count_;
   double aspect_ratio_;
-  std::vector<int> free_indices_;
+  std::vector<int> free_;
 };
-
-double squaredErrorOf(const std::vector<ViewNormals>& normals) {
-  double sum = 0.0;
-  for (const ViewNormals& view : normals) sum += view.squared_error;
-  return sum;
-}
-
-double relativeChange(const Parameters& now, const Parameters& before) {
-  double change = cv::norm(now.intrinsics, before.intrinsics, cv::NORM_L2SQR);
-  double size = cv::norm(before.intrinsics, cv::NORM_L2SQR);
-  for (std::size_t i = 0; i < now.poses.size(); ++i) {
-    change += cv::norm(now.poses[i], before.poses[i], cv::NORM_L2SQR);
-    size += cv::norm(before.poses[i], cv::NORM_L2SQR);
-  }
-  return std::sqrt(change) / std::max(std::sqrt(size), DBL_EPSILON);
-}
-
-// Where OpenCV's schedule ends on a step too small to lower the error, the error's
-// rounding (about 1e-14 of it) hides the last gains, and the point reached depends on which
-// steps rounding let through: on weakly determined coefficients up to 1e-7 away from the
-// stationary point. Gauss-Newton steps then go on towards it, taken while each is at most
-// half the one before; a step that no longer shrinks is rounding, and stops them.
-constexpr double kRoundingStep = 1e-12;  // a step this small was let through by the error's rounding
-
-void settle(const CameraProblem& problem, Parameters& parameters) {
-  double previous_change = std::numeric_limits<double>::infinity();
-  for (int step = 0; step < 40; ++step) {
-    const Parameters next = problem.step(parameters, problem.evaluate(parameters, true), 0.0);
-    const double change = relativeChange(next, parameters);
-    if (!(change <= 0.9 * previous_change)) return;
-    parameters = next;
-    previous_change = change;
-  }
-}
-
-// OpenCV's Levenberg-Marquardt schedule: lambda starts at 1e-3, is multiplied by 10 while a
-// step raises the error (up to 1e16) and divided by 10 after each step taken (down to
-// 1e-16); the solve stops after the iteration limit (30 when not given, at most 1000) or a
-// step that changes the parameters by less than epsilon of their length (DBL_EPSILON when not
-// given). Returns the squared error at the end.
-double minimise(const CameraProblem& problem, Parameters& parameters, const cv::TermCriteria& criteria) {
-  const int max_iterations = (criteria.type & cv::TermCriteria::COUNT) ? std::clamp(criteria.maxCount, 1, 1000) : 30;
-  const double epsilon = (criteria.type & cv::TermCriteria::EPS) ? std::max(criteria.epsilon, 0.0) : DBL_EPSILON;
-  int lambda_exponent = -3;
-  std::vector<ViewNormals> normals = problem.evaluate(parameters, true);
-  double error = squaredErrorOf(normals);
-  for (int iteration = 1;; ++iteration) {
-    const Parameters before = parameters;
-    const double error_before = error;
-    parameters = problem.step(before, normals, std::pow(10.0, lambda_exponent));
-    error = squaredErrorOf(problem.evaluate(parameters, false));
-    while (error > error_before && ++lambda_exponent <= 16) {
-      parameters = problem.step(before, normals, std::pow(10.0, lambda_exponent));
-      error = squaredErrorOf(problem.evaluate(parameters, false));
-    }
-    lambda_exponent = std::max(lambda_exponent - 1, -16);
-    const double change = relativeChange(parameters, before);
-    if (change < std::min(epsilon, kRoundingStep)) {
-      settle(problem, parameters);
-      return squaredErrorOf(problem.evaluate(parameters, false));
-    }
-    if (iteration >= max_iterations || change < epsilon) return error;
-    normals = problem.evaluate(parameters, true);
-    error = squaredErrorOf(normals);
-  }
-}
 
 // The coefficient count OpenCV's solve projects with, and returns: its distortion vector as
 // cv::calibrateCamera shapes it for the flags.
@@ -396,11 +246,11 @@ double calibrateCameraSparse(const std::vector<cv::Mat>& object_points, const st
   if (image_size.width <= 0 || image_size.height <= 0) fail("the image size must be positive");
   std::vector<ViewPoints> views = viewPointsOf(object_points, image_points);
   const int coefficient_count = coefficientCountFor(flags);
-  Parameters parameters{startingIntrinsics(views, image_size, camera_matrix, distortion, flags),
-                        std::vector<Pose>(views.size())};
-  const cv::Matx33d start_camera(parameters.intrinsics[0], 0.0, parameters.intrinsics[2], 0.0,
-                                 parameters.intrinsics[1], parameters.intrinsics[3], 0.0, 0.0, 1.0);
-  const cv::Mat start_coefficients = coefficientRow(parameters.intrinsics, coefficient_count);
+  BlockParameters parameters{startingIntrinsics(views, image_size, camera_matrix, distortion, flags),
+                             std::vector<ViewPose>(views.size())};
+  const cv::Matx33d start_camera(parameters.shared[0], 0.0, parameters.shared[2], 0.0,
+                                 parameters.shared[1], parameters.shared[3], 0.0, 0.0, 1.0);
+  const cv::Mat start_coefficients = coefficientRow(parameters.shared, coefficient_count);
   for (std::size_t i = 0; i < views.size(); ++i) {
     cv::Mat rvec, tvec;
     cv::solvePnP(views[i].board, views[i].pixels, start_camera, start_coefficients, rvec, tvec, false,
@@ -411,13 +261,13 @@ double calibrateCameraSparse(const std::vector<cv::Mat>& object_points, const st
     }
   }
 
-  const double aspect = (flags & cv::CALIB_FIX_ASPECT_RATIO) ? parameters.intrinsics[0] / parameters.intrinsics[1] : 0.0;
+  const double aspect = (flags & cv::CALIB_FIX_ASPECT_RATIO) ? parameters.shared[0] / parameters.shared[1] : 0.0;
   const CameraProblem problem(views, coefficient_count, heldByModel(flags), aspect);
-  const double squared_error = minimise(problem, parameters, criteria);
+  const double squared_error = minimiseAsOpenCv(problem, parameters, criteria);
 
   int points = 0;
   for (const ViewPoints& view : views) points += view.board.rows;
-  const Intrinsics& solved = parameters.intrinsics;
+  const Intrinsics& solved = parameters.shared;
   camera_matrix = (cv::Mat_<double>(3, 3) << solved[0], 0.0, solved[2], 0.0, solved[1], solved[3], 0.0, 0.0, 1.0);
   const bool column = !distortion.empty() && distortion.cols == 1;
   distortion = coefficientRow(solved, coefficient_count);
