@@ -35,22 +35,6 @@ void requireOneImageSize(const std::vector<cv::Mat>& images, const std::vector<i
   }
 }
 
-// Whether the options choose the sparse solve for this many views.
-bool sparseSolveChosen(const std::string& camera_solver, bool releases_points, std::size_t views) {
-  if (camera_solver == "opencv") return false;
-  if (camera_solver == "sparse") {
-    if (releases_points) {
-      throw std::invalid_argument(
-          "IntrinsicCalibrator: the sparse solve does not release object points; use camera_solver 'opencv' or "
-          "'auto' with calibrate_camera_method 'Release Object'");
-    }
-    return true;
-  }
-  if (camera_solver == "auto") return !releases_points && views >= static_cast<std::size_t>(kSparseSolveFromViews);
-  throw std::invalid_argument("IntrinsicCalibrator: camera_solver must be 'opencv', 'sparse' or 'auto', got '" +
-                              camera_solver + "'");
-}
-
 }  // namespace
 
 IntrinsicCalibrator::IntrinsicCalibrator(Target target, IntrinsicOptions options)

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "vemo/calibration/intrinsic/intrinsic_options.hpp"
 #include "vemo/calibration/intrinsic/view_block_least_squares.hpp"
 
 namespace vemo::calibration {
@@ -280,5 +281,21 @@ double calibrateCameraSparse(const std::vector<cv::Mat>& object_points, const st
   }
   return std::sqrt(squared_error / points);
 }
+
+bool sparseSolveChosen(const std::string& camera_solver, bool releases_points, std::size_t views) {
+  if (camera_solver == "opencv") return false;
+  if (camera_solver == "sparse") {
+    if (releases_points) {
+      throw std::invalid_argument(
+          "IntrinsicCalibrator: the sparse solve does not release object points; use camera_solver 'opencv' or "
+          "'auto' with calibrate_camera_method 'Release Object'");
+    }
+    return true;
+  }
+  if (camera_solver == "auto") return !releases_points && views >= static_cast<std::size_t>(kSparseSolveFromViews);
+  throw std::invalid_argument("IntrinsicCalibrator: camera_solver must be 'opencv', 'sparse' or 'auto', got '" +
+                              camera_solver + "'");
+}
+
 
 }  // namespace vemo::calibration

@@ -21,6 +21,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <string>
 #include <vector>
 
 namespace vemo::calibration {
@@ -34,5 +35,10 @@ double calibrateCameraSparse(const std::vector<cv::Mat>& object_points, const st
                              cv::Size image_size, cv::Mat& camera_matrix, cv::Mat& distortion,
                              std::vector<cv::Mat>& rotation_vectors, std::vector<cv::Mat>& translation_vectors,
                              int flags, cv::TermCriteria criteria);
+
+// Whether IntrinsicOptions::camera_solver chooses the sparse solve for a problem of this
+// many views (or frames), released object points asked for or not. Throws
+// std::invalid_argument for an unknown solver, and for released points under "sparse".
+bool sparseSolveChosen(const std::string& camera_solver, bool releases_points, std::size_t views);
 
 }  // namespace vemo::calibration

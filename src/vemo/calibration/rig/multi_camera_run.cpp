@@ -12,8 +12,10 @@
 
 #include "vemo/calibration/intrinsic/camera_matrix_check.hpp"
 #include "vemo/calibration/intrinsic/intrinsic_result.hpp"
+#include "vemo/calibration/intrinsic/sparse_camera_calibration.hpp"
 #include "vemo/calibration/rig/multi_camera_calibrator.hpp"
 #include "vemo/calibration/rig/multi_camera_per_camera_work.hpp"
+#include "vemo/calibration/rig/sparse_stereo_calibration.hpp"
 #include "vemo/core/logging.hpp"
 #include "vemo/io/result_records.hpp"
 #include "vemo/tf/tf.hpp"
@@ -193,10 +195,17 @@ MultiCameraCalibrator::RigRun MultiCameraCalibrator::solveRig(
     cv::Mat camera_matrix = rig.intrinsic_matrices[camera].clone();
     cv::Mat camera_distortion = rig.distortion_coefficients[camera].clone();
     cv::Mat rotation, translation, essential, fundamental;
-    const double rms = cv::stereoCalibrate(pair.object_points, pair.reference_image_points, pair.camera_image_points,
-                                           reference_matrix, reference_distortion, camera_matrix, camera_distortion,
-                                           image_size, rotation, translation, essential, fundamental,
-                                           stereo_calibrate_flags_, options_.criteria);
+    // With the intrinsics fixed, the sparse solve takes OpenCV's steps in time linear in the frames.
+    const bool sparse = (stereo_calibrate_flags_ & cv::CALIB_FIX_INTRINSIC) &&
+                        sparseSolveChosen(options_.camera_solver, false, pair.object_points.size());
+    const double rms =
+        sparse ? stereoCalibrateSparse(pair.object_points, pair.reference_image_points, pair.camera_image_points,
+                                       reference_matrix, reference_distortion, camera_matrix, camera_distortion,
+                                       rotation, translation, options_.criteria)
+               : cv::stereoCalibrate(pair.object_points, pair.reference_image_points, pair.camera_image_points,
+                                     reference_matrix, reference_distortion, camera_matrix, camera_distortion,
+                                     image_size, rotation, translation, essential, fundamental,
+                                     stereo_calibrate_flags_, options_.criteria);
     if (!(stereo_calibrate_flags_ & cv::CALIB_FIX_INTRINSIC)) {
       rig.intrinsic_matrices[reference] = reference_matrix;
       rig.distortion_coefficients[reference] = reference_distortion.reshape(1, 1);
