@@ -180,7 +180,7 @@ class CameraProblem final : public ViewBlockProblem {
     }
     // projectPoints' columns: rvec, tvec, then f, c and the coefficients, which are the
     // intrinsics' order; those beyond the projection's coefficients have zero derivatives.
-    return normalsOf(jacobian.colRange(0, 6), jacobian.colRange(6, jacobian.cols), errors);
+    return normalsOf(jacobian, errors);
   }
 
  private:

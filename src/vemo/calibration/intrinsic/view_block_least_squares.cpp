@@ -104,18 +104,22 @@ void settle(const ViewBlockProblem& problem, BlockParameters& parameters) {
 
 }  // namespace
 
-ViewNormals normalsOf(const cv::Mat& pose_jacobian, const cv::Mat& shared_jacobian, const cv::Mat& errors) {
-  cv::Mat shared = cv::Mat::zeros(errors.rows, kSharedParameterCount, CV_64F);
-  shared_jacobian.copyTo(shared.colRange(0, shared_jacobian.cols));
+ViewNormals normalsOf(const cv::Mat& jacobian, const cv::Mat& errors) {
+  const int shared = jacobian.cols - 6;
+  cv::Mat normal, gradient;
+  cv::mulTransposed(jacobian, normal, true);
+  cv::gemm(jacobian, errors, 1.0, cv::noArray(), 0.0, gradient, cv::GEMM_1_T);
   ViewNormals normals;
   normals.squared_error = errors.dot(errors);
-  normals.pose_pose = cv::Matx<double, 6, 6>(cv::Mat(pose_jacobian.t() * pose_jacobian).ptr<double>());
-  normals.pose_shared =
-      cv::Matx<double, 6, kSharedParameterCount>(cv::Mat(pose_jacobian.t() * shared).ptr<double>());
-  normals.shared_shared =
-      cv::Matx<double, kSharedParameterCount, kSharedParameterCount>(cv::Mat(shared.t() * shared).ptr<double>());
-  normals.pose_gradient = ViewPose(cv::Mat(pose_jacobian.t() * errors).ptr<double>());
-  normals.shared_gradient = SharedParameters(cv::Mat(shared.t() * errors).ptr<double>());
+  for (int r = 0; r < 6; ++r) {
+    normals.pose_gradient[r] = gradient.at<double>(r);
+    for (int c = 0; c < 6; ++c) normals.pose_pose(r, c) = normal.at<double>(r, c);
+    for (int c = 0; c < shared; ++c) normals.pose_shared(r, c) = normal.at<double>(r, 6 + c);
+  }
+  for (int r = 0; r < shared; ++r) {
+    normals.shared_gradient[r] = gradient.at<double>(6 + r);
+    for (int c = 0; c < shared; ++c) normals.shared_shared(r, c) = normal.at<double>(6 + r, 6 + c);
+  }
   return normals;
 }
 

@@ -34,9 +34,9 @@ struct ViewNormals {
   double squared_error = 0.0;
 };
 
-// The normals of a view's residuals `errors` (rows x 1) with derivatives pose_jacobian
-// (rows x 6) and shared_jacobian (rows x up to 18 columns; the rest zero), all CV_64F.
-ViewNormals normalsOf(const cv::Mat& pose_jacobian, const cv::Mat& shared_jacobian, const cv::Mat& errors);
+// The normals of a view's residuals `errors` (rows x 1) from their derivatives (rows x (6 + k),
+// CV_64F): over the view's pose, then the first k <= 18 shared parameters (the others' zero).
+ViewNormals normalsOf(const cv::Mat& jacobian, const cv::Mat& errors);
 
 class ViewBlockProblem {
  public:

@@ -93,13 +93,14 @@ class StereoProblem final : public ViewBlockProblem {
     // The second camera's derivatives over the composed pose, carried to the frame's pose and
     // the relative pose (t3 does not depend on r1, nor r3 on t1).
     const cv::Mat by_r3 = jacobian2.colRange(0, 3), by_t3 = jacobian2.colRange(3, 6);
-    cv::Mat pose_jacobian(2 * rows, 6, CV_64F), shared_jacobian = cv::Mat::zeros(2 * rows, 6, CV_64F);
-    jacobian1.colRange(0, 6).copyTo(pose_jacobian.rowRange(0, rows));
-    cv::Mat(by_r3 * dr3dr1).copyTo(pose_jacobian.rowRange(rows, 2 * rows).colRange(0, 3));
-    cv::Mat(by_t3 * dt3dt1).copyTo(pose_jacobian.rowRange(rows, 2 * rows).colRange(3, 6));
-    cv::Mat(by_r3 * dr3dr2 + by_t3 * dt3dr2).copyTo(shared_jacobian.rowRange(rows, 2 * rows).colRange(0, 3));
-    cv::Mat(by_t3 * dt3dt2).copyTo(shared_jacobian.rowRange(rows, 2 * rows).colRange(3, 6));
-    return normalsOf(pose_jacobian, shared_jacobian, errors);
+    cv::Mat jacobian = cv::Mat::zeros(2 * rows, 12, CV_64F);  // frame pose, then relative pose
+    jacobian1.colRange(0, 6).copyTo(jacobian.rowRange(0, rows).colRange(0, 6));
+    const cv::Mat second = jacobian.rowRange(rows, 2 * rows);
+    cv::Mat(by_r3 * dr3dr1).copyTo(second.colRange(0, 3));
+    cv::Mat(by_t3 * dt3dt1).copyTo(second.colRange(3, 6));
+    cv::Mat(by_r3 * dr3dr2 + by_t3 * dt3dr2).copyTo(second.colRange(6, 9));
+    cv::Mat(by_t3 * dt3dt2).copyTo(second.colRange(9, 12));
+    return normalsOf(jacobian, errors);
   }
 
  private:
