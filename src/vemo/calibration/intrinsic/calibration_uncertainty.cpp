@@ -21,10 +21,10 @@ constexpr int kParameterFlags =
 
 // The residual variance is the squared residual norm over the degrees of freedom, which
 // OpenCV 4.6 counts as points minus free parameters (a point one residual) and later versions
-// as residuals (two a point) minus free parameters. Versions other than 4.6 keep OpenCV's
-// extended solve until their count is checked here against it.
+// as residuals (two a point) minus free parameters. Checked against OpenCV's extended solve on
+// 4.6 and 4.10; other versions keep OpenCV's extended solve.
 constexpr bool kCountsPoints = CV_VERSION_MAJOR < 4 || (CV_VERSION_MAJOR == 4 && CV_VERSION_MINOR <= 6);
-bool residualCountKnown() { return CV_VERSION_MAJOR == 4 && CV_VERSION_MINOR == 6; }
+bool residualCountKnown() { return CV_VERSION_MAJOR == 4 && (CV_VERSION_MINOR == 6 || CV_VERSION_MINOR == 10); }
 double degreesOfFreedom(int points, int free_parameters) {
   return static_cast<double>((kCountsPoints ? points : 2 * points) - free_parameters);
 }
