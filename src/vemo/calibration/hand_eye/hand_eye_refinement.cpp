@@ -54,35 +54,21 @@ void checkInput(const HandEyeRefinementInput& input, const HandEyeRefinementOpti
   if (options.max_iterations < 1) fail("max_iterations must be at least 1");
 }
 
-// Rotations move on the unit quaternions; a free lens only in the coefficients its model has.
-void setManifolds(ceres::Problem& problem, Parameters& parameters, bool lens_free, int distortion_count) {
+// Rotations move on the unit quaternions. (The lens block holds only the coefficients its
+// model has: a free lens moves in those alone.)
+void setManifolds(ceres::Problem& problem, Parameters& parameters) {
   problem.SetManifold(parameters.tcp_T_camera.rotation.data(), new ceres::QuaternionManifold);
   problem.SetManifold(parameters.base_T_target.rotation.data(), new ceres::QuaternionManifold);
-  if (!lens_free) return;
-  std::vector<int> absent;
-  for (int k = 4 + distortion_count; k < kIntrinsicCount; ++k) absent.push_back(k);
-  if (!absent.empty()) problem.SetManifold(parameters.intrinsics.data(), new ceres::SubsetManifold(kIntrinsicCount, absent));
 }
 
 // The transforms' covariance at the solution with the lens free as well: held fixed, the
 // intrinsics' own error (they were estimated, usually from the same corners) would be left
-// out of the transforms' sigma. The robot's pose errors enter as in the solution's own.
-std::vector<std::vector<double>> covarianceWithLensFree(Parameters& parameters, const std::vector<Capture>& captures,
-                                                        const HandEyeRefinementOptions& options, int distortion_count,
-                                                        bool pose_errors_free) {
-  ceres::Problem problem;
-  ceres::LossFunction* loss = new ceres::HuberLoss(options.loss_scale_px);
-  for (std::size_t i = 0; i < captures.size(); ++i) addCapture(problem, parameters, captures[i], i, loss, false);
-  setManifolds(problem, parameters, true, distortion_count);
-  for (auto& delta : parameters.deltas) {
-    if (pose_errors_free) {
-      problem.AddResidualBlock(new DeltaPrior(&parameters.prior_weights), nullptr, delta.data());
-    } else {
-      problem.SetParameterBlockConstant(delta.data());
-    }
-  }
+// out of the transforms' sigma. The problem is the solution's, as its uncertainty left it, so
+// the robot's pose errors enter as in the solution's own; its lens stays free after.
+std::vector<std::vector<double>> covarianceWithLensFree(ChainProblem& problem, Parameters& parameters) {
+  problem.problem().SetParameterBlockVariable(parameters.intrinsics.data());
   std::vector<std::vector<double>> covariance;
-  covarianceOf(problem, transformBlocks(parameters), covariance);
+  covarianceOfChain(problem, covariance);
   return covariance;
 }
 
@@ -109,6 +95,7 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   parameters.intrinsics = lensParametersOf(input.intrinsic_matrix, input.distortion_coefficients);
   const int distortion_count =
       static_cast<int>(input.distortion_coefficients.total() * input.distortion_coefficients.channels());
+  parameters.distortion_count = distortion_count;
   parameters.deltas.assign(captures.size(), {});
 
   HandEyeRefinement refinement;
@@ -118,12 +105,12 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   for (const Capture& capture : captures) refinement.corner_count += capture.corners.size();
   refinement.rms_before_px = rmsOf(squaredErrorsPerCapture(captures, parameters), refinement.corner_count);
 
-  ceres::Problem problem;
-  ceres::LossFunction* loss = new ceres::HuberLoss(options.loss_scale_px);
+  ChainProblem chain_problem(parameters);
   for (std::size_t i = 0; i < captures.size(); ++i) {
-    addCapture(problem, parameters, captures[i], i, loss, !options.refine_intrinsics);
+    chain_problem.addCapture(captures[i], i, options.loss_scale_px, !options.refine_intrinsics);
   }
-  setManifolds(problem, parameters, options.refine_intrinsics, distortion_count);
+  ceres::Problem& problem = chain_problem.problem();
+  setManifolds(problem, parameters);
   for (auto& delta : parameters.deltas) problem.SetParameterBlockConstant(delta.data());
 
   const ceres::Solver::Summary joint = solve(problem, options.max_iterations, ceres::DENSE_QR);
@@ -137,8 +124,8 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   const bool pose_errors_free = start.image_px > 0.0 && start.rotation_rad > 0.0 && start.translation_m > 0.0;
   const Uncertainty uncertainty =
       pose_errors_free
-          ? weighedByNoise(problem, parameters, captures, start, global_parameters, options.max_iterations)
-          : imageNoiseOnly(problem, parameters, captures, global_parameters);
+          ? weighedByNoise(chain_problem, parameters, captures, start, global_parameters, options.max_iterations)
+          : imageNoiseOnly(chain_problem, parameters, captures, global_parameters);
   refinement.iterations += uncertainty.iterations;
   refinement.converged = refinement.converged && uncertainty.converged;
   refinement.image_noise_px = uncertainty.noise.image_px;
@@ -151,7 +138,7 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
              refinement.sigma_target_translation_mm);
     const std::vector<std::vector<double>> with_lens =
         options.refine_intrinsics ? c
-                                  : covarianceWithLensFree(parameters, captures, options, distortion_count, pose_errors_free);
+                                  : covarianceWithLensFree(chain_problem, parameters);
     if (!with_lens.empty()) {
       sigmasOf(with_lens[0], with_lens[1], uncertainty.scale, refinement.sigma_with_intrinsics_rotation_deg,
                refinement.sigma_with_intrinsics_translation_mm);

@@ -1,31 +1,30 @@
 #pragma once
 
 // The joint refinement's least-squares problem as Ceres sees it: the parameter blocks, the
-// cost of one corner and of a robot pose error, and the sums the rest of the refinement
-// reads off a solution. Internal to hand_eye_refinement.cpp and its parts.
+// cost of a capture's corners and of a robot pose error, and the sums the rest of the
+// refinement reads off a solution. Internal to hand_eye_refinement.cpp and its parts.
 
 #include <ceres/ceres.h>
 #include <ceres/rotation.h>
 
 #include <opencv2/core.hpp>
 
+#include <Eigen/Core>
+
 #include <array>
 #include <cstddef>
 #include <vector>
 
 #include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
-#include "vemo/calibration/intrinsic/chained_corner_cost.hpp"
 #include "vemo/calibration/intrinsic/least_squares_support.hpp"
 #include "vemo/calibration/intrinsic/lens_projection.hpp"
 
 namespace vemo::calibration::refinement {
 
-constexpr int kIntrinsicCount = kLensParameterCount;
-
 // One corner of one capture: the board point carried through base_T_target, the reported
 // robot pose, the robot's unknown pose error delta (rotation vector and translation, flange
-// frame: true flange = reported * exp(delta)) and the inverse of tcp_T_camera into the camera
-// (the geometry of a ChainedCornerCost; the lens block follows the pose blocks).
+// frame: true flange = reported * exp(delta)) and the inverse of tcp_T_camera into the camera.
+// Its pixel is projectThroughModel's of that point.
 struct CornerResidual {
   std::array<double, 3> point;
   std::array<double, 2> observed;
@@ -95,23 +94,68 @@ struct Capture {
 };
 
 // Everything the solver moves, in the blocks Ceres sees, and the weights of the robot pose
-// errors' prior. The problem points into these: they must outlive it.
+// errors' prior. The problem points into these: they must outlive it. The lens block is the
+// first 4 + distortion_count entries of intrinsics (the model's own parameters).
 struct Parameters {
   PoseBlock tcp_T_camera;
   PoseBlock base_T_target;
   LensParameters intrinsics{};
+  int distortion_count = 0;  // 0, 4, 5, 8 or 12
   std::vector<std::array<double, 6>> deltas;
   std::array<double, 6> prior_weights{};  // rotation x3, translation x3 (DeltaPrior)
+};
+
+// A problem's normal matrix by its blocks. Global columns: the tangents of tcp_T_camera's
+// rotation and translation and base_T_target's (3 each), then the lens block when it is free. A
+// capture's free pose error (6 columns) shares rows only with them and its own prior.
+struct NormalBlocks {
+  Eigen::MatrixXd global;  // global x global
+  // Per capture whose pose error is free, in the order added: global x 6, and 6 x 6.
+  std::vector<Eigen::Matrix<double, Eigen::Dynamic, 6>> coupling;
+  std::vector<Eigen::Matrix<double, 6, 6>> pose_error;
+};
+
+// One of the refinement's least-squares problems over parameters (which must outlive it).
+// Each capture's corners are one residual block whose cost is the sum of the corners' Huber
+// costs, and whose residuals and Jacobian are the corners' as Ceres robustifies a corner
+// given a block of its own: the solver takes the same steps as with a block per corner, and
+// the corners' chain through the capture's poses is differentiated once per capture instead
+// of once per corner. Pitfall: a capture's block has one residual more than its corners' two
+// each (the Huber cost the scaled residuals leave out, with no derivative), so the corners'
+// errors are read with squaredErrorOf, not off Ceres's residuals.
+class ChainProblem {
+ public:
+  explicit ChainProblem(Parameters& parameters) : parameters_(parameters) {}
+  ChainProblem(const ChainProblem&) = delete;
+  ChainProblem& operator=(const ChainProblem&) = delete;
+
+  ceres::Problem& problem() { return problem_; }
+
+  // The residuals of one capture's corners, index = its position (and its pose error's),
+  // under a Huber loss of loss_scale_px; with lens_fixed the intrinsics block is held constant.
+  void addCapture(const Capture& capture, std::size_t index, double loss_scale_px, bool lens_fixed);
+  // Frees the pose error of every capture added, under its prior (DeltaPrior).
+  void freePoseErrors();
+
+  // The normal matrix J'J at the parameters (the Jacobian robustified, in tangent space), in
+  // the blocks the problem's structure leaves nonzero.
+  NormalBlocks normalBlocks();
+
+ private:
+  struct Added {
+    std::size_t index;
+    ceres::ResidualBlockId corners;
+    ceres::ResidualBlockId prior;
+  };
+
+  Parameters& parameters_;
+  std::vector<Added> added_;
+  ceres::Problem problem_;
 };
 
 // Each capture's corners with its robot pose, the lens's skew held as given. Throws
 // std::invalid_argument for malformed point lists.
 std::vector<Capture> capturesOf(const HandEyeRefinementInput& input, double skew);
-
-// The residuals of one capture's corners, index = its position (and its pose error's); with
-// lens_fixed the intrinsics block is held constant.
-void addCapture(ceres::Problem& problem, Parameters& parameters, const Capture& capture, std::size_t index,
-                ceres::LossFunction* loss, bool lens_fixed);
 
 // Squared reprojection distances of a capture's corners, summed, with its robot pose error.
 double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta);

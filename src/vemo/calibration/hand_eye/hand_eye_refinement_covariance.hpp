@@ -15,7 +15,14 @@ namespace vemo::calibration::refinement {
 
 // Covariance blocks of the two transforms: rotation and translation of each.
 inline constexpr std::size_t kTransformBlocks = 4;
-std::vector<const double*> transformBlocks(const Parameters& parameters);
+
+// Unscaled tangent-space covariance blocks at the problem's parameters (row-major): the
+// transforms' (kTransformBlocks, 3 x 3), then each free pose error's (6 x 6) in the order of
+// the captures. From the Schur complement of the normal matrix over the pose errors, which only
+// their own capture touches: time linear in the captures. False, and nothing, when the
+// Jacobian is rank deficient (a reciprocal condition below 1e-14 at a unit diagonal, in the
+// Schur complement or a pose error's block).
+bool covarianceOfChain(ChainProblem& problem, std::vector<std::vector<double>>& covariances);
 
 // The noise levels and the unscaled tangent-space covariance blocks of tcp_T_camera and
 // base_T_target (kTransformBlocks), then each capture's pose error when they were free,
@@ -32,12 +39,12 @@ struct Uncertainty {
 // Frees each capture's robot pose error under a prior of the robot's noise: the solution
 // then weighs the captures by what they really tell, and its covariance carries the robot's
 // share. The noise levels and the solution are estimated in turn from the start given.
-Uncertainty weighedByNoise(ceres::Problem& problem, Parameters& parameters, const std::vector<Capture>& captures,
+Uncertainty weighedByNoise(ChainProblem& problem, Parameters& parameters, const std::vector<Capture>& captures,
                            const NoiseLevels& start, std::size_t global_parameters, int max_iterations);
 
 // The captures show no noise beyond the corners' (exact robot poses): sigma from the
 // Jacobian of the joint fit and its residual variance alone.
-Uncertainty imageNoiseOnly(ceres::Problem& problem, const Parameters& parameters, const std::vector<Capture>& captures,
+Uncertainty imageNoiseOnly(ChainProblem& problem, const Parameters& parameters, const std::vector<Capture>& captures,
                            std::size_t global_parameters);
 
 }  // namespace vemo::calibration::refinement

@@ -12,8 +12,9 @@ NoiseLevels startingNoise(const std::vector<Capture>& captures, const Parameters
   for (std::size_t i = 0; i < captures.size(); ++i) {
     Parameters alone = solution;
     alone.deltas[i] = {};
-    ceres::Problem problem;
-    addCapture(problem, alone, captures[i], i, new ceres::HuberLoss(options.loss_scale_px), true);
+    ChainProblem chain_problem(alone);
+    chain_problem.addCapture(captures[i], i, options.loss_scale_px, true);
+    ceres::Problem& problem = chain_problem.problem();
     for (double* block : {alone.tcp_T_camera.rotation.data(), alone.tcp_T_camera.translation.data(),
                           alone.base_T_target.rotation.data(), alone.base_T_target.translation.data()}) {
       problem.SetParameterBlockConstant(block);
