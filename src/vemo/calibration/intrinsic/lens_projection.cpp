@@ -10,6 +10,7 @@ LensParameters lensParametersOf(const cv::Mat& intrinsic_matrix, const cv::Mat& 
   lens[1] = camera.at<double>(1, 1);
   lens[2] = camera.at<double>(0, 2);
   lens[3] = camera.at<double>(1, 2);
+  if (distortion_coefficients.empty()) return lens;  // no distortion (reshape refuses an empty Mat)
   cv::Mat distortion;
   distortion_coefficients.reshape(1, 1).convertTo(distortion, CV_64F);
   for (int k = 0; k < distortion.cols && k < kLensParameterCount - 4; ++k) lens[4 + k] = distortion.at<double>(k);
