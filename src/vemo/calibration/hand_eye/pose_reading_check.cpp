@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "vemo/calibration/hand_eye/hand_eye_methods.hpp"
+#include "vemo/core/parallel_map.hpp"
 #include "vemo/tf/tf.hpp"
 
 namespace vemo::calibration {
@@ -152,8 +153,12 @@ PoseReadingResiduals measurePoseReadings(HandEyeSolutions& solutions, int method
   residuals.spread_as_given_m =
       as_given ? fitReading(robot, camera, solvedOrEmpty([&] { return solutions.solution(method); })).spread
                : solveReading(robot, camera, method).spread;
-  const ReadingFit robot_inverted = solveReading(inverted(robot), camera, method);
-  const ReadingFit camera_inverted = solveReading(robot, inverted(camera), method);
+  // The two inversions are solves of their own, each quadratic in the captures: side by side.
+  std::vector<Outcome<ReadingFit>> inversions = parallelMap(2, [&](std::size_t k) {
+    return k == 0 ? solveReading(inverted(robot), camera, method) : solveReading(robot, inverted(camera), method);
+  });
+  const ReadingFit robot_inverted = inversions[0].take();
+  const ReadingFit camera_inverted = inversions[1].take();
   residuals.spread_robot_inverted_m = robot_inverted.spread;
   residuals.spread_camera_inverted_m = camera_inverted.spread;
   // The two inverted readings explain the same captures equally well, with the roles of the
