@@ -5,6 +5,7 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,12 @@ TEST(HandEyeSolutions, EachMethodsSolutionIsItsOwnSolveAndCallersCannotChangeIt)
   EXPECT_GT(cv::norm(solutions.solution(cv::CALIB_HAND_EYE_ANDREFF), solutions.solution(cv::CALIB_HAND_EYE_TSAI),
                      cv::NORM_INF),
             1e-6);
+  try {
+    solutions.solution(99);
+    FAIL() << "no exception for a value that is no method";
+  } catch (const std::invalid_argument& error) {
+    EXPECT_EQ(std::string(error.what()), "HandEyeSolutions::solution: unknown hand-eye method 99");
+  }
 }
 
 TEST(HandEyeSolutions, ASolveThatThrewThrowsAgainAtEveryRequest) {
