@@ -93,3 +93,30 @@ def test_sharing_the_preparation_changes_no_log_line_report_or_result(scene, cas
         assert "[vemo][WARNING] [diag] method TSAI failed: EyeInHandCalibrator::computeCameraTTargetList only " \
                "supports CharucoTarget\n" in shared_output.err
         assert v.diagnostics.format_method_comparison(compared).endswith("  TSAI        (failed)\n")
+
+
+@pytest.mark.parametrize("fault", ["one capture off", "robot millimetres"])
+def test_verdicts_built_on_the_shared_solutions_are_those_of_independent_runs(scene, fault):
+    """Every run's verdict compares its solver with the four others, which the comparison solves
+    once for all five runs: each verdict must still be that of the method's own run."""
+    robots = [pose.copy() for pose in scene.robot_T_tcp_list]
+    if fault == "one capture off":
+        robots[4] = robots[4] @ v.tf.pose_to_transformation_matrix([0.03, 0.02, 0.0, 2.0, 0.0, 0.0])
+    else:
+        for pose in robots:
+            pose[:3, 3] *= 1000.0
+    arguments = (robots, [], scene.camera_T_target_list, scene.camera_matrix, scene.dist_coeffs, 1.0)
+    compared = v.diagnostics.compare_hand_eye_methods(scene.target, *arguments)
+    independent = independent_runs(scene.target, *arguments)
+
+    for name in METHODS:
+        ours, own = compared[name].verdict, independent[name].verdict
+        assert (ours.trusted, list(ours.reasons)) == (own.trusted, list(own.reasons)), name
+        assert [(s.capture, s.residual_without_m) for s in ours.suspects] == \
+            [(s.capture, s.residual_without_m) for s in own.suspects], name
+    # The faults reach the parts of the verdict that read the shared solutions.
+    tsai = compared["TSAI"].verdict
+    if fault == "one capture off":
+        assert [s.capture for s in tsai.suspects] == [4]
+    else:
+        assert any(reason.startswith("robot translations look like millimetres") for reason in tsai.reasons)

@@ -16,12 +16,14 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "vemo/calibration/hand_eye/hand_eye_capture.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_refinement.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_result.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_solutions.hpp"
 #include "vemo/calibration/hand_eye/pose_reading_check.hpp"
 #include "vemo/calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "vemo/calibration/intrinsic/intrinsic_options.hpp"
@@ -97,6 +99,9 @@ class EyeInHandCalibrator {
     // The verdict on the intrinsics when the run calibrated them; its reasons open the
     // hand-eye verdict.
     quality::Verdict intrinsic_verdict{};
+    // When solvable: every method's solution on result's aligned lists, solved when a solve
+    // or a verdict first asks for it and shared by all later solves of these captures.
+    std::shared_ptr<HandEyeSolutions> solutions;
   };
   // Everything calibrate does before the solve, with its log lines and exceptions (but the
   // method check): validation, then target poses from camera_T_target_list, a ChArUco

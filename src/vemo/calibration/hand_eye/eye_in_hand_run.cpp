@@ -43,12 +43,11 @@ bool allOrientationsEqual(const std::vector<cv::Mat>& camera_T_target_list) {
 }
 
 // The solve, and the warnings (logged here) of poses that fit much better read otherwise.
-cv::Mat solveTcpTCamera(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
-                        int method, FlangeHolds holder, const std::string& class_name,
+cv::Mat solveTcpTCamera(HandEyeSolutions& solutions, int method, FlangeHolds holder, const std::string& class_name,
                         std::vector<std::string>& misreadings) {
-  const cv::Mat tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
+  const cv::Mat tcp_T_camera = solutions.solution(method);
   if (tcp_T_camera.empty()) return tcp_T_camera;
-  misreadings = findPoseMisreadings(robot_T_tcp_list, camera_T_target_list, method, holder, class_name);
+  misreadings = findPoseMisreadings(solutions, method, holder, class_name);
   for (const std::string& warning : misreadings) logging::log(Level::Warning, warning);
   return tcp_T_camera;
 }
@@ -176,6 +175,7 @@ EyeInHandCalibrator::PreparedCaptures EyeInHandCalibrator::prepareCaptures(
     return prepared;
   }
   prepared.solvable = true;
+  prepared.solutions = std::make_shared<HandEyeSolutions>(result.valid_robot_T_tcp_list, result.camera_T_target_list);
   return prepared;
 }
 
@@ -230,8 +230,8 @@ HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& capture
   if (!captures.solvable) return result;
 
   std::vector<std::string> misreadings;
-  result.tcp_T_camera = solveTcpTCamera(result.valid_robot_T_tcp_list, result.camera_T_target_list, method_value,
-                                        naming_.flange_holds, naming_.class_name, misreadings);
+  result.tcp_T_camera =
+      solveTcpTCamera(*captures.solutions, method_value, naming_.flange_holds, naming_.class_name, misreadings);
   if (result.tcp_T_camera.empty()) {
     logging::log(Level::Error, "[" + naming_.class_name + "] " + method +
                                    " needs at least 2 motions between captures that turn the flange and the camera "
@@ -243,8 +243,8 @@ HandEyeResult EyeInHandCalibrator::solveCaptures(const PreparedCaptures& capture
   const std::vector<CaptureCorners> corners = keptCorners(captures.captures);
   const std::vector<int> positions = keptPositions(captures.captures);
   result.verdict = judgeHandEye(
-      {result, corners, positions, method_value, misreadings, captures.intrinsic_verdict, target_, verdict_options_,
-       naming_.class_name});
+      {result, corners, positions, method_value, *captures.solutions, misreadings, captures.intrinsic_verdict, target_,
+       verdict_options_, naming_.class_name});
   return result;
 }
 

@@ -36,6 +36,7 @@ std::vector<HandEyeMotion> handEyeMotionsOfAllPairs(const std::vector<cv::Mat>& 
     camera.push_back(asMatx(camera_T_target_list[i]));
   }
   std::vector<HandEyeMotion> motions;
+  if (!robot.empty()) motions.reserve(robot.size() * (robot.size() - 1) / 2);
   for (std::size_t i = 0; i < robot.size(); ++i) {
     for (std::size_t j = i + 1; j < robot.size(); ++j) {
       motions.push_back({rigidInverse(robot[j]) * robot[i], camera[j] * rigidInverse(camera[i])});

@@ -11,6 +11,7 @@
 #include "vemo/calibration/hand_eye/target_deviations.hpp"
 #include "vemo/calibration/hand_eye/target_scale_check.hpp"
 #include "vemo/core/logging.hpp"
+#include "vemo/core/parallel_map.hpp"
 #include "vemo/quality/rotation_variety.hpp"
 #include "vemo/tf/tf.hpp"
 
@@ -74,11 +75,14 @@ std::vector<quality::Suspect> leaveOneOut(const HandEyeVerdictInput& input, Scat
   std::vector<quality::Suspect> suspects;
   while (suspects.size() < kMaximumSuspects && robot.size() > eye_in_hand::kMinimumCaptures &&
          limits.exceeded(scatter)) {
+    // Each capture left out costs a solve quadratic in the captures: they run side by side.
+    std::vector<Outcome<std::optional<Scatter>>> left_out = parallelMap(
+        robot.size(), [&](std::size_t k) { return solvedScatter(without(robot, k), without(camera, k), input.method); });
     std::optional<std::size_t> best;
     Scatter best_rest;
     std::vector<double> rests;
     for (std::size_t k = 0; k < robot.size(); ++k) {
-      const std::optional<Scatter> rest = solvedScatter(without(robot, k), without(camera, k), input.method);
+      const std::optional<Scatter>& rest = left_out[k].take();
       if (!rest) continue;
       rests.push_back(rest->translation_m);
       if (!best || rest->translation_m < best_rest.translation_m) {
@@ -118,13 +122,13 @@ std::optional<std::string> shiftedPairing(const HandEyeResult& result, int metho
 }
 
 // The solvers other than the run's whose results lie outside the agreement limits of it.
-std::optional<std::string> solverDisagreement(const HandEyeResult& result, int method) {
+std::optional<std::string> solverDisagreement(const HandEyeResult& result, int method, HandEyeSolutions& solutions) {
   std::vector<std::string> outliers;
   for (const auto& [name, value] : handEyeMethodByNameMap()) {
     if (value == method) continue;
     cv::Mat other;
     try {
-      other = solveHandEyeEquation(result.valid_robot_T_tcp_list, result.camera_T_target_list, value);
+      other = solutions.solution(value);
     } catch (const cv::Exception&) {
     }
     if (!other.empty() && cv::checkRange(other) &&
@@ -210,7 +214,7 @@ quality::Verdict judgeHandEye(const HandEyeVerdictInput& input) {
                                       variety->axis_span_ratio, kPoorAxisSpanRatio));
   }
 
-  if (const std::optional<std::string> disagreement = solverDisagreement(result, input.method)) {
+  if (const std::optional<std::string> disagreement = solverDisagreement(result, input.method, input.solutions)) {
     quality::distrust(verdict, *disagreement);
   }
 

@@ -9,6 +9,7 @@
 
 #include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_result.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_solutions.hpp"
 #include "vemo/quality/verdict.hpp"
 #include "vemo/targets/targets.hpp"
 
@@ -37,6 +38,7 @@ struct HandEyeVerdictInput {
   const std::vector<CaptureCorners>& corners;  // per kept capture; empty when poses were given
   const std::vector<int>& input_positions;  // per kept capture, its position in the input lists
   int method = 0;                           // cv::HandEyeCalibrationMethod of the solve
+  HandEyeSolutions& solutions;              // of the result's aligned lists: the other solvers' results
   const std::vector<std::string>& misreadings;  // findPoseMisreadings' warnings for the run
   const quality::Verdict& intrinsic_verdict;    // on the run's own intrinsics; trusted when given
   const Target& target;

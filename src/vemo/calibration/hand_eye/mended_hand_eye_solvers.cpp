@@ -66,14 +66,20 @@ cv::Matx33d skew(const cv::Vec3d& v) { return {0, -v[2], v[1], v[2], 0, -v[0], -
 
 cv::Vec3d vectorPart(const Quaternion& q) { return {q[1], q[2], q[3]}; }
 
-// Row blocks of an overdetermined linear system, solved in the least-squares sense.
+// Three-row blocks of an overdetermined linear system in three unknowns, solved in the
+// least-squares sense. Its rows are allocated at once: a system has a block per pair of
+// captures, tens of thousands of them, and a leave-one-out verdict builds one per capture.
 class StackedSystem {
  public:
-  explicit StackedSystem(int unknowns) : lhs_(0, unknowns, CV_64F), rhs_(0, 1, CV_64F) {}
-  void add(const cv::Mat& block, const cv::Mat& right_side) {
-    lhs_.push_back(block);
-    rhs_.push_back(right_side);
+  explicit StackedSystem(std::size_t blocks)
+      : lhs_(static_cast<int>(3 * blocks), 3, CV_64F), rhs_(static_cast<int>(3 * blocks), 1, CV_64F) {}
+  void add(const cv::Matx33d& block, const cv::Vec3d& right_side) {
+    for (int r = 0; r < 3; ++r, ++next_row_) {
+      for (int c = 0; c < 3; ++c) lhs_.at<double>(next_row_, c) = block(r, c);
+      rhs_.at<double>(next_row_) = right_side[r];
+    }
   }
+  // Every block must have been added.
   cv::Mat solve() const {
     cv::Mat solution;
     cv::solve(lhs_, rhs_, solution, cv::DECOMP_SVD);
@@ -82,15 +88,16 @@ class StackedSystem {
 
  private:
   cv::Mat lhs_, rhs_;
+  int next_row_ = 0;
 };
 
 // X given its rotation R: the translation t solves (R_robot - I) t = R * t_camera - t_robot,
 // every motion's three rows together in the least-squares sense.
 cv::Mat withTranslationFitted(const std::vector<HandEyeMotion>& motions, const cv::Matx33d& rotation) {
-  StackedSystem system(3);
+  StackedSystem system(motions.size());
   for (const HandEyeMotion& motion : motions) {
-    system.add(cv::Mat(rotationBlock(motion.robot) - cv::Matx33d::eye()),
-               cv::Mat(rotation * translationColumn(motion.camera) - translationColumn(motion.robot)));
+    system.add(rotationBlock(motion.robot) - cv::Matx33d::eye(),
+               rotation * translationColumn(motion.camera) - translationColumn(motion.robot));
   }
   return tf::composeTransformationMatrix(cv::Mat(rotation), system.solve());
 }
@@ -102,10 +109,10 @@ cv::Mat solveTsaiLenz(const std::vector<HandEyeMotion>& all_motions) {
   std::vector<HandEyeMotion> motions;
   std::copy_if(all_motions.begin(), all_motions.end(), std::back_inserter(motions), informativeForTsaiLenz);
   if (motions.size() < 2) return cv::Mat();
-  StackedSystem system(3);
+  StackedSystem system(motions.size());
   for (const HandEyeMotion& motion : motions) {
     const cv::Vec3d p_robot = modifiedRodrigues(motion.robot), p_camera = modifiedRodrigues(motion.camera);
-    system.add(cv::Mat(skew(p_robot + p_camera)), cv::Mat(p_camera - p_robot));
+    system.add(skew(p_robot + p_camera), p_camera - p_robot);
   }
   const cv::Vec3d p_prime(system.solve());
   const cv::Vec3d p = 2.0 * p_prime / std::sqrt(1.0 + p_prime.dot(p_prime));
@@ -152,20 +159,21 @@ std::pair<Quaternion, Quaternion> dualQuaternionOf(const cv::Matx44d& motion) {
 // Daniilidis: the 6 x 8 block of every motion, the two right singular vectors of the least
 // singular values, and the combination of them that is a unit dual quaternion.
 cv::Mat solveDaniilidis(const std::vector<HandEyeMotion>& motions) {
-  cv::Mat blocks(0, 8, CV_64F);
+  cv::Mat blocks = cv::Mat::zeros(static_cast<int>(6 * motions.size()), 8, CV_64F);
+  int first_row = 0;
   for (const HandEyeMotion& motion : motions) {
     const auto [robot_q, robot_q_dual] = dualQuaternionOf(motion.robot);
     const auto [camera_q, camera_q_dual] = dualQuaternionOf(motion.camera);
     const cv::Vec3d a = vectorPart(robot_q), b = vectorPart(camera_q);
     const cv::Vec3d a_dual = vectorPart(robot_q_dual), b_dual = vectorPart(camera_q_dual);
-    cv::Mat block = cv::Mat::zeros(6, 8, CV_64F);
+    cv::Mat block = blocks.rowRange(first_row, first_row + 6);
+    first_row += 6;
     cv::Mat(a - b).copyTo(block(cv::Rect(0, 0, 1, 3)));
     cv::Mat(skew(a + b)).copyTo(block(cv::Rect(1, 0, 3, 3)));
     cv::Mat(a_dual - b_dual).copyTo(block(cv::Rect(0, 3, 1, 3)));
     cv::Mat(skew(a_dual + b_dual)).copyTo(block(cv::Rect(1, 3, 3, 3)));
     cv::Mat(a - b).copyTo(block(cv::Rect(4, 3, 1, 3)));
     cv::Mat(skew(a + b)).copyTo(block(cv::Rect(5, 3, 3, 3)));
-    blocks.push_back(block);
   }
   cv::Mat singular_values, u, vt;
   cv::SVD::compute(blocks, singular_values, u, vt);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "vemo/calibration/hand_eye/hand_eye_methods.hpp"
+#include "vemo/core/parallel_map.hpp"
 #include "vemo/tf/tf.hpp"
 
 namespace vemo::calibration {
@@ -65,25 +66,29 @@ double screwMismatch(const std::vector<Screw>& robot, const std::vector<Screw>& 
 }
 
 // How a reading explains the captures: the mean distance of the target's position in the
-// base frame from its mean, under the solution of AX = XB for these poses (infinite when the
-// solver finds none: under a wrong reading some solvers fail to normalise their rotation and
-// throw, and TSAI may find too few informative motions), and how far the solved transform
-// and the target's mean pose reach.
+// base frame from its mean, under the solution of AX = XB for these poses (infinite without
+// one), and how far the solved transform and the target's mean pose reach.
 struct ReadingFit {
   double spread = std::numeric_limits<double>::infinity();
   double hand_eye_reach = 0.0;  // |translation of the solved X|
   double target_reach = 0.0;    // |mean target position in the chain's base frame|
 };
 
-ReadingFit fitReading(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
-                      int method) {
-  ReadingFit fit;
-  cv::Mat tcp_T_camera;
+// The solution of a reading, empty when the solver finds none: under a wrong reading some
+// solvers fail to normalise their rotation and throw, and TSAI may find too few informative
+// motions.
+template <class Solve>
+cv::Mat solvedOrEmpty(Solve solve) {
   try {
-    tcp_T_camera = solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method);
+    return solve();
   } catch (const cv::Exception&) {
-    return fit;
+    return cv::Mat();
   }
+}
+
+ReadingFit fitReading(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
+                      const cv::Mat& tcp_T_camera) {
+  ReadingFit fit;
   if (tcp_T_camera.empty() || !cv::checkRange(tcp_T_camera)) return fit;
   std::vector<cv::Vec3d> positions;
   cv::Vec3d mean(0, 0, 0);
@@ -101,6 +106,12 @@ ReadingFit fitReading(const std::vector<cv::Mat>& robot_T_tcp_list, const std::v
   return fit;
 }
 
+ReadingFit solveReading(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
+                        int method) {
+  return fitReading(robot_T_tcp_list, camera_T_target_list,
+                    solvedOrEmpty([&] { return solveHandEyeEquation(robot_T_tcp_list, camera_T_target_list, method); }));
+}
+
 // A length as the warnings give it: millimetres, one decimal below 100 mm.
 std::string millimetres(double metres) {
   const double mm = metres / kMillimetre;
@@ -115,9 +126,9 @@ bool explainsMuchBetter(double alternative, double as_given) {
 
 }  // namespace
 
-PoseReadingResiduals measurePoseReadings(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                         const std::vector<cv::Mat>& camera_T_target_list, int method,
-                                         FlangeHolds holder) {
+PoseReadingResiduals measurePoseReadings(HandEyeSolutions& solutions, int method, FlangeHolds holder) {
+  const std::vector<cv::Mat>& robot_T_tcp_list = solutions.robotTTcpList();
+  const std::vector<cv::Mat>& camera_T_target_list = solutions.cameraTTargetList();
   std::vector<Screw> robot_screws, camera_screws;
   for (std::size_t i = 0; i < robot_T_tcp_list.size(); ++i) {
     for (std::size_t j = i + 1; j < robot_T_tcp_list.size(); ++j) {
@@ -137,9 +148,17 @@ PoseReadingResiduals measurePoseReadings(const std::vector<cv::Mat>& robot_T_tcp
 
   const std::vector<cv::Mat> robot = scaledTranslations(robot_T_tcp_list, residuals.robot_scale);
   const std::vector<cv::Mat> camera = scaledTranslations(camera_T_target_list, residuals.camera_scale);
-  residuals.spread_as_given_m = fitReading(robot, camera, method).spread;
-  const ReadingFit robot_inverted = fitReading(inverted(robot), camera, method);
-  const ReadingFit camera_inverted = fitReading(robot, inverted(camera), method);
+  // Unscaled, the reading as given is the run's own solve.
+  const bool as_given = residuals.robot_scale == 1.0 && residuals.camera_scale == 1.0;
+  residuals.spread_as_given_m =
+      as_given ? fitReading(robot, camera, solvedOrEmpty([&] { return solutions.solution(method); })).spread
+               : solveReading(robot, camera, method).spread;
+  // The two inversions are solves of their own, each quadratic in the captures: side by side.
+  std::vector<Outcome<ReadingFit>> inversions = parallelMap(2, [&](std::size_t k) {
+    return k == 0 ? solveReading(inverted(robot), camera, method) : solveReading(robot, inverted(camera), method);
+  });
+  const ReadingFit robot_inverted = inversions[0].take();
+  const ReadingFit camera_inverted = inversions[1].take();
   residuals.spread_robot_inverted_m = robot_inverted.spread;
   residuals.spread_camera_inverted_m = camera_inverted.spread;
   // The two inverted readings explain the same captures equally well, with the roles of the
@@ -152,10 +171,9 @@ PoseReadingResiduals measurePoseReadings(const std::vector<cv::Mat>& robot_T_tcp
   return residuals;
 }
 
-std::vector<std::string> findPoseMisreadings(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                             const std::vector<cv::Mat>& camera_T_target_list, int method,
-                                             FlangeHolds holder, const std::string& class_name) {
-  const PoseReadingResiduals r = measurePoseReadings(robot_T_tcp_list, camera_T_target_list, method, holder);
+std::vector<std::string> findPoseMisreadings(HandEyeSolutions& solutions, int method, FlangeHolds holder,
+                                             const std::string& class_name) {
+  const PoseReadingResiduals r = measurePoseReadings(solutions, method, holder);
   const std::string prefix = "[" + class_name + "] ";
   std::vector<std::string> warnings;
   const auto screw_agreement = [&](double alternative) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "vemo/calibration/hand_eye/flange_holds.hpp"
+#include "vemo/calibration/hand_eye/hand_eye_solutions.hpp"
 
 namespace vemo::calibration {
 
@@ -55,18 +56,16 @@ struct PoseReadingResiduals {
   double flange_reach_camera_inverted_m = 0.0;
 };
 
-// The residuals of every reading of aligned 4x4 CV_64F pose lists (at least 3 captures),
-// solving with the cv::HandEyeCalibrationMethod value.
-PoseReadingResiduals measurePoseReadings(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                         const std::vector<cv::Mat>& camera_T_target_list, int method,
-                                         FlangeHolds holder);
+// The residuals of every reading of the solutions' aligned pose lists (at least 3
+// captures), solving with the cv::HandEyeCalibrationMethod value; the reading as given takes
+// the solutions' own solve of it.
+PoseReadingResiduals measurePoseReadings(HandEyeSolutions& solutions, int method, FlangeHolds holder);
 
 // One warning per reading that explains the poses much better than the reading as given
 // and plausibly in absolute terms; none when the poses fit as given or no reading fits. Of
 // the two inversions, the one that puts what the flange holds nearer the flange is named.
 // Each warning starts with "[<class_name>] ", the calibrator the caller called.
-std::vector<std::string> findPoseMisreadings(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                             const std::vector<cv::Mat>& camera_T_target_list, int method,
-                                             FlangeHolds holder, const std::string& class_name);
+std::vector<std::string> findPoseMisreadings(HandEyeSolutions& solutions, int method, FlangeHolds holder,
+                                             const std::string& class_name);
 
 }  // namespace vemo::calibration
