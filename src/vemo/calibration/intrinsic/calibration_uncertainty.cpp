@@ -154,8 +154,10 @@ std::vector<double> schurInverseDiagonal(const std::vector<ViewJacobian>& views,
 
 namespace {
 
-// With dense_up_to views or fewer the normal matrix is inverted whole, as OpenCV does.
-std::optional<CalibrationUncertainty> uncertaintyOf(const std::vector<cv::Mat>& object_points,
+// With dense_up_to views or fewer the normal matrix is inverted whole, as OpenCV does. The
+// deviations are left empty when there are no more points than free parameters; the per-view
+// errors are always known.
+CalibrationUncertainty uncertaintyOf(const std::vector<cv::Mat>& object_points,
                                                     const std::vector<cv::Mat>& image_points,
                                                     const cv::Mat& intrinsic_matrix,
                                                     const cv::Mat& distortion_coefficients,
@@ -198,7 +200,7 @@ std::optional<CalibrationUncertainty> uncertaintyOf(const std::vector<cv::Mat>& 
     if (free[static_cast<std::size_t>(p)]) free_intrinsics.push_back(p);
   }
   const int free_count = static_cast<int>(free_intrinsics.size()) + 6 * views;
-  if (points <= free_count) return std::nullopt;
+  if (points <= free_count) return uncertainty;
   const std::vector<double> diagonal = views <= dense_up_to ? denseInverseDiagonal(jacobians, free_intrinsics)
                                                                 : schurInverseDiagonal(jacobians, free_intrinsics);
 
@@ -224,8 +226,11 @@ std::optional<CalibrationUncertainty> calibrationUncertainty(const std::vector<c
                                                              const std::vector<cv::Mat>& rotation_vectors,
                                                              const std::vector<cv::Mat>& translation_vectors,
                                                              int calibrate_camera_flags) {
-  return uncertaintyOf(object_points, image_points, intrinsic_matrix, distortion_coefficients, rotation_vectors,
-                       translation_vectors, calibrate_camera_flags, kDenseViewLimit);
+  CalibrationUncertainty uncertainty =
+      uncertaintyOf(object_points, image_points, intrinsic_matrix, distortion_coefficients, rotation_vectors,
+                    translation_vectors, calibrate_camera_flags, kDenseViewLimit);
+  if (uncertainty.std_deviations_intrinsics.empty()) return std::nullopt;
+  return uncertainty;
 }
 
 CalibrationUncertainty calibrationUncertaintyOrUnknown(const std::vector<cv::Mat>& object_points,
@@ -238,24 +243,16 @@ CalibrationUncertainty calibrationUncertaintyOrUnknown(const std::vector<cv::Mat
   const int flags = calibrate_camera_flags & kParameterFlags;
   // Always through the complement: a whole-matrix inversion carries relative errors of about
   // 1e-6 (10 views of 54 corners) that move with the last digits of the solution.
-  if (auto known = uncertaintyOf(object_points, image_points, intrinsic_matrix, distortion_coefficients,
-                                 rotation_vectors, translation_vectors, flags, 0)) {
-    return std::move(*known);
+  CalibrationUncertainty uncertainty = uncertaintyOf(object_points, image_points, intrinsic_matrix,
+                                                     distortion_coefficients, rotation_vectors, translation_vectors,
+                                                     flags, 0);
+  if (uncertainty.std_deviations_intrinsics.empty()) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    uncertainty.std_deviations_intrinsics = cv::Mat(kIntrinsicCount, 1, CV_64F, cv::Scalar(nan));
+    uncertainty.std_deviations_extrinsics =
+        cv::Mat(6 * static_cast<int>(object_points.size()), 1, CV_64F, cv::Scalar(nan));
   }
-  CalibrationUncertainty unknown;
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  unknown.std_deviations_intrinsics = cv::Mat(kIntrinsicCount, 1, CV_64F, cv::Scalar(nan));
-  unknown.std_deviations_extrinsics = cv::Mat(6 * static_cast<int>(object_points.size()), 1, CV_64F, cv::Scalar(nan));
-  for (std::size_t view = 0; view < object_points.size(); ++view) {
-    cv::Mat board_points, projected, observed;
-    object_points[view].convertTo(board_points, CV_64F);
-    cv::projectPoints(board_points, rotation_vectors[view], translation_vectors[view], intrinsic_matrix,
-                      distortion_coefficients, projected);
-    image_points[view].convertTo(observed, CV_64F);
-    unknown.per_view_errors.push_back(
-        std::sqrt(cv::norm(projected, observed.reshape(2, projected.rows), cv::NORM_L2SQR) / projected.rows));
-  }
-  return unknown;
+  return uncertainty;
 }
 
 }  // namespace vemo::calibration
