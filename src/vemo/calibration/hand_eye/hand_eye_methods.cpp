@@ -4,7 +4,9 @@
 
 #include <stdexcept>
 
+#include "vemo/calibration/hand_eye/hand_eye_motions.hpp"
 #include "vemo/calibration/hand_eye/mended_hand_eye_solvers.hpp"
+#include "vemo/calibration/hand_eye/pairwise_hand_eye_solvers.hpp"
 #include "vemo/tf/tf.hpp"
 
 namespace vemo::calibration {
@@ -31,6 +33,11 @@ cv::Mat solveHandEyeEquation(const std::vector<cv::Mat>& robot_T_tcp_list,
                              const std::vector<cv::Mat>& camera_T_target_list, int method) {
   if (std::optional<cv::Mat> corrected = solveHandEyeWithCorrection(robot_T_tcp_list, camera_T_target_list, method)) {
     return *corrected;
+  }
+  // Below 3 captures OpenCV refuses the input; its own message is the one to give.
+  if (camera_T_target_list.size() >= 3 && (method == cv::CALIB_HAND_EYE_PARK || method == cv::CALIB_HAND_EYE_ANDREFF)) {
+    const std::vector<HandEyeMotion> motions = handEyeMotionsOfAllPairs(robot_T_tcp_list, camera_T_target_list);
+    return method == cv::CALIB_HAND_EYE_PARK ? solveParkMartin(motions) : solveAndreff(motions);
   }
   std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
   for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {

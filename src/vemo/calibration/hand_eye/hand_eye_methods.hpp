@@ -20,7 +20,9 @@ int handEyeMethodValue(const std::string& method);
 // tcp_T_camera (4x4 CV_64F) solving AX = XB by cv::calibrateHandEye with the method value,
 // from aligned 4x4 CV_64F robot_T_tcp and camera_T_target lists; by the corrected method
 // instead where this OpenCV's TSAI, HORAUD or DANIILIDIS would meet its known faults on
-// these poses (mended_hand_eye_solvers.hpp), so that every OpenCV gives the corrected result.
+// these poses (mended_hand_eye_solvers.hpp), so that every OpenCV gives the corrected result;
+// PARK and ANDREFF by their own computation of OpenCV's method (pairwise_hand_eye_solvers.hpp),
+// which equals OpenCV's to rounding at a fraction of its cost.
 // Empty when TSAI finds fewer than 2 informative motions between the captures.
 cv::Mat solveHandEyeEquation(const std::vector<cv::Mat>& robot_T_tcp_list,
                              const std::vector<cv::Mat>& camera_T_target_list, int method);

@@ -7,7 +7,9 @@
 #include <iterator>
 #include <utility>
 
+#include "vemo/calibration/hand_eye/folded_least_squares.hpp"
 #include "vemo/calibration/hand_eye/hand_eye_motions.hpp"
+#include "vemo/calibration/hand_eye/pairwise_hand_eye_solvers.hpp"
 #include "vemo/tf/quaternion.hpp"
 #include "vemo/tf/tf.hpp"
 
@@ -66,42 +68,6 @@ cv::Matx33d skew(const cv::Vec3d& v) { return {0, -v[2], v[1], v[2], 0, -v[0], -
 
 cv::Vec3d vectorPart(const Quaternion& q) { return {q[1], q[2], q[3]}; }
 
-// Three-row blocks of an overdetermined linear system in three unknowns, solved in the
-// least-squares sense. Its rows are allocated at once: a system has a block per pair of
-// captures, tens of thousands of them, and a leave-one-out verdict builds one per capture.
-class StackedSystem {
- public:
-  explicit StackedSystem(std::size_t blocks)
-      : lhs_(static_cast<int>(3 * blocks), 3, CV_64F), rhs_(static_cast<int>(3 * blocks), 1, CV_64F) {}
-  void add(const cv::Matx33d& block, const cv::Vec3d& right_side) {
-    for (int r = 0; r < 3; ++r, ++next_row_) {
-      for (int c = 0; c < 3; ++c) lhs_.at<double>(next_row_, c) = block(r, c);
-      rhs_.at<double>(next_row_) = right_side[r];
-    }
-  }
-  // Every block must have been added.
-  cv::Mat solve() const {
-    cv::Mat solution;
-    cv::solve(lhs_, rhs_, solution, cv::DECOMP_SVD);
-    return solution;
-  }
-
- private:
-  cv::Mat lhs_, rhs_;
-  int next_row_ = 0;
-};
-
-// X given its rotation R: the translation t solves (R_robot - I) t = R * t_camera - t_robot,
-// every motion's three rows together in the least-squares sense.
-cv::Mat withTranslationFitted(const std::vector<HandEyeMotion>& motions, const cv::Matx33d& rotation) {
-  StackedSystem system(motions.size());
-  for (const HandEyeMotion& motion : motions) {
-    system.add(rotationBlock(motion.robot) - cv::Matx33d::eye(),
-               rotation * translationColumn(motion.camera) - translationColumn(motion.robot));
-  }
-  return tf::composeTransformationMatrix(cv::Mat(rotation), system.solve());
-}
-
 // Tsai-Lenz: skew(P_robot + P_camera) P' = P_camera - P_robot over the informative motions,
 // P = 2 P' / sqrt(1 + |P'|^2), the rotation from P; then the translation. Empty when fewer
 // than 2 motions are informative: one rotation axis leaves X free to turn about it.
@@ -109,10 +75,12 @@ cv::Mat solveTsaiLenz(const std::vector<HandEyeMotion>& all_motions) {
   std::vector<HandEyeMotion> motions;
   std::copy_if(all_motions.begin(), all_motions.end(), std::back_inserter(motions), informativeForTsaiLenz);
   if (motions.size() < 2) return cv::Mat();
-  StackedSystem system(motions.size());
+  FoldedLeastSquares system(3);
   for (const HandEyeMotion& motion : motions) {
     const cv::Vec3d p_robot = modifiedRodrigues(motion.robot), p_camera = modifiedRodrigues(motion.camera);
-    system.add(skew(p_robot + p_camera), p_camera - p_robot);
+    const cv::Matx33d lhs = skew(p_robot + p_camera);
+    const cv::Vec3d rhs = p_camera - p_robot;
+    for (int r = 0; r < 3; ++r) system.addRow(lhs.val + 3 * r, rhs[r]);
   }
   const cv::Vec3d p_prime(system.solve());
   const cv::Vec3d p = 2.0 * p_prime / std::sqrt(1.0 + p_prime.dot(p_prime));
@@ -159,24 +127,26 @@ std::pair<Quaternion, Quaternion> dualQuaternionOf(const cv::Matx44d& motion) {
 // Daniilidis: the 6 x 8 block of every motion, the two right singular vectors of the least
 // singular values, and the combination of them that is a unit dual quaternion.
 cv::Mat solveDaniilidis(const std::vector<HandEyeMotion>& motions) {
-  cv::Mat blocks = cv::Mat::zeros(static_cast<int>(6 * motions.size()), 8, CV_64F);
-  int first_row = 0;
+  FoldedLeastSquares system(8);
   for (const HandEyeMotion& motion : motions) {
     const auto [robot_q, robot_q_dual] = dualQuaternionOf(motion.robot);
     const auto [camera_q, camera_q_dual] = dualQuaternionOf(motion.camera);
     const cv::Vec3d a = vectorPart(robot_q), b = vectorPart(camera_q);
     const cv::Vec3d a_dual = vectorPart(robot_q_dual), b_dual = vectorPart(camera_q_dual);
-    cv::Mat block = blocks.rowRange(first_row, first_row + 6);
-    first_row += 6;
-    cv::Mat(a - b).copyTo(block(cv::Rect(0, 0, 1, 3)));
-    cv::Mat(skew(a + b)).copyTo(block(cv::Rect(1, 0, 3, 3)));
-    cv::Mat(a_dual - b_dual).copyTo(block(cv::Rect(0, 3, 1, 3)));
-    cv::Mat(skew(a_dual + b_dual)).copyTo(block(cv::Rect(1, 3, 3, 3)));
-    cv::Mat(a - b).copyTo(block(cv::Rect(4, 3, 1, 3)));
-    cv::Mat(skew(a + b)).copyTo(block(cv::Rect(5, 3, 3, 3)));
+    const cv::Matx33d rotation_skew = skew(a + b), dual_skew = skew(a_dual + b_dual);
+    // Rows (a - b, skew(a + b), 0, 0) and (a' - b', skew(a' + b'), a - b, skew(a + b)).
+    for (int r = 0; r < 3; ++r) {
+      const double rotation_row[8] = {a[r] - b[r], rotation_skew(r, 0), rotation_skew(r, 1), rotation_skew(r, 2),
+                                      0.0, 0.0, 0.0, 0.0};
+      system.addRow(rotation_row, 0.0);
+    }
+    for (int r = 0; r < 3; ++r) {
+      const double dual_row[8] = {a_dual[r] - b_dual[r], dual_skew(r, 0), dual_skew(r, 1), dual_skew(r, 2),
+                                  a[r] - b[r], rotation_skew(r, 0), rotation_skew(r, 1), rotation_skew(r, 2)};
+      system.addRow(dual_row, 0.0);
+    }
   }
-  cv::Mat singular_values, u, vt;
-  cv::SVD::compute(blocks, singular_values, u, vt);
+  const cv::Mat vt = system.rightSingularVectors();
   const cv::Vec<double, 8> v7(vt.row(6)), v8(vt.row(7));
   const cv::Vec4d u1(v7[0], v7[1], v7[2], v7[3]), v1(v7[4], v7[5], v7[6], v7[7]);
   const cv::Vec4d u2(v8[0], v8[1], v8[2], v8[3]), v2(v8[4], v8[5], v8[6], v8[7]);
