@@ -36,12 +36,15 @@ void FoldedLeastSquares::fold() {
     for (int r = j; r < row_count_; ++r) reflector[static_cast<std::size_t>(r)] = at(r, j);
     reflector[static_cast<std::size_t>(j)] -= alpha;
     const double half_v_squared = norm_squared - alpha * at(j, j);
-    for (int c = j; c < width_; ++c) {
+    for (int c = j + 1; c < width_; ++c) {
       double dot = 0.0;
       for (int r = j; r < row_count_; ++r) dot += reflector[static_cast<std::size_t>(r)] * at(r, c);
       const double factor = dot / half_v_squared;
       for (int r = j; r < row_count_; ++r) at(r, c) -= factor * reflector[static_cast<std::size_t>(r)];
     }
+    // The reflection takes column j to alpha e1 exactly.
+    at(j, j) = alpha;
+    for (int r = j + 1; r < row_count_; ++r) at(r, j) = 0.0;
   }
   // Below the triangle only the residual's part remains; it leaves the solution unchanged.
   row_count_ = unknowns_;
