@@ -4,7 +4,9 @@ standard deviation about 0.5 px per axis; robot noise 0.05 mm and 0.005 deg per 
 
 Paths:
 - eye-in-hand, intrinsics calibrated from the same images (30 and 12 captures), then refine()
-  with the intrinsics held as calibrated and with refine_intrinsics=True;
+  (Huber scale 1 px) with the intrinsics held as calibrated and with refine_intrinsics=True, and
+  refine_at_noise_scale(refine_intrinsics=True) (the scale chosen from the corners' robust
+  noise), which `hand-eye --refine` runs and the goals judge;
 - eye-to-hand with the camera matrix given (30 captures): the five closed-form solvers, then
   refine().
 
@@ -241,6 +243,8 @@ def eye_in_hand_seed(target, count, seed):
     closed = quiet(calibrator.calibrate, scene.robot_T_tcp_list, scene.images, "TSAI")
     held = quiet(calibrator.refine, refine_intrinsics=False)
     joint = quiet(calibrator.refine, refine_intrinsics=True)
+    scaled = quiet(calibrator.refine_at_noise_scale, refine_intrinsics=True)
+    noise["loss_scale"] = np.array([scaled.loss_scale_px, scaled.loss_scale_corner_noise_px])
     truth = scene.tcp_T_camera
     rows = {
         "closed form (TSAI)": seed_row(closed.tcp_T_camera, truth),
@@ -252,8 +256,14 @@ def eye_in_hand_seed(target, count, seed):
         "refine(refine_intrinsics=True), sigma with intrinsics": seed_row(
             joint.tcp_T_camera, truth, joint.sigma_with_intrinsics_translation_mm,
             joint.sigma_with_intrinsics_rotation_deg),
+        SCALED_ROW: seed_row(scaled.tcp_T_camera, truth, scaled.sigma_with_intrinsics_translation_mm,
+                             scaled.sigma_with_intrinsics_rotation_deg),
     }
     return rows, eye_in_hand_bounds(scene, corners, noise), noise
+
+
+# What `hand-eye --refine` runs: the intrinsics refined, the Huber scale chosen from the data.
+SCALED_ROW = "refine_at_noise_scale(True), sigma with intrinsics"
 
 
 def eye_to_hand_seed(target, count, seed):
@@ -305,6 +315,10 @@ def print_table(title, rows, bounds, noises):
         print(f"  with the intrinsics known: {median_of(bounds, 'known_t'):.4f} mm, {median_of(bounds, 'known_r'):.5f} "
               f"deg; Gaussian {median_of(bounds, 'known_gauss_t'):.4f} mm, "
               f"{median_of(bounds, 'known_gauss_r'):.5f} deg")
+    if "loss_scale" in noises[0]:
+        scale, core = np.median([noise["loss_scale"] for noise in noises], axis=0)
+        print(f"  refine(): Huber scale 1 px (the default); refine_at_noise_scale(): median Huber scale {scale:.3f} px "
+              f"= 1.345 x the corners' robust noise after a first fit, median {core:.3f} px")
     print(f"  {'':<56}{'mm':>9}{'bound':>9}{'ratio':>7}{'deg':>10}{'bound':>10}{'ratio':>7}{'3 sigma':>9}")
     for name, seeds in rows.items():
         t, r = median_of(seeds, "t"), median_of(seeds, "r")
@@ -328,15 +342,15 @@ def eye_in_hand_study(target, args):
         rows, bounds, noise = collect(eye_in_hand_seed, target, count, args.seeds)
         print_table(f"Eye-in-hand, intrinsics calibrated from the same {count} captures, {args.seeds} seeds",
                     rows, bounds, noise)
-        joint = rows["refine(refine_intrinsics=True), sigma with intrinsics"]
+        joint = rows[SCALED_ROW]
         t_ratio = median_of(joint, "t") / median_of(bounds, "bound_t")
         r_ratio = median_of(joint, "r") / median_of(bounds, "bound_r")
         gauss_t = median_of(joint, "t") / median_of(bounds, "bound_gauss_t")
         gauss_r = median_of(joint, "r") / median_of(bounds, "bound_gauss_r")
-        met &= verdict(f"refine_intrinsics=True within {BOUND_RATIO_GOAL}x the bound (translation {t_ratio:.2f}x, "
+        met &= verdict(f"refine_at_noise_scale(refine_intrinsics=True) within {BOUND_RATIO_GOAL}x the bound (translation {t_ratio:.2f}x, "
                        f"rotation {r_ratio:.2f}x; against the Gaussian bound {gauss_t:.2f}x, {gauss_r:.2f}x)",
                        t_ratio <= BOUND_RATIO_GOAL and r_ratio <= BOUND_RATIO_GOAL)
-        met &= verdict(f"refine_intrinsics=True within 3 sigma with intrinsics on at least "
+        met &= verdict(f"refine_at_noise_scale(refine_intrinsics=True) within 3 sigma with intrinsics on at least "
                        f"{COVERED_SHARE_GOAL:.0%} of the seeds", covered_enough(joint))
     return met
 

@@ -33,6 +33,11 @@ void registerEyeToHandRefinement(py::module_& module) {
       .def_property_readonly("converged", fromChain(&HandEyeRefinement::converged),
                              "True when it stopped because it converged, not on the iteration limit")
       .def_property_readonly("iterations", fromChain(&HandEyeRefinement::iterations), "solver iterations")
+      .def_property_readonly("loss_scale_px", fromChain(&HandEyeRefinement::loss_scale_px),
+                             "the Huber scale the fit used, pixels")
+      .def_property_readonly("loss_scale_corner_noise_px", fromChain(&HandEyeRefinement::loss_scale_corner_noise_px),
+                             "the corners' robust noise per axis that refine_at_noise_scale() chose the\n"
+                             "scale from, pixels; NaN when the scale was given")
       .def_property_readonly("base_T_camera", fromChain(&HandEyeRefinement::tcp_T_camera),
                              "(4, 4) float64 refined pose of the camera in the robot base frame, metres")
       .def_property_readonly("tcp_T_target", fromChain(&HandEyeRefinement::base_T_target),
@@ -161,6 +166,17 @@ void registerEyeToHand(py::module_& module) {
                 "RuntimeError before a successful run, or after one given its target poses (there are\n"
                 "no corners to refine against); ValueError for a loss_scale_px that is not positive\n"
                 "or a distortion model the refinement does not support.")
+               .c_str())
+      .def("refine_at_noise_scale", lockedWithoutGil(&EyeToHandCalibrator::refineAtNoiseScale),
+           py::arg("refine_intrinsics") = false,
+           join("The same refinement with the Huber scale chosen from the data: 1.345 times the\n"
+                "corners' robust noise per axis (1.4826 times their median absolute residual after a\n"
+                "first fit at 1 px). Detected corners have heavy tails, a few pixels off among many a\n"
+                "fifth of a pixel off; a scale near the core's noise keeps the tails from bending the\n"
+                "fit. The scale used is the result's loss_scale_px.",
+                docs::kArguments, "- refine_intrinsics: also move fx, fy, cx, cy and the distortion coefficients",
+                docs::kReturns, "EyeToHandRefinement, as refine() gives it.", docs::kRaises,
+                "RuntimeError before a successful run, or after one given its target poses.")
                .c_str())
       .def("format_refinement", lockedWithoutGil(&EyeToHandCalibrator::formatRefinement),
            "The last refine() as text: RMS before and after, the refined base_T_camera and its\n"

@@ -132,6 +132,10 @@ void registerHandEye(py::module_& module) {
       .def_readonly("converged", &HandEyeRefinement::converged,
                     "True when it stopped because it converged, not on the iteration limit")
       .def_readonly("iterations", &HandEyeRefinement::iterations, "solver iterations")
+      .def_readonly("loss_scale_px", &HandEyeRefinement::loss_scale_px, "the Huber scale the fit used, pixels")
+      .def_readonly("loss_scale_corner_noise_px", &HandEyeRefinement::loss_scale_corner_noise_px,
+                    "the corners' robust noise per axis (1.4826 MAD after a first fit) that\n"
+                    "refine_at_noise_scale() chose the scale from, pixels; NaN when the scale was given")
       .def_readonly("tcp_T_camera", &HandEyeRefinement::tcp_T_camera, "(4, 4) float64 refined tcp_T_camera, metres")
       .def_readonly("base_T_target", &HandEyeRefinement::base_T_target,
                     "(4, 4) float64 refined target pose in the robot base frame, metres")
@@ -189,6 +193,17 @@ void registerHandEye(py::module_& module) {
                 "RuntimeError before a successful run, or after one given its target poses (there are\n"
                 "no corners to refine against); ValueError for a loss_scale_px that is not positive\n"
                 "or a distortion model the refinement does not support.")
+               .c_str())
+      .def("refine_at_noise_scale", lockedWithoutGil(&EyeInHandCalibrator::refineAtNoiseScale),
+           py::arg("refine_intrinsics") = false,
+           join("The same refinement with the Huber scale chosen from the data: 1.345 times the\n"
+                "corners' robust noise per axis (1.4826 times their median absolute residual after a\n"
+                "first fit at 1 px). Detected corners have heavy tails, a few pixels off among many a\n"
+                "fifth of a pixel off; a scale near the core's noise keeps the tails from bending the\n"
+                "fit. The scale used is the result's loss_scale_px.",
+                docs::kArguments, "- refine_intrinsics: also move fx, fy, cx, cy and the distortion coefficients",
+                docs::kReturns, "HandEyeRefinement, as refine() gives it.", docs::kRaises,
+                "RuntimeError before a successful run, or after one given its target poses.")
                .c_str())
       .def("format_refinement", lockedWithoutGil(&EyeInHandCalibrator::formatRefinement),
            "The last refine() as text: RMS before and after, the refined transform and its change\n"

@@ -232,4 +232,7 @@ TEST(HandEyeRefinement, RejectsUnusableInput) {
   vemo::calibration::HandEyeRefinementOptions bad_loss;
   bad_loss.loss_scale_px = 0.0;
   rejects(scene.input, "loss_scale_px must be positive", bad_loss);
+  vemo::calibration::HandEyeRefinementOptions bad_multiple;
+  bad_multiple.loss_scale_noise_multiple = -1.0;
+  rejects(scene.input, "loss_scale_noise_multiple must be 0 or positive", bad_multiple);
 }

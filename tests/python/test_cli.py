@@ -28,6 +28,10 @@ def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
     refined = json.loads((tmp_path / "out" / "result_refined.json").read_text())
     assert refined["ok"] and refined["sigma_with_intrinsics_translation_mm"] == refined["sigma_translation_mm"]
     assert pose_error(np.array(refined["tcp_T_camera"]), scene.tcp_T_camera)[1] < 0.003
+    # Without --loss-scale the Huber scale comes from the corners' noise, and the text says which.
+    assert 0.0 < refined["loss_scale_px"] < 1.0
+    assert f"(Huber loss, scale {refined['loss_scale_px']:.4f} px; intrinsics refined)" in out
+    assert "  Loss scale chosen from the data: 1.3450 x the corners' robust noise" in out
     # ArUco marker corners carry no sub-pixel refinement: a looser bound than for ChArUco
     rotation_deg, translation_m = pose_error(np.array(saved["tcp_T_camera_list"][0]), scene.tcp_T_camera)
     assert rotation_deg < 0.5 and translation_m < 0.003
@@ -55,11 +59,13 @@ def test_eye_to_hand_command_calibrates_a_dataset_directory(tmp_path, capsys):
 
     code = main(["eye-to-hand", str(tmp_path), "--target", "charuco", "--squares-x", "7", "--squares-y", "5",
                  "--square-size", "0.04", "--marker-size", "0.03", "--dictionary", "DICT_4X4_50",
-                 "--report", str(tmp_path / "report.json"), "--refine"])
+                 "--report", str(tmp_path / "report.json"), "--refine", "--loss-scale", "2"])
     assert code == 0
     out = capsys.readouterr().out
     assert out.index("EYE-TO-HAND RESULTS") < out.index("Verdict: trusted") < out.index("EYE-TO-HAND REFINEMENT")
     report = json.loads((tmp_path / "report.json").read_text())
+    assert "(Huber loss, scale 2.0000 px; intrinsics refined)" in out and "chosen from the data" not in out
+    assert report["refinement"]["loss_scale_px"] == 2.0
     refined = np.array(report["refinement"]["base_T_camera"])
     assert 1000 * pose_error(refined, scene.base_T_camera)[1] < 2.0
     intrinsics = report["intrinsics"]

@@ -167,3 +167,47 @@ def test_sigma_with_the_intrinsics_error_covers_a_run_that_calibrated_them():
         assert joint.sigma_with_intrinsics_translation_mm == joint.sigma_translation_mm
         assert "With the intrinsics' own error" not in calibrator.format_refinement()
     assert beyond_plain >= 2 and beyond_with == 0
+
+
+def test_refinement_at_noise_scale_takes_its_huber_scale_from_the_corners():
+    # Exact robot poses and the true lens: the first fit's corner residuals are then the
+    # detector's own errors, whose robust spread the test measures against the truth.
+    target = v.CharucoTarget(8, 6, 0.04, 0.03, "DICT_5X5_100")
+    scene = make_hand_eye_scene(target, count=12, image_size=(800, 600), distance=0.4, image_noise=40.0,
+                                blur_sigma=0.6, robot_noise_deg=0.0, robot_noise_m=0.0, seed=104)
+    calibrator = v.EyeInHandCalibrator(target)
+    quiet_calibrate(calibrator, scene.robot_T_tcp_list, scene.images, "TSAI", [], scene.camera_matrix,
+                    scene.dist_coeffs)
+    detections = v.IntrinsicCalibrator(target).find_corners(scene.images)
+    residuals = []
+    for index, points, pixels in zip(detections.successful_indices, detections.object_points,
+                                     detections.image_points):
+        camera_T_target = scene.camera_T_target_list[index]
+        projected, _ = cv2.projectPoints(np.asarray(points, float).reshape(-1, 3),
+                                         cv2.Rodrigues(camera_T_target[:3, :3])[0], camera_T_target[:3, 3],
+                                         scene.camera_matrix, scene.dist_coeffs)
+        residuals.append(np.asarray(pixels, float).reshape(-1, 2) - projected.reshape(-1, 2))
+    components = np.vstack(residuals).ravel()
+    core = 1.4826 * np.median(np.abs(components))
+    assert components.std() > 2 * core  # heavy tails: a few corners pixels off
+
+    given = calibrator.refine()
+    assert given.loss_scale_px == 1.0 and math.isnan(given.loss_scale_corner_noise_px)
+    assert "Loss scale chosen from the data" not in calibrator.format_refinement()
+
+    scaled = calibrator.refine_at_noise_scale()
+    assert scaled.ok
+    assert 0.85 * core < scaled.loss_scale_corner_noise_px < 1.15 * core
+    assert scaled.loss_scale_px == pytest.approx(1.345 * scaled.loss_scale_corner_noise_px, rel=1e-12)
+    text = calibrator.format_refinement()
+    assert f"(Huber loss, scale {scaled.loss_scale_px:.4f} px; intrinsics held fixed)" in text
+    assert (f"  Loss scale chosen from the data: 1.3450 x the corners' robust noise (1.4826 MAD per axis after a "
+            f"first fit) of {scaled.loss_scale_corner_noise_px:.4f} px\n") in text
+    translation, rotation = tcp_errors(scaled.tcp_T_camera, scene.tcp_T_camera)
+    assert np.linalg.norm(translation) < 1.0 and np.linalg.norm(rotation) < 0.1
+    assert np.all(np.abs(translation) <= 3 * np.array(scaled.sigma_translation_mm))
+    assert np.all(np.abs(rotation) <= 3 * np.array(scaled.sigma_rotation_deg))
+
+    joint = calibrator.refine_at_noise_scale(refine_intrinsics=True)
+    assert joint.ok and joint.loss_scale_px == pytest.approx(1.345 * joint.loss_scale_corner_noise_px, rel=1e-12)
+    assert np.linalg.norm(tcp_errors(joint.tcp_T_camera, scene.tcp_T_camera)[0]) < 1.5

@@ -87,7 +87,7 @@ def consistency(c) -> dict:
 def refinement(result, transform_names: tuple = ("tcp_T_camera", "base_T_target")) -> dict:
     """A HandEyeRefinement (or EyeToHandRefinement, whose transform_names are base_T_camera
     and tcp_T_target): the refined transforms, their 1-sigma uncertainty and the noise found."""
-    names = ("ok", "converged", "iterations", *transform_names, "intrinsic_matrix", "distortion_coefficients",
+    names = ("ok", "converged", "iterations", "loss_scale_px", *transform_names, "intrinsic_matrix", "distortion_coefficients",
              "rms_before_px", "rms_after_px", "rms_with_pose_errors_px", "per_capture_rms_px", "sigma_translation_mm",
              "sigma_rotation_deg", "sigma_with_intrinsics_translation_mm", "sigma_with_intrinsics_rotation_deg",
              "sigma_target_translation_mm", "sigma_target_rotation_deg", "image_noise_px",

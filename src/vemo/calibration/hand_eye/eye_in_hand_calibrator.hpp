@@ -168,6 +168,10 @@ class EyeInHandCalibrator {
   // formatRefinement(). Throws std::runtime_error before a successful run, or after one on
   // caller-given target poses (there are no corners to refine against).
   HandEyeRefinement refine(bool refine_intrinsics = false, double loss_scale_px = 1.0);
+  // The same with the Huber scale chosen from the data: kLossScaleNoiseMultiple times the
+  // corners' robust noise after a first solve at 1 px (hand_eye_refinement_input.hpp). The
+  // scale used is the result's loss_scale_px.
+  HandEyeRefinement refineAtNoiseScale(bool refine_intrinsics = false);
   // The last refinement as text; says so when there is none since the last run.
   std::string formatRefinement() const;
 
@@ -224,6 +228,7 @@ class EyeInHandCalibrator {
     HandEyeRefinement refinement;
   };
   RefinementState refinement_state_;
+  HandEyeRefinement refineWith(const HandEyeRefinementOptions& options);
   Naming naming_;
   quality::VerdictOptions verdict_options_;
 };

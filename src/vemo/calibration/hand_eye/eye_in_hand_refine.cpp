@@ -8,6 +8,20 @@
 namespace vemo::calibration {
 
 HandEyeRefinement EyeInHandCalibrator::refine(bool refine_intrinsics, double loss_scale_px) {
+  HandEyeRefinementOptions options;
+  options.refine_intrinsics = refine_intrinsics;
+  options.loss_scale_px = loss_scale_px;
+  return refineWith(options);
+}
+
+HandEyeRefinement EyeInHandCalibrator::refineAtNoiseScale(bool refine_intrinsics) {
+  HandEyeRefinementOptions options;
+  options.refine_intrinsics = refine_intrinsics;
+  options.loss_scale_noise_multiple = kLossScaleNoiseMultiple;
+  return refineWith(options);
+}
+
+HandEyeRefinement EyeInHandCalibrator::refineWith(const HandEyeRefinementOptions& options) {
   if (!last_result_.ok) {
     throw std::runtime_error("EyeInHandCalibrator::refine: there is no successful calibration to refine");
   }
@@ -16,9 +30,6 @@ HandEyeRefinement EyeInHandCalibrator::refine(bool refine_intrinsics, double los
         "EyeInHandCalibrator::refine: refinement needs images; the last run was given its target poses "
         "(camera_T_target_list) and has no corner detections to refine against");
   }
-  HandEyeRefinementOptions options;
-  options.refine_intrinsics = refine_intrinsics;
-  options.loss_scale_px = loss_scale_px;
   refinement_state_.refinement =
       refineSolvedChain(last_result_, refinement_state_.corners, FlangeHolds::camera, options);
   return refinement_state_.refinement;

@@ -55,6 +55,8 @@ class EyeToHandCalibrator {
   // moving the flange-held target), and keeps the outcome for formatRefinement(). Throws
   // std::runtime_error before a successful run, or after one on caller-given target poses.
   EyeToHandRefinement refine(bool refine_intrinsics = false, double loss_scale_px = 1.0);
+  // The same with the Huber scale chosen from the data, as EyeInHandCalibrator's.
+  EyeToHandRefinement refineAtNoiseScale(bool refine_intrinsics = false);
   // The last refinement as text; says so when there is none since the last run.
   std::string formatRefinement() const;
 
@@ -88,6 +90,7 @@ class EyeToHandCalibrator {
     EyeToHandResult result;
     Chain chain;
   };
+  EyeToHandRefinement refineWith(const HandEyeRefinementOptions& options);
   // calibrate without keeping, printing or saving anything: the run's result and chain.
   Solved solve(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
                         const std::string& method, const std::vector<cv::Mat>& camera_T_target_list,

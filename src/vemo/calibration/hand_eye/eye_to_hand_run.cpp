@@ -108,6 +108,20 @@ EyeToHandCalibrator::Solved EyeToHandCalibrator::solve(const std::vector<cv::Mat
 }
 
 EyeToHandRefinement EyeToHandCalibrator::refine(bool refine_intrinsics, double loss_scale_px) {
+  HandEyeRefinementOptions options;
+  options.refine_intrinsics = refine_intrinsics;
+  options.loss_scale_px = loss_scale_px;
+  return refineWith(options);
+}
+
+EyeToHandRefinement EyeToHandCalibrator::refineAtNoiseScale(bool refine_intrinsics) {
+  HandEyeRefinementOptions options;
+  options.refine_intrinsics = refine_intrinsics;
+  options.loss_scale_noise_multiple = kLossScaleNoiseMultiple;
+  return refineWith(options);
+}
+
+EyeToHandRefinement EyeToHandCalibrator::refineWith(const HandEyeRefinementOptions& options) {
   if (!last_result_.ok) {
     throw std::runtime_error("EyeToHandCalibrator::refine: there is no successful calibration to refine");
   }
@@ -116,9 +130,6 @@ EyeToHandRefinement EyeToHandCalibrator::refine(bool refine_intrinsics, double l
         "EyeToHandCalibrator::refine: refinement needs images; the last run was given its target poses "
         "(camera_T_target_list) and has no corner detections to refine against");
   }
-  HandEyeRefinementOptions options;
-  options.refine_intrinsics = refine_intrinsics;
-  options.loss_scale_px = loss_scale_px;
   chain_.refinement = refineSolvedChain(chain_.solved, chain_.corners, FlangeHolds::target, options);
   return {chain_.refinement};
 }

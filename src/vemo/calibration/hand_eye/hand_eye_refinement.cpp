@@ -51,6 +51,9 @@ void checkInput(const HandEyeRefinementInput& input, const HandEyeRefinementOpti
   if (!(options.loss_scale_px > 0.0) || !std::isfinite(options.loss_scale_px)) {
     fail("loss_scale_px must be positive");
   }
+  if (!(options.loss_scale_noise_multiple >= 0.0) || !std::isfinite(options.loss_scale_noise_multiple)) {
+    fail("loss_scale_noise_multiple must be 0 or positive");
+  }
   if (options.max_iterations < 1) fail("max_iterations must be at least 1");
 }
 
@@ -59,6 +62,15 @@ void checkInput(const HandEyeRefinementInput& input, const HandEyeRefinementOpti
 void setManifolds(ceres::Problem& problem, Parameters& parameters) {
   problem.SetManifold(parameters.tcp_T_camera.rotation.data(), new ceres::QuaternionManifold);
   problem.SetManifold(parameters.base_T_target.rotation.data(), new ceres::QuaternionManifold);
+}
+
+// Every capture's corners under a Huber loss of loss_scale_px, the rotations on their
+// manifolds and the robot pose errors held at 0: the fit at the robot poses as given.
+void addCorners(ChainProblem& chain_problem, Parameters& parameters, const std::vector<Capture>& captures,
+                double loss_scale_px, bool lens_fixed) {
+  for (std::size_t i = 0; i < captures.size(); ++i) chain_problem.addCapture(captures[i], i, loss_scale_px, lens_fixed);
+  setManifolds(chain_problem.problem(), parameters);
+  for (auto& delta : parameters.deltas) chain_problem.problem().SetParameterBlockConstant(delta.data());
 }
 
 // The transforms' covariance at the solution with the lens free as well: held fixed, the
@@ -99,28 +111,40 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   parameters.deltas.assign(captures.size(), {});
 
   HandEyeRefinement refinement;
-  refinement.loss_scale_px = options.loss_scale_px;
   refinement.refined_intrinsics = options.refine_intrinsics;
   refinement.initial_tcp_T_camera = transformOf(parameters.tcp_T_camera);
   for (const Capture& capture : captures) refinement.corner_count += capture.corners.size();
   refinement.rms_before_px = rmsOf(squaredErrorsPerCapture(captures, parameters), refinement.corner_count);
 
-  ChainProblem chain_problem(parameters);
-  for (std::size_t i = 0; i < captures.size(); ++i) {
-    chain_problem.addCapture(captures[i], i, options.loss_scale_px, !options.refine_intrinsics);
+  HandEyeRefinementOptions used = options;
+  if (options.loss_scale_noise_multiple > 0.0) {
+    // The noise is read off a fit, not off the start: a closed-form start's residuals hold
+    // its own error, many times the corners'.
+    ChainProblem first(parameters);
+    addCorners(first, parameters, captures, options.loss_scale_px, !options.refine_intrinsics);
+    const ceres::Solver::Summary summary = solve(first.problem(), options.max_iterations, ceres::DENSE_QR);
+    refinement.iterations += stepsOf(summary);
+    if (!summary.IsSolutionUsable()) return refinement;
+    refinement.loss_scale_corner_noise_px = robustCornerNoise(captures, parameters);
+    // Exact corners (noise 0) leave nothing to scale: the given scale stays.
+    if (refinement.loss_scale_corner_noise_px > 0.0) {
+      used.loss_scale_px = options.loss_scale_noise_multiple * refinement.loss_scale_corner_noise_px;
+    }
   }
+  refinement.loss_scale_px = used.loss_scale_px;
+
+  ChainProblem chain_problem(parameters);
+  addCorners(chain_problem, parameters, captures, used.loss_scale_px, !options.refine_intrinsics);
   ceres::Problem& problem = chain_problem.problem();
-  setManifolds(problem, parameters);
-  for (auto& delta : parameters.deltas) problem.SetParameterBlockConstant(delta.data());
 
   const ceres::Solver::Summary joint = solve(problem, options.max_iterations, ceres::DENSE_QR);
-  refinement.iterations = stepsOf(joint);
+  refinement.iterations += stepsOf(joint);
   refinement.ok = joint.IsSolutionUsable();
   refinement.converged = joint.termination_type == ceres::CONVERGENCE;
   if (!refinement.ok) return refinement;
 
   const std::size_t global_parameters = 12 + (options.refine_intrinsics ? 4 + distortion_count : 0);
-  const NoiseLevels start = startingNoise(captures, parameters, options);
+  const NoiseLevels start = startingNoise(captures, parameters, used);
   const bool pose_errors_free = start.image_px > 0.0 && start.rotation_rad > 0.0 && start.translation_m > 0.0;
   const Uncertainty uncertainty =
       pose_errors_free

@@ -24,7 +24,10 @@ struct HandEyeRefinement {
   bool ok = false;         // the solver returned a usable solution
   bool converged = false;  // ... and stopped because it converged, not on the iteration limit
   int iterations = 0;
-  double loss_scale_px = 0.0;
+  double loss_scale_px = 0.0;  // the Huber scale the fit used
+  // The corners' robust noise per axis the scale was chosen from (options'
+  // loss_scale_noise_multiple); NaN when the scale was given.
+  double loss_scale_corner_noise_px = std::numeric_limits<double>::quiet_NaN();
   bool refined_intrinsics = false;
   cv::Mat tcp_T_camera;             // 4x4 CV_64F
   cv::Mat base_T_target;            // 4x4 CV_64F
@@ -63,7 +66,8 @@ struct HandEyeRefinement {
 // Refines from input's start. Throws std::invalid_argument for lists of different
 // lengths, fewer than 4 captures, a capture without corners, point lists of different
 // lengths, a camera matrix that is not 3x3, an unsupported distortion model, a start that
-// is not a 4x4 rigid transform or a loss scale that is not positive.
+// is not a 4x4 rigid transform, a loss scale that is not positive or a noise multiple that
+// is negative.
 HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandEyeRefinementOptions& options = {});
 
 struct ChainNaming;

@@ -1,7 +1,9 @@
 #include "vemo/calibration/hand_eye/hand_eye_refinement_noise.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 
 namespace vemo::calibration::refinement {
 
@@ -34,6 +36,27 @@ NoiseLevels startingNoise(const std::vector<Capture>& captures, const Parameters
   noise.rotation_rad = std::sqrt(rotation_spread / count);
   noise.translation_m = std::sqrt(translation_spread / count);
   return noise;
+}
+
+double robustCornerNoise(const std::vector<Capture>& captures, const Parameters& solution) {
+  const std::array<double, 6> as_given{};
+  const double* blocks[] = {solution.tcp_T_camera.rotation.data(), solution.tcp_T_camera.translation.data(),
+                            solution.base_T_target.rotation.data(), solution.base_T_target.translation.data(),
+                            as_given.data()};
+  std::vector<double> deviations;
+  for (const Capture& capture : captures) {
+    for (const CornerResidual& corner : capture.corners) {
+      double in_camera[3], residual[2];
+      corner(blocks, in_camera);
+      reprojectionResidual(solution.intrinsics.data(), corner.skew, in_camera, corner.observed, residual);
+      deviations.push_back(std::abs(residual[0]));
+      deviations.push_back(std::abs(residual[1]));
+    }
+  }
+  if (deviations.empty()) return 0.0;
+  const auto middle = deviations.begin() + static_cast<std::ptrdiff_t>(deviations.size() / 2);
+  std::nth_element(deviations.begin(), middle, deviations.end());
+  return 1.4826 * *middle;
 }
 
 NoiseLevels reestimatedNoise(const ComponentSums& sums, const NoiseLevels& used, std::size_t captures,

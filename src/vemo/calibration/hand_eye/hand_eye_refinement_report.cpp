@@ -1,5 +1,6 @@
 // The hand-eye refinement as text.
 
+#include <cmath>
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -22,6 +23,12 @@ std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const C
   text << "\nJoint reprojection fit of " << naming.transform << " and " << naming.target << " (Huber loss, scale "
        << refinement.loss_scale_px << " px; intrinsics " << (refinement.refined_intrinsics ? "refined" : "held fixed")
        << ")\n";
+  if (std::isfinite(refinement.loss_scale_corner_noise_px)) {
+    text << "  Loss scale chosen from the data: "
+         << refinement.loss_scale_px / refinement.loss_scale_corner_noise_px
+         << " x the corners' robust noise (1.4826 MAD per axis after a first fit) of "
+         << refinement.loss_scale_corner_noise_px << " px\n";
+  }
   text << "  Reprojection RMS: " << refinement.rms_before_px << " px before, " << refinement.rms_after_px
        << " px after (" << refinement.per_capture_rms_px.size() << " captures, " << refinement.corner_count
        << " corners)\n";
