@@ -71,6 +71,11 @@ void registerMultiCamera(py::module_& module) {
                     "True when it stopped because it converged, not on the iteration limit")
       .def_readonly("iterations", &RigRefinement::iterations, "solver iterations")
       .def_readonly("loss_scale_px", &RigRefinement::loss_scale_px, "Huber scale of the cost, pixels")
+      .def_readonly("loss_scale_from_data", &RigRefinement::loss_scale_from_data,
+                    "True when the scale was chosen from the data rather than given")
+      .def_readonly("robust_noise_px", &RigRefinement::robust_noise_px,
+                    "with a scale chosen from the data: the robust sigma (1.4826 MAD) per axis of the\n"
+                    "pilot solve's residuals it came from, pixels; NaN with a given scale")
       .def_readonly("reference_index", &RigRefinement::reference_index,
                     "the camera whose frame the poses are expressed in")
       .def_readonly("reference_T_camera_list", &RigRefinement::reference_T_camera_list,
@@ -158,7 +163,7 @@ void registerMultiCamera(py::module_& module) {
                 "cameras, or when every point is degenerate; ValueError for a target other than a\n"
                 "CharucoTarget, fewer image lists than cameras or a frame_index out of range.")
                .c_str())
-      .def("refine", lockedWithoutGil(&MultiCameraCalibrator::refine), py::arg("loss_scale_px") = 1.0,
+      .def("refine", lockedWithoutGil(&MultiCameraCalibrator::refine), py::arg("loss_scale_px") = py::none(),
            join("Bundle adjustment of the last calibrate()'s rig, started from its pairwise result.\n\n"
                 "Every corner each camera saw is predicted through its pose reference_T_camera and\n"
                 "the board pose of its frame, and every camera's intrinsics (in the model of the\n"
@@ -167,7 +172,10 @@ void registerMultiCamera(py::module_& module) {
                 "terms for it. The outcome is kept for format_refinement(); the last result stays the\n"
                 "pairwise one.",
                 docs::kArguments,
-                "- loss_scale_px: Huber scale, pixels: corners further off count linearly (> 0)",
+                "- loss_scale_px: Huber scale, pixels: corners further off count linearly (> 0). None:\n"
+                "  chosen from the data, the larger of 1 px and 5 x the corners' robust noise sigma\n"
+                "  (1.4826 MAD per axis) after a pilot solve at 1 px: least squares on clean\n"
+                "  corners, while corners pixels off count linearly",
                 docs::kReturns, "RigRefinement with each camera's sigma.", docs::kRaises,
                 "RuntimeError without a successful calibrate(); ValueError for a loss_scale_px that is\n"
                 "not positive.")

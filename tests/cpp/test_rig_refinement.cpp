@@ -2,6 +2,7 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <stdexcept>
@@ -20,7 +21,7 @@ const cv::Size kImageSize(1280, 960);
 constexpr int kFrames = 20;
 
 // A three-camera rig converging 0.65 m ahead on a 20 x 13 grid of 20 mm, whose corners carry
-// 0.5 px of Gaussian noise; camera 1 misses frame 5 and each camera keeps only what falls
+// Gaussian noise (0.5 px unless given); camera 1 misses frame 5 and each camera keeps only what falls
 // inside its image.
 struct Rig {
   std::vector<cv::Mat> camera_matrices, distortions, reference_T_camera;
@@ -43,7 +44,7 @@ cv::Mat lookingAt(cv::Vec3d position, cv::Vec3d point) {
   return pose;
 }
 
-Rig renderRig(unsigned seed) {
+Rig renderRig(unsigned seed, double noise_px = 0.5) {
   Rig rig;
   for (int row = 0; row < 13; ++row) {
     for (int col = 0; col < 20; ++col) rig.board.emplace_back(0.02f * col, 0.02f * row, 0.0f);
@@ -62,7 +63,7 @@ Rig renderRig(unsigned seed) {
   for (int k = 0; k < 3; ++k) rig.reference_T_camera.push_back(rig_T_camera[0].inv() * rig_T_camera[k]);
 
   std::mt19937 random(seed);
-  std::normal_distribution<double> noise(0.0, 0.5);
+  std::normal_distribution<double> noise(0.0, noise_px);
   std::uniform_real_distribution<double> uniform(-1.0, 1.0);
   rig.views.resize(3);
   rig.visible.resize(3);
@@ -147,10 +148,9 @@ MultiCameraResult pairwise(const Rig& rig) {
   return result;
 }
 
-// The cost the refinement states, computed with OpenCV's projection: 1/2 sum of Huber(1 px)
-// of each corner's squared distance.
-double huberCost(const Rig& rig, const RigRefinement& refined) {
-  double cost = 0.0;
+// Every corner's reprojection distance at the refined rig, computed with OpenCV's projection.
+std::vector<double> distances(const Rig& rig, const RigRefinement& refined) {
+  std::vector<double> result;
   for (std::size_t k = 0; k < 3; ++k) {
     for (std::size_t view = 0; view < rig.views[k].frames.size(); ++view) {
       const cv::Mat camera_T_board = refined.reference_T_camera_list[k].inv() *
@@ -164,12 +164,27 @@ double huberCost(const Rig& rig, const RigRefinement& refined) {
                         refined.intrinsic_matrices[k], refined.distortion_coefficients[k], projected);
       for (std::size_t j = 0; j < projected.size(); ++j) {
         const cv::Vec2f seen = rig.views[k].image_points[view].at<cv::Vec2f>(static_cast<int>(j));
-        const double s = std::pow(projected[j].x - seen[0], 2) + std::pow(projected[j].y - seen[1], 2);
-        cost += 0.5 * (s <= 1.0 ? s : 2.0 * std::sqrt(s) - 1.0);
+        result.push_back(std::hypot(projected[j].x - seen[0], projected[j].y - seen[1]));
       }
     }
   }
+  return result;
+}
+
+// The cost the refinement states: 1/2 sum of Huber (of the scale it reports) of each
+// corner's squared distance.
+double huberCost(const Rig& rig, const RigRefinement& refined) {
+  const double a = refined.loss_scale_px;
+  double cost = 0.0;
+  for (double distance : distances(rig, refined)) {
+    cost += 0.5 * (distance <= a ? distance * distance : 2.0 * a * distance - a * a);
+  }
   return cost;
+}
+
+double translationErrorMm(const RigRefinement& refined, const Rig& rig, std::size_t camera) {
+  return 1000.0 * cv::norm(vemo::tf::translationOf(refined.reference_T_camera_list[camera]),
+                           vemo::tf::translationOf(rig.reference_T_camera[camera]));
 }
 
 }  // namespace
@@ -281,4 +296,50 @@ TEST(RigRefinement, HoldsWhatTheCalibrationFlagsFix) {
     EXPECT_EQ(after.at<double>(0, 2), before.at<double>(0, 2)) << k;
     EXPECT_EQ(after.at<double>(1, 2), before.at<double>(1, 2)) << k;
   }
+}
+
+// Without a scale the refinement picks max(1 px, 5 robust sigma): on clean corners that is
+// least squares (no corner reaches it) at every noise level, below 0.2 px of noise it stays
+// at 1 px, and corners 30 px off count linearly: they move the rig far less than they move
+// the least-squares fit.
+TEST(RigRefinement, ChoosesItsLossScaleFromTheData) {
+  vemo::calibration::RigRefinementOptions least_squares;
+  least_squares.loss_scale_px = 1e6;
+  for (double noise_px : {0.1, 0.5, 1.0}) {
+    const Rig rig = renderRig(4, noise_px);
+    const MultiCameraResult start = pairwise(rig);
+    const RigRefinement chosen = vemo::calibration::refineRig(rig.views, start);
+    ASSERT_TRUE(chosen.ok && chosen.converged) << noise_px;
+    EXPECT_TRUE(chosen.loss_scale_from_data);
+    EXPECT_NEAR(chosen.robust_noise_px, noise_px, 0.05 * noise_px);
+    EXPECT_DOUBLE_EQ(chosen.loss_scale_px, std::max(1.0, 5.0 * chosen.robust_noise_px));
+    const std::vector<double> seen = distances(rig, chosen);
+    EXPECT_LT(*std::max_element(seen.begin(), seen.end()), chosen.loss_scale_px) << noise_px;
+    const RigRefinement plain = vemo::calibration::refineRig(rig.views, start, least_squares);
+    EXPECT_FALSE(plain.loss_scale_from_data);
+    EXPECT_TRUE(std::isnan(plain.robust_noise_px));
+    EXPECT_EQ(plain.loss_scale_px, 1e6);
+    EXPECT_NEAR(chosen.rms_after_px, plain.rms_after_px, 1e-9 * noise_px) << noise_px;
+    for (std::size_t k = 1; k < 3; ++k) {
+      EXPECT_LT(cv::norm(chosen.reference_T_camera_list[k], plain.reference_T_camera_list[k], cv::NORM_INF), 1e-8);
+    }
+  }
+
+  // Three corners of every view of camera 1 found 30 px to the right.
+  const Rig clean = renderRig(4);
+  Rig displaced = clean;
+  for (cv::Mat& pixels : displaced.views[1].image_points) {
+    pixels = pixels.clone();
+    for (int row : {0, pixels.rows / 2, pixels.rows - 1}) pixels.at<cv::Vec2f>(row) += cv::Vec2f(30.0f, 0.0f);
+  }
+  const RigRefinement clean_fit = vemo::calibration::refineRig(clean.views, pairwise(clean));
+  const MultiCameraResult start = pairwise(displaced);
+  const RigRefinement chosen = vemo::calibration::refineRig(displaced.views, start);
+  const RigRefinement plain = vemo::calibration::refineRig(displaced.views, start, least_squares);
+  ASSERT_TRUE(chosen.ok && plain.ok && clean_fit.ok);
+  EXPECT_NEAR(chosen.robust_noise_px, clean_fit.robust_noise_px, 0.02);
+  EXPECT_DOUBLE_EQ(chosen.loss_scale_px, 5.0 * chosen.robust_noise_px);
+  const double chosen_mm = translationErrorMm(chosen, displaced, 1), plain_mm = translationErrorMm(plain, displaced, 1);
+  EXPECT_LT(chosen_mm, 0.15 * plain_mm);
+  EXPECT_LT(chosen_mm, 1.5 * cv::norm(clean_fit.sigma_translation_mm[1]));
 }

@@ -86,7 +86,7 @@ def refine_rig(args: argparse.Namespace, calibrator, result, data_dir: pathlib.P
     if not result.ok:
         print("\nRig bundle adjustment skipped: the pairwise calibration did not place every camera.")
         return 1
-    refinement = calibrator.refine(loss_scale_px=1.0 if args.loss_scale is None else args.loss_scale)
+    refinement = calibrator.refine(loss_scale_px=args.loss_scale)
     print(calibrator.format_refinement(), end="")
     names = ("ok", "converged", "iterations", "loss_scale_px", "reference_index", "reference_T_camera_list",
              "intrinsic_matrices", "distortion_coefficients", "corner_count", "rms_before_px", "rms_after_px",
@@ -138,6 +138,7 @@ def add_command(commands) -> None:
                           f"camera's 1-sigma uncertainty and save it as {refined_file_name(RESULT_FILE_NAME)} beside "
                           f"{RESULT_FILE_NAME}")
     rig.add_argument("--loss-scale", type=positive, metavar="PX",
-                     help="with --refine: Huber loss scale in pixels (default 1.0)")
+                     help="with --refine: Huber loss scale in pixels (default: chosen from the data, the larger "
+                          "of 1 px and 5 x the corners' robust noise)")
     add_export_option(rig, RESULT_FILE_NAME)
     rig.set_defaults(handler=run)

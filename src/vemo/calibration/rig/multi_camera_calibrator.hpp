@@ -89,10 +89,11 @@ class MultiCameraCalibrator {
 
   // Bundle adjustment of the last calibrate's rig (rig_refinement.hpp) against every corner
   // each camera saw, the lenses in the model of the calibrator's options. Kept for
-  // formatRefinement(); the last result stays the pairwise one. Throws std::runtime_error
+  // formatRefinement(); the last result stays the pairwise one. loss_scale_px: the Huber
+  // scale in pixels, or unset to choose it from the data. Throws std::runtime_error
   // without a successful calibrate, std::invalid_argument for a loss scale that is not
   // positive.
-  RigRefinement refine(double loss_scale_px = 1.0);
+  RigRefinement refine(std::optional<double> loss_scale_px = std::nullopt);
   // The last refinement as text ("Not refined." before one).
   std::string formatRefinement() const;
 

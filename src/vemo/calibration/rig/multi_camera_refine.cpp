@@ -1,14 +1,15 @@
 // MultiCameraCalibrator: bundle adjustment of the last calibrated rig.
 
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
 #include "vemo/calibration/rig/multi_camera_calibrator.hpp"
 
 namespace vemo::calibration {
 
-RigRefinement MultiCameraCalibrator::refine(double loss_scale_px) {
-  if (!(loss_scale_px > 0.0) || !std::isfinite(loss_scale_px)) {
+RigRefinement MultiCameraCalibrator::refine(std::optional<double> loss_scale_px) {
+  if (loss_scale_px && (!(*loss_scale_px > 0.0) || !std::isfinite(*loss_scale_px))) {
     throw std::invalid_argument("MultiCameraCalibrator::refine: loss_scale_px must be positive");
   }
   if (!last_result_.ok) {

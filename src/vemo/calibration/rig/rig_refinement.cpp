@@ -181,13 +181,37 @@ std::vector<std::optional<BoardBlock>> startingBoards(const std::vector<CameraVi
   return boards;
 }
 
-double squaredDistance(const Observation& observation, const std::vector<Camera>& cameras,
-                       const std::vector<BoardBlock>& boards) {
+void residualOf(const Observation& observation, const std::vector<Camera>& cameras,
+                const std::vector<BoardBlock>& boards, double* residual) {
   const Camera& camera = cameras[observation.camera];
-  double residual[2];
   observation.corner(camera.reference_T_camera.rotation.data(), camera.reference_T_camera.translation.data(),
                      boards[observation.frame].data(), camera.lens.data(), residual);
+}
+
+double squaredDistance(const Observation& observation, const std::vector<Camera>& cameras,
+                       const std::vector<BoardBlock>& boards) {
+  double residual[2];
+  residualOf(observation, cameras, boards, residual);
   return residual[0] * residual[0] + residual[1] * residual[1];
+}
+
+// 1.4826 times the median absolute residual component: the per-axis sigma of Gaussian
+// noise, which a minority of corners however far off does not move.
+double robustSigmaOf(const std::vector<Observation>& observations, const std::vector<Camera>& cameras,
+                     const std::vector<BoardBlock>& boards) {
+  std::vector<double> magnitudes;
+  magnitudes.reserve(2 * observations.size());
+  for (const Observation& observation : observations) {
+    double residual[2];
+    residualOf(observation, cameras, boards, residual);
+    magnitudes.push_back(std::abs(residual[0]));
+    magnitudes.push_back(std::abs(residual[1]));
+  }
+  const auto middle = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() / 2);
+  std::nth_element(magnitudes.begin(), middle, magnitudes.end());
+  double median = *middle;
+  if (magnitudes.size() % 2 == 0) median = 0.5 * (median + *std::max_element(magnitudes.begin(), middle));
+  return 1.4826 * median;
 }
 
 double rmsOf(const std::vector<Observation>& observations, const std::vector<Camera>& cameras,
@@ -245,7 +269,9 @@ RigRefinement refineRig(const std::vector<CameraViews>& views, const MultiCamera
   if (views.size() != camera_count) {
     fail("expected views of " + std::to_string(camera_count) + " cameras, got " + std::to_string(views.size()));
   }
-  if (!(options.loss_scale_px > 0.0) || !std::isfinite(options.loss_scale_px)) fail("loss_scale_px must be positive");
+  if (options.loss_scale_px && (!(*options.loss_scale_px > 0.0) || !std::isfinite(*options.loss_scale_px))) {
+    fail("loss_scale_px must be positive");
+  }
   if (options.max_iterations < 1) fail("max_iterations must be at least 1");
   const auto reference = static_cast<std::size_t>(start.reference_index);
   std::vector<Camera> cameras = camerasOf(start, options.calibrate_camera_flags);
@@ -289,7 +315,8 @@ RigRefinement refineRig(const std::vector<CameraViews>& views, const MultiCamera
   if (observations.empty()) fail("no corners to refine against");
 
   ceres::Problem problem;
-  ceres::LossFunction* loss = new ceres::HuberLoss(options.loss_scale_px);
+  // One loss for every corner, its scale set before each fit.
+  auto* loss = new ceres::LossFunctionWrapper(new ceres::HuberLoss(1.0), ceres::TAKE_OWNERSHIP);
   for (const Observation& observation : observations) {
     Camera& camera = cameras[observation.camera];
     problem.AddResidualBlock(observation.corner.cost(), loss, camera.reference_T_camera.rotation.data(), camera.reference_T_camera.translation.data(),
@@ -314,20 +341,46 @@ RigRefinement refineRig(const std::vector<CameraViews>& views, const MultiCamera
   problem.SetParameterBlockConstant(cameras[reference].reference_T_camera.translation.data());
 
   RigRefinement refinement;
-  refinement.loss_scale_px = options.loss_scale_px;
   refinement.reference_index = start.reference_index;
   refinement.corner_count = observations.size();
 
-  // The rig as given, each board fitted to it: the figure the refinement is to improve on.
-  setCamerasConstant(problem, cameras, reference, true);
-  const ceres::Solver::Summary boards_only = solveWithBoardsFirst(problem, boards, used, options.max_iterations);
-  refinement.rms_before_px = rmsOf(observations, cameras, boards);
-  setCamerasConstant(problem, cameras, reference, false);
-  const ceres::Solver::Summary joint = solveWithBoardsFirst(problem, boards, used, options.max_iterations);
-  refinement.iterations = refinement::stepsOf(boards_only) + refinement::stepsOf(joint);
-  refinement.ok = boards_only.IsSolutionUsable() && joint.IsSolutionUsable();
-  refinement.converged = joint.termination_type == ceres::CONVERGENCE;
-  if (!refinement.ok) return refinement;
+  // The rig as given, each board fitted to it (the figure the refinement is to improve on),
+  // then everything at once, from the start each time.
+  const std::vector<Camera> start_cameras = cameras;
+  const std::vector<BoardBlock> start_boards = boards;
+  const auto fitFromStart = [&](double scale) {
+    for (std::size_t k = 0; k < camera_count; ++k) {
+      cameras[k].reference_T_camera = start_cameras[k].reference_T_camera;
+      cameras[k].lens = start_cameras[k].lens;
+    }
+    std::copy(start_boards.begin(), start_boards.end(), boards.begin());
+    loss->Reset(new ceres::HuberLoss(scale), ceres::TAKE_OWNERSHIP);
+    setCamerasConstant(problem, cameras, reference, true);
+    const ceres::Solver::Summary boards_only = solveWithBoardsFirst(problem, boards, used, options.max_iterations);
+    refinement.rms_before_px = rmsOf(observations, cameras, boards);
+    setCamerasConstant(problem, cameras, reference, false);
+    const ceres::Solver::Summary joint = solveWithBoardsFirst(problem, boards, used, options.max_iterations);
+    refinement.iterations += refinement::stepsOf(boards_only) + refinement::stepsOf(joint);
+    refinement.ok = boards_only.IsSolutionUsable() && joint.IsSolutionUsable();
+    refinement.converged = joint.termination_type == ceres::CONVERGENCE;
+    return refinement.ok;
+  };
+
+  if (options.loss_scale_px) {
+    refinement.loss_scale_px = *options.loss_scale_px;
+    if (!fitFromStart(refinement.loss_scale_px)) return refinement;
+  } else {
+    // The pilot at the floor is the final fit whenever the noise keeps the scale there.
+    refinement.loss_scale_from_data = true;
+    refinement.loss_scale_px = kMinimumLossScalePx;
+    if (!fitFromStart(kMinimumLossScalePx)) return refinement;
+    refinement.robust_noise_px = robustSigmaOf(observations, cameras, boards);
+    const double scale = kLossScaleNoiseMultiple * refinement.robust_noise_px;
+    if (scale > kMinimumLossScalePx) {
+      refinement.loss_scale_px = scale;
+      if (!fitFromStart(scale)) return refinement;
+    }
+  }
   refinement.rms_after_px = rmsOf(observations, cameras, boards);
 
   std::vector<double> squares(camera_count, 0.0);

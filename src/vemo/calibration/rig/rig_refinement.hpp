@@ -10,10 +10,23 @@
 // reference itself held at the identity: it fixes the gauge) and every frame's board pose.
 // A frame a camera missed has no terms for it. Sigma comes from the Jacobian at the
 // solution scaled by the residual variance: it covers corner noise, lens errors included.
+//
+// The scale s is the caller's, or chosen from the data: a pilot solve of the same cost with
+// s = kMinimumLossScalePx gives the corners' robust noise sigma (1.4826 times the median
+// absolute residual component, which a minority of bad corners does not inflate), and
+// s = max(kMinimumLossScalePx, kLossScaleNoiseMultiple * sigma). A corner with Gaussian
+// noise lies that far off with probability below exp(-12.5), about 4e-6: on clean corners
+// the fit is the least-squares one, while a corner far outside the noise counts linearly.
+// The floor is the former fixed scale: a detector's noise is rarely Gaussian to its tails,
+// and below it a small multiple of a very clean core would take lens-model error for bad
+// corners. Pitfall: real images often hold corners several pixels off that are no gross
+// error (lens-model misfit at the image border); the scale keeps them linear, so the RMS
+// can exceed the least-squares fit's (give loss_scale_px for another trade).
 
 #include <opencv2/core.hpp>
 
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,9 +41,14 @@ struct CameraViews {
   std::vector<cv::Mat> image_points;   // N x 2 (or N x 1, 2 channels), pixels
 };
 
+// The data-chosen loss scale: max(kMinimumLossScalePx, kLossScaleNoiseMultiple * robust sigma).
+inline constexpr double kMinimumLossScalePx = 1.0;
+inline constexpr double kLossScaleNoiseMultiple = 5.0;
+
 struct RigRefinementOptions {
-  // Huber loss scale, pixels: corners further off than this count linearly. Default 1.0.
-  double loss_scale_px = 1.0;
+  // Huber loss scale, pixels: corners further off than this count linearly. Unset (the
+  // default): chosen from the data as the header says.
+  std::optional<double> loss_scale_px;
   // Solver iteration limit. Default 100.
   int max_iterations = 100;
   // cv::CALIB_* flags of the lenses' calibration: the lens parameters they fix
@@ -43,8 +61,12 @@ struct RigRefinementOptions {
 struct RigRefinement {
   bool ok = false;         // the solver returned a usable solution
   bool converged = false;  // ... and stopped because it converged, not on the iteration limit
-  int iterations = 0;
-  double loss_scale_px = 0.0;
+  int iterations = 0;      // solver steps over every fit, a pilot one included
+  double loss_scale_px = 0.0;           // the Huber scale of the cost, pixels
+  bool loss_scale_from_data = false;    // ... chosen from the data rather than given
+  // With a scale chosen from the data: the robust sigma (1.4826 MAD) per axis of the
+  // pilot solve's residuals it came from, pixels; NaN with a given scale.
+  double robust_noise_px = std::numeric_limits<double>::quiet_NaN();
   int reference_index = 0;
   std::vector<cv::Mat> reference_T_camera_list;  // 4x4 CV_64F; identity for the reference
   std::vector<cv::Mat> intrinsic_matrices;       // 3x3 CV_64F, skew as given
@@ -70,7 +92,7 @@ struct RigRefinement {
 // Refines start (a complete rig: every camera with a pose, its intrinsics) against views
 // (one entry per camera). Throws std::invalid_argument for a start that is not complete,
 // views of another number of cameras, point lists of different lengths, the tilted
-// distortion model, a loss scale that is not positive or fewer than 1 iteration.
+// distortion model, a given loss scale that is not positive or fewer than 1 iteration.
 RigRefinement refineRig(const std::vector<CameraViews>& views, const MultiCameraResult& start,
                         const RigRefinementOptions& options = {});
 
