@@ -173,9 +173,9 @@ void registerMultiCamera(py::module_& module) {
                 "pairwise one.",
                 docs::kArguments,
                 "- loss_scale_px: Huber scale, pixels: corners further off count linearly (> 0). None:\n"
-                "  chosen from the data, the larger of 1 px and 5 x the corners' robust noise sigma\n"
-                "  (1.4826 MAD per axis) after a pilot solve at 1 px: least squares on clean\n"
-                "  corners, while corners pixels off count linearly",
+                "  chosen from the data, 1.345 x the corners' robust noise sigma (1.4826 MAD per\n"
+                "  axis) after a pilot solve at 1 px: corners within the noise count as in least\n"
+                "  squares, corners pixels off linearly",
                 docs::kReturns, "RigRefinement with each camera's sigma.", docs::kRaises,
                 "RuntimeError without a successful calibrate(); ValueError for a loss_scale_px that is\n"
                 "not positive.")

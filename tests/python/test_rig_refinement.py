@@ -88,32 +88,35 @@ def test_refine_beats_the_pairwise_rig_at_the_minimum_of_its_cost(noisy_rig):
     assert refined.rms_after_px == pytest.approx(np.sqrt(np.mean(np.sum(everything ** 2, axis=1))), rel=1e-6)
     assert refined.per_camera_rms_px == pytest.approx([np.sqrt(np.mean(np.sum(r ** 2, axis=1))) for r in per_camera],
                                                       rel=1e-6)
-    # The scale chosen from the data: the pilot fit at 1 px is the final one when five robust
-    # sigmas of its residual components stay below 1 px, as they do with this noise.
-    robust_sigma = 1.4826 * np.median(np.abs(everything))
+    # The scale chosen from the data: 1.345 robust sigmas of the residual components of the
+    # pilot fit at 1 px, which is the fit given that scale; the refined rig is the fit given
+    # the chosen scale.
+    pilot = calibrator.refine(1.0)
+    assert not pilot.loss_scale_from_data and np.isnan(pilot.robust_noise_px) and pilot.loss_scale_px == 1.0
+    robust_sigma = 1.4826 * np.median(np.abs(np.concatenate(residuals(pilot, detections))))
     assert refined.loss_scale_from_data
     assert refined.robust_noise_px == pytest.approx(robust_sigma, rel=1e-6)
-    assert refined.loss_scale_px == max(1.0, 5.0 * robust_sigma) == 1.0
-    given = calibrator.refine(1.0)
-    assert not given.loss_scale_from_data and np.isnan(given.robust_noise_px) and given.loss_scale_px == 1.0
-    np.testing.assert_array_equal(given.reference_T_camera_list[2], refined.reference_T_camera_list[2])
+    assert refined.loss_scale_px == pytest.approx(1.345 * robust_sigma, rel=1e-12)
+    given = calibrator.refine(refined.loss_scale_px)
+    np.testing.assert_allclose(given.reference_T_camera_list[2], refined.reference_T_camera_list[2], atol=1e-12)
     # A minimum of the stated cost: moving a camera or its focal length a little either way
     # never lowers it.
-    cost = huber_cost(refined, detections)
+    scale = refined.loss_scale_px
+    cost = huber_cost(refined, detections, scale)
     for camera in range(3):
         for sign in (-1.0, 1.0):
             assert huber_cost(Moved(refined, camera, matrix_step=sign * 0.02 * np.diag([1.0, 0.0, 0.0])),
-                              detections) > cost
+                              detections, scale) > cost
             if camera:
                 for axis in np.eye(3):
-                    assert huber_cost(Moved(refined, camera, pose_step=sign * 1e-5 * axis), detections) > cost
+                    assert huber_cost(Moved(refined, camera, pose_step=sign * 1e-5 * axis), detections, scale) > cost
 
     calibrator.refine()
     text = calibrator.format_refinement()
     assert text.startswith("\n" + "=" * 70 + "\nRIG BUNDLE ADJUSTMENT  (reference = cam_0)\n" + "=" * 70 + "\n\n"
-                           "Cost: Huber loss (scale 1.0000 px) of every corner's reprojection distance,\n"
+                           f"Cost: Huber loss (scale {scale:.4f} px) of every corner's reprojection distance,\n"
                            "  over every camera's intrinsics and pose and every frame's board pose\n"
-                           "  Scale chosen from the data: the larger of 1 px and 5 x the corners' robust noise "
+                           "  Scale chosen from the data: 1.345 x the corners' robust noise after a first fit at 1 px "
                            f"({robust_sigma:.4f} px per axis)\n"
                            f"  Reprojection RMS: {refined.rms_before_px:.4f} px with the pairwise rig as given (board "
                            f"poses fitted), {refined.rms_after_px:.4f} px refined (18 frames, {len(everything)} "

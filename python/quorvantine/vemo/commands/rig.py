@@ -138,7 +138,7 @@ def add_command(commands) -> None:
                           f"camera's 1-sigma uncertainty and save it as {refined_file_name(RESULT_FILE_NAME)} beside "
                           f"{RESULT_FILE_NAME}")
     rig.add_argument("--loss-scale", type=positive, metavar="PX",
-                     help="with --refine: Huber loss scale in pixels (default: chosen from the data, the larger "
-                          "of 1 px and 5 x the corners' robust noise)")
+                     help="with --refine: Huber loss scale in pixels (default: 1.345 times the corners' robust "
+                          "noise after a first fit, which the report prints)")
     add_export_option(rig, RESULT_FILE_NAME)
     rig.set_defaults(handler=run)

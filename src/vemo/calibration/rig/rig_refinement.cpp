@@ -20,6 +20,7 @@
 #include "vemo/calibration/intrinsic/least_squares_support.hpp"
 #include "vemo/calibration/intrinsic/lens_manifold.hpp"
 #include "vemo/calibration/intrinsic/lens_projection.hpp"
+#include "vemo/calibration/intrinsic/robust_loss_scale.hpp"
 #include "vemo/tf/tf.hpp"
 
 namespace vemo::calibration {
@@ -195,9 +196,8 @@ double squaredDistance(const Observation& observation, const std::vector<Camera>
   return residual[0] * residual[0] + residual[1] * residual[1];
 }
 
-// 1.4826 times the median absolute residual component: the per-axis sigma of Gaussian
-// noise, which a minority of corners however far off does not move.
-double robustSigmaOf(const std::vector<Observation>& observations, const std::vector<Camera>& cameras,
+// The corners' robust noise per axis at the rig and boards given.
+double robustNoiseAt(const std::vector<Observation>& observations, const std::vector<Camera>& cameras,
                      const std::vector<BoardBlock>& boards) {
   std::vector<double> magnitudes;
   magnitudes.reserve(2 * observations.size());
@@ -207,11 +207,7 @@ double robustSigmaOf(const std::vector<Observation>& observations, const std::ve
     magnitudes.push_back(std::abs(residual[0]));
     magnitudes.push_back(std::abs(residual[1]));
   }
-  const auto middle = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() / 2);
-  std::nth_element(magnitudes.begin(), middle, magnitudes.end());
-  double median = *middle;
-  if (magnitudes.size() % 2 == 0) median = 0.5 * (median + *std::max_element(magnitudes.begin(), middle));
-  return 1.4826 * median;
+  return refinement::robustNoiseOf(std::move(magnitudes));
 }
 
 double rmsOf(const std::vector<Observation>& observations, const std::vector<Camera>& cameras,
@@ -370,15 +366,14 @@ RigRefinement refineRig(const std::vector<CameraViews>& views, const MultiCamera
     refinement.loss_scale_px = *options.loss_scale_px;
     if (!fitFromStart(refinement.loss_scale_px)) return refinement;
   } else {
-    // The pilot at the floor is the final fit whenever the noise keeps the scale there.
     refinement.loss_scale_from_data = true;
-    refinement.loss_scale_px = kMinimumLossScalePx;
-    if (!fitFromStart(kMinimumLossScalePx)) return refinement;
-    refinement.robust_noise_px = robustSigmaOf(observations, cameras, boards);
-    const double scale = kLossScaleNoiseMultiple * refinement.robust_noise_px;
-    if (scale > kMinimumLossScalePx) {
-      refinement.loss_scale_px = scale;
-      if (!fitFromStart(scale)) return refinement;
+    refinement.loss_scale_px = kPilotLossScalePx;
+    if (!fitFromStart(kPilotLossScalePx)) return refinement;
+    refinement.robust_noise_px = robustNoiseAt(observations, cameras, boards);
+    // Exact corners (noise 0) leave nothing to scale: the pilot is the fit.
+    if (refinement.robust_noise_px > 0.0) {
+      refinement.loss_scale_px = refinement::kLossScaleNoiseMultiple * refinement.robust_noise_px;
+      if (!fitFromStart(refinement.loss_scale_px)) return refinement;
     }
   }
   refinement.rms_after_px = rmsOf(observations, cameras, boards);

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "vemo/calibration/intrinsic/robust_loss_scale.hpp"
 #include "vemo/calibration/rig/rig_refinement.hpp"
 #include "vemo/core/report_heading.hpp"
 #include "vemo/tf/tf.hpp"
@@ -31,9 +32,9 @@ std::string formatRigRefinement(const RigRefinement& refinement, const MultiCame
   text << "\nCost: Huber loss (scale " << refinement.loss_scale_px << " px) of every corner's reprojection distance,\n"
        << "  over every camera's intrinsics and pose and every frame's board pose\n";
   if (refinement.loss_scale_from_data) {
-    text << std::defaultfloat << "  Scale chosen from the data: the larger of " << kMinimumLossScalePx << " px and "
-         << kLossScaleNoiseMultiple << " x the corners' robust noise (" << std::fixed << refinement.robust_noise_px
-         << " px per axis)\n";
+    text << std::defaultfloat << "  Scale chosen from the data: " << refinement::kLossScaleNoiseMultiple
+         << " x the corners' robust noise after a first fit at " << kPilotLossScalePx << " px (" << std::fixed
+         << refinement.robust_noise_px << " px per axis)\n";
   }
   text << "  Reprojection RMS: " << refinement.rms_before_px << " px with the pairwise rig as given (board poses "
        << "fitted), " << refinement.rms_after_px << " px refined (" << framesWithBoard(refinement) << " frames, "
