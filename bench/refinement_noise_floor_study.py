@@ -5,7 +5,7 @@ standard deviation about 0.5 px per axis; robot noise 0.05 mm and 0.005 deg per 
 Paths:
 - eye-in-hand, intrinsics calibrated from the same images (30 and 12 captures), then refine()
   (Huber scale 1 px) with the intrinsics held as calibrated and with refine_intrinsics=True, and
-  refine_at_noise_scale(refine_intrinsics=True) (the scale chosen from the corners' robust
+  refine_at_noise_scale(refine_intrinsics=True) (Huber, then Tukey's biweight, at scales from the corners' robust
   noise), which `hand-eye --refine` runs and the goals judge;
 - eye-to-hand with the camera matrix given (30 captures): the five closed-form solvers, then
   refine().
@@ -262,7 +262,7 @@ def eye_in_hand_seed(target, count, seed):
     return rows, eye_in_hand_bounds(scene, corners, noise), noise
 
 
-# What `hand-eye --refine` runs: the intrinsics refined, the Huber scale chosen from the data.
+# What `hand-eye --refine` runs: the intrinsics refined, the losses' scales chosen from the data.
 SCALED_ROW = "refine_at_noise_scale(True), sigma with intrinsics"
 
 
@@ -318,7 +318,8 @@ def print_table(title, rows, bounds, noises):
     if "loss_scale" in noises[0]:
         scale, core = np.median([noise["loss_scale"] for noise in noises], axis=0)
         print(f"  refine(): Huber scale 1 px (the default); refine_at_noise_scale(): median Huber scale {scale:.3f} px "
-              f"= 1.345 x the corners' robust noise after a first fit, median {core:.3f} px")
+              f"= 1.345 x the corners' robust noise after a first fit, median {core:.3f} px, then Tukey's "
+              f"biweight at 4.685 x that noise")
     print(f"  {'':<56}{'mm':>9}{'bound':>9}{'ratio':>7}{'deg':>10}{'bound':>10}{'ratio':>7}{'3 sigma':>9}")
     for name, seeds in rows.items():
         t, r = median_of(seeds, "t"), median_of(seeds, "r")

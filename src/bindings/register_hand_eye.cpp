@@ -136,6 +136,9 @@ void registerHandEye(py::module_& module) {
       .def_readonly("loss_scale_corner_noise_px", &HandEyeRefinement::loss_scale_corner_noise_px,
                     "the corners' robust noise per axis (1.4826 MAD after a first fit) that\n"
                     "refine_at_noise_scale() chose the scale from, pixels; NaN when the scale was given")
+      .def_readonly("redescending_scale_px", &HandEyeRefinement::redescending_scale_px,
+                    "the scale of Tukey's biweight that refine_at_noise_scale() goes on with from the\n"
+                    "Huber one, pixels; NaN when the Huber fit is the solution")
       .def_readonly("tcp_T_camera", &HandEyeRefinement::tcp_T_camera, "(4, 4) float64 refined tcp_T_camera, metres")
       .def_readonly("base_T_target", &HandEyeRefinement::base_T_target,
                     "(4, 4) float64 refined target pose in the robot base frame, metres")
@@ -200,7 +203,9 @@ void registerHandEye(py::module_& module) {
                 "corners' robust noise per axis (1.4826 times their median absolute residual after a\n"
                 "first fit at 1 px). Detected corners have heavy tails, a few pixels off among many a\n"
                 "fifth of a pixel off; a scale near the core's noise keeps the tails from bending the\n"
-                "fit. The scale used is the result's loss_scale_px.",
+                "fit. From the Huber solution the fit goes on under Tukey's biweight at 4.685 times\n"
+                "the same noise, which gives the tails no pull at all. The scales used are the\n"
+                "result's loss_scale_px and redescending_scale_px.",
                 docs::kArguments, "- refine_intrinsics: also move fx, fy, cx, cy and the distortion coefficients",
                 docs::kReturns, "HandEyeRefinement, as refine() gives it.", docs::kRaises,
                 "RuntimeError before a successful run, or after one given its target poses.")

@@ -7,6 +7,7 @@
 #include <opencv2/calib3d.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 #include "vemo/calibration/hand_eye/chain_refinement.hpp"
@@ -193,6 +194,52 @@ TEST(HandEyeRefinement, BeatsTheClosedFormAndItsSigmaCoversTheTruth) {
   EXPECT_NEAR(median(robot_deg), 0.005, 0.002);
 }
 
+// Five corners of every capture 5 px off to the right, among 54 with 0.2 px of noise: Huber
+// keeps a constant pull from each and shifts the chain; Tukey's biweight gives them none, and
+// its noise, from the corners it keeps, is the core's.
+TEST(HandEyeRefinement, TheBiweightAfterHuberIgnoresCornersPixelsOff) {
+  std::vector<double> huber_errors, biweight_errors, biweight_noise, huber_noise;
+  int covered = 0;
+  constexpr int kSeeds = 6;
+  for (unsigned seed = 0; seed < kSeeds; ++seed) {
+    Scene scene = makeScene(12, 0.2, 0.005, 0.00005, 200 + seed);
+    for (CaptureCorners& corners : scene.input.corners) {
+      for (int j = 0; j < 5; ++j) corners.image_points.at<cv::Vec2f>(11 * j + 3) += cv::Vec2f(5.0f, 0.0f);
+    }
+    vemo::calibration::HandEyeRefinementOptions huber_only = vemo::calibration::noiseScaledOptions(false);
+    huber_only.redescending_noise_multiple = 0.0;
+    const auto huber = refineHandEye(scene.input, huber_only);
+    const auto biweight = refineHandEye(scene.input, vemo::calibration::noiseScaledOptions(false));
+    ASSERT_TRUE(huber.ok && biweight.ok);
+    EXPECT_TRUE(std::isnan(huber.redescending_scale_px));
+    EXPECT_NEAR(biweight.redescending_scale_px, 4.685 * biweight.loss_scale_corner_noise_px, 1e-12);
+    EXPECT_EQ(biweight.loss_scale_px, huber.loss_scale_px);
+    const cv::Vec3d translation_error = 1000.0 * cv::Vec3d(cv::Mat(vemo::tf::translationOf(biweight.tcp_T_camera) -
+                                                                   vemo::tf::translationOf(kTcpTCamera)));
+    const cv::Vec3d rotation_error = rotationErrorDeg(biweight.tcp_T_camera, kTcpTCamera);
+    bool within = true;
+    for (int k = 0; k < 3; ++k) {
+      within = within && std::abs(translation_error[k]) <= 3 * biweight.sigma_translation_mm[k] &&
+               std::abs(rotation_error[k]) <= 3 * biweight.sigma_rotation_deg[k];
+    }
+    covered += within ? 1 : 0;
+    huber_errors.push_back(translationErrorMm(huber.tcp_T_camera, kTcpTCamera));
+    biweight_errors.push_back(cv::norm(translation_error));
+    huber_noise.push_back(huber.image_noise_px);
+    biweight_noise.push_back(biweight.image_noise_px);
+  }
+  for (int seed = 0; seed < kSeeds; ++seed) {
+    EXPECT_NEAR(biweight_noise[seed], 0.2, 0.03) << "seed " << seed;
+    EXPECT_GT(huber_noise[seed], 0.6) << "seed " << seed;  // the 5 px corners' squares count whole
+  }
+  const auto median = [](std::vector<double> values) {
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+  };
+  EXPECT_LT(median(biweight_errors), 0.6 * median(huber_errors));
+  EXPECT_GE(covered, kSeeds - 1);
+}
+
 TEST(HandEyeRefinement, CornerNoiseAloneIsReportedAsSuch) {
   const Scene scene = makeScene(12, 0.3, 0.0, 0.0, 3);
   const auto refined = refineHandEye(scene.input);
@@ -235,4 +282,7 @@ TEST(HandEyeRefinement, RejectsUnusableInput) {
   vemo::calibration::HandEyeRefinementOptions bad_multiple;
   bad_multiple.loss_scale_noise_multiple = -1.0;
   rejects(scene.input, "loss_scale_noise_multiple must be 0 or positive", bad_multiple);
+  vemo::calibration::HandEyeRefinementOptions bad_redescending;
+  bad_redescending.redescending_noise_multiple = -1.0;
+  rejects(scene.input, "redescending_noise_multiple must be 0 or positive", bad_redescending);
 }

@@ -29,6 +29,8 @@ using namespace vemo::calibration::refinement;
 using vemo::calibration::FlangeHolds;
 using vemo::calibration::HandEyeRefinementInput;
 
+const CornerLoss kHuber{CornerLoss::Kind::huber, 1.5};
+
 // A corner's residual through the chain and the 5-coefficient lens, in one autodiff pass.
 struct WholeCorner {
   CornerResidual corner;
@@ -166,7 +168,7 @@ TEST(HandEyeRefinementCosts, ACaptureBlockIsItsCornersBlocksUnderTheirLoss) {
       const std::vector<Capture> captures = capturesOf(input, 0.0);
       Parameters parameters = parametersOf(input);
       ChainProblem chain(parameters);
-      for (std::size_t i = 0; i < captures.size(); ++i) chain.addCapture(captures[i], i, 1.5, false);
+      for (std::size_t i = 0; i < captures.size(); ++i) chain.addCapture(captures[i], i, kHuber, false);
       if (pose_errors_free) chain.freePoseErrors();
       setUp(chain.problem(), parameters, pose_errors_free);
       ceres::Problem plain;
@@ -220,7 +222,7 @@ TEST(HandEyeRefinementCosts, CovarianceIsTheDenseInverseOfTheNormalMatrix) {
     const std::vector<Capture> captures = capturesOf(input, 0.0);
     Parameters parameters = parametersOf(input);
     ChainProblem chain(parameters);
-    for (std::size_t i = 0; i < captures.size(); ++i) chain.addCapture(captures[i], i, 1.5, false);
+    for (std::size_t i = 0; i < captures.size(); ++i) chain.addCapture(captures[i], i, kHuber, false);
     if (pose_errors_free) chain.freePoseErrors();
     setUp(chain.problem(), parameters, pose_errors_free);
     ceres::Problem plain;
@@ -259,7 +261,7 @@ TEST(HandEyeRefinementCosts, OneRobotPoseForAllCapturesHasNoCovariance) {
     Parameters parameters = parametersOf(input);
     for (auto& delta : parameters.deltas) delta = {};
     ChainProblem chain(parameters);
-    for (std::size_t i = 0; i < captures.size(); ++i) chain.addCapture(captures[i], i, 1.5, true);
+    for (std::size_t i = 0; i < captures.size(); ++i) chain.addCapture(captures[i], i, kHuber, true);
     if (pose_errors_free) chain.freePoseErrors();
     setUp(chain.problem(), parameters, pose_errors_free);
     std::vector<std::vector<double>> covariance = {{1.0}};

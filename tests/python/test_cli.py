@@ -28,10 +28,12 @@ def test_hand_eye_command_calibrates_a_dataset_directory(tmp_path, capsys):
     refined = json.loads((tmp_path / "out" / "result_refined.json").read_text())
     assert refined["ok"] and refined["sigma_with_intrinsics_translation_mm"] == refined["sigma_translation_mm"]
     assert pose_error(np.array(refined["tcp_T_camera"]), scene.tcp_T_camera)[1] < 0.003
-    # Without --loss-scale the Huber scale comes from the corners' noise, and the text says which.
+    # Without --loss-scale the losses' scales come from the corners' noise, and the text says which.
     assert 0.0 < refined["loss_scale_px"] < 1.0
-    assert f"(Huber loss, scale {refined['loss_scale_px']:.4f} px; intrinsics refined)" in out
+    assert f"px, from a Huber fit at scale {refined['loss_scale_px']:.4f} px; intrinsics refined)" in out
+    assert "(Tukey's biweight, scale " in out
     assert "  Loss scale chosen from the data: 1.3450 x the corners' robust noise" in out
+    assert "  Then Tukey's biweight at 4.6850 x that noise" in out
     # ArUco marker corners carry no sub-pixel refinement: a looser bound than for ChArUco
     rotation_deg, translation_m = pose_error(np.array(saved["tcp_T_camera_list"][0]), scene.tcp_T_camera)
     assert rotation_deg < 0.5 and translation_m < 0.003

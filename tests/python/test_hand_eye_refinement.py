@@ -193,16 +193,21 @@ def test_refinement_at_noise_scale_takes_its_huber_scale_from_the_corners():
 
     given = calibrator.refine()
     assert given.loss_scale_px == 1.0 and math.isnan(given.loss_scale_corner_noise_px)
+    assert math.isnan(given.redescending_scale_px)
     assert "Loss scale chosen from the data" not in calibrator.format_refinement()
 
     scaled = calibrator.refine_at_noise_scale()
     assert scaled.ok
     assert 0.85 * core < scaled.loss_scale_corner_noise_px < 1.15 * core
     assert scaled.loss_scale_px == pytest.approx(1.345 * scaled.loss_scale_corner_noise_px, rel=1e-12)
+    assert scaled.redescending_scale_px == pytest.approx(4.685 * scaled.loss_scale_corner_noise_px, rel=1e-12)
     text = calibrator.format_refinement()
-    assert f"(Huber loss, scale {scaled.loss_scale_px:.4f} px; intrinsics held fixed)" in text
+    assert (f"(Tukey's biweight, scale {scaled.redescending_scale_px:.4f} px, from a Huber fit at scale "
+            f"{scaled.loss_scale_px:.4f} px; intrinsics held fixed)") in text
     assert (f"  Loss scale chosen from the data: 1.3450 x the corners' robust noise (1.4826 MAD per axis after a "
-            f"first fit) of {scaled.loss_scale_corner_noise_px:.4f} px\n") in text
+            f"first fit) of {scaled.loss_scale_corner_noise_px:.4f} px\n"
+            f"  Then Tukey's biweight at 4.6850 x that noise: corners further off than its scale have no pull, nor "
+            f"any share in the noise\n") in text
     translation, rotation = tcp_errors(scaled.tcp_T_camera, scene.tcp_T_camera)
     assert np.linalg.norm(translation) < 1.0 and np.linalg.norm(rotation) < 0.1
     assert np.all(np.abs(translation) <= 3 * np.array(scaled.sigma_translation_mm))

@@ -169,8 +169,10 @@ class EyeInHandCalibrator {
   // caller-given target poses (there are no corners to refine against).
   HandEyeRefinement refine(bool refine_intrinsics = false, double loss_scale_px = 1.0);
   // The same with the Huber scale chosen from the data: kLossScaleNoiseMultiple times the
-  // corners' robust noise after a first solve at 1 px (hand_eye_refinement_input.hpp). The
-  // scale used is the result's loss_scale_px.
+  // corners' robust noise after a first solve at 1 px, then Tukey's biweight at
+  // kRedescendingNoiseMultiple times that noise (noiseScaledOptions in
+  // hand_eye_refinement_input.hpp). The scales used are the result's loss_scale_px and
+  // redescending_scale_px.
   HandEyeRefinement refineAtNoiseScale(bool refine_intrinsics = false);
   // The last refinement as text; says so when there is none since the last run.
   std::string formatRefinement() const;

@@ -15,10 +15,7 @@ HandEyeRefinement EyeInHandCalibrator::refine(bool refine_intrinsics, double los
 }
 
 HandEyeRefinement EyeInHandCalibrator::refineAtNoiseScale(bool refine_intrinsics) {
-  HandEyeRefinementOptions options;
-  options.refine_intrinsics = refine_intrinsics;
-  options.loss_scale_noise_multiple = kLossScaleNoiseMultiple;
-  return refineWith(options);
+  return refineWith(noiseScaledOptions(refine_intrinsics));
 }
 
 HandEyeRefinement EyeInHandCalibrator::refineWith(const HandEyeRefinementOptions& options) {

@@ -55,7 +55,7 @@ class EyeToHandCalibrator {
   // moving the flange-held target), and keeps the outcome for formatRefinement(). Throws
   // std::runtime_error before a successful run, or after one on caller-given target poses.
   EyeToHandRefinement refine(bool refine_intrinsics = false, double loss_scale_px = 1.0);
-  // The same with the Huber scale chosen from the data, as EyeInHandCalibrator's.
+  // The same with the losses' scales chosen from the data, as EyeInHandCalibrator's.
   EyeToHandRefinement refineAtNoiseScale(bool refine_intrinsics = false);
   // The last refinement as text; says so when there is none since the last run.
   std::string formatRefinement() const;

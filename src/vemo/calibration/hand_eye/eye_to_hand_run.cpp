@@ -115,10 +115,7 @@ EyeToHandRefinement EyeToHandCalibrator::refine(bool refine_intrinsics, double l
 }
 
 EyeToHandRefinement EyeToHandCalibrator::refineAtNoiseScale(bool refine_intrinsics) {
-  HandEyeRefinementOptions options;
-  options.refine_intrinsics = refine_intrinsics;
-  options.loss_scale_noise_multiple = kLossScaleNoiseMultiple;
-  return refineWith(options);
+  return refineWith(noiseScaledOptions(refine_intrinsics));
 }
 
 EyeToHandRefinement EyeToHandCalibrator::refineWith(const HandEyeRefinementOptions& options) {

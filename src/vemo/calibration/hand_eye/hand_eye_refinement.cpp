@@ -3,6 +3,7 @@
 #include <ceres/ceres.h>
 
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -54,6 +55,9 @@ void checkInput(const HandEyeRefinementInput& input, const HandEyeRefinementOpti
   if (!(options.loss_scale_noise_multiple >= 0.0) || !std::isfinite(options.loss_scale_noise_multiple)) {
     fail("loss_scale_noise_multiple must be 0 or positive");
   }
+  if (!(options.redescending_noise_multiple >= 0.0) || !std::isfinite(options.redescending_noise_multiple)) {
+    fail("redescending_noise_multiple must be 0 or positive");
+  }
   if (options.max_iterations < 1) fail("max_iterations must be at least 1");
 }
 
@@ -64,11 +68,11 @@ void setManifolds(ceres::Problem& problem, Parameters& parameters) {
   problem.SetManifold(parameters.base_T_target.rotation.data(), new ceres::QuaternionManifold);
 }
 
-// Every capture's corners under a Huber loss of loss_scale_px, the rotations on their
-// manifolds and the robot pose errors held at 0: the fit at the robot poses as given.
+// Every capture's corners under loss, the rotations on their manifolds and the robot pose
+// errors held at 0: the fit at the robot poses as given.
 void addCorners(ChainProblem& chain_problem, Parameters& parameters, const std::vector<Capture>& captures,
-                double loss_scale_px, bool lens_fixed) {
-  for (std::size_t i = 0; i < captures.size(); ++i) chain_problem.addCapture(captures[i], i, loss_scale_px, lens_fixed);
+                const CornerLoss& loss, bool lens_fixed) {
+  for (std::size_t i = 0; i < captures.size(); ++i) chain_problem.addCapture(captures[i], i, loss, lens_fixed);
   setManifolds(chain_problem.problem(), parameters);
   for (auto& delta : parameters.deltas) chain_problem.problem().SetParameterBlockConstant(delta.data());
 }
@@ -83,6 +87,8 @@ std::vector<std::vector<double>> covarianceWithLensFree(ChainProblem& problem, P
   covarianceOfChain(problem, covariance);
   return covariance;
 }
+
+CornerLoss huber(double scale_px) { return {CornerLoss::Kind::huber, scale_px}; }
 
 // 1-sigma of a transform from its rotation and translation covariance blocks, scaled.
 void sigmasOf(const std::vector<double>& rotation, const std::vector<double>& translation, double scale,
@@ -121,7 +127,7 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
     // The noise is read off a fit, not off the start: a closed-form start's residuals hold
     // its own error, many times the corners'.
     ChainProblem first(parameters);
-    addCorners(first, parameters, captures, options.loss_scale_px, !options.refine_intrinsics);
+    addCorners(first, parameters, captures, huber(options.loss_scale_px), !options.refine_intrinsics);
     const ceres::Solver::Summary summary = solve(first.problem(), options.max_iterations, ceres::DENSE_QR);
     refinement.iterations += stepsOf(summary);
     if (!summary.IsSolutionUsable()) return refinement;
@@ -133,12 +139,21 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   }
   refinement.loss_scale_px = used.loss_scale_px;
 
-  ChainProblem chain_problem(parameters);
-  addCorners(chain_problem, parameters, captures, used.loss_scale_px, !options.refine_intrinsics);
-  ceres::Problem& problem = chain_problem.problem();
-
-  const ceres::Solver::Summary joint = solve(problem, options.max_iterations, ceres::DENSE_QR);
+  CornerLoss loss = huber(used.loss_scale_px);
+  auto chain = std::make_unique<ChainProblem>(parameters);
+  addCorners(*chain, parameters, captures, loss, !options.refine_intrinsics);
+  ceres::Solver::Summary joint = solve(chain->problem(), options.max_iterations, ceres::DENSE_QR);
   refinement.iterations += stepsOf(joint);
+  if (joint.IsSolutionUsable() && options.redescending_noise_multiple > 0.0 &&
+      refinement.loss_scale_corner_noise_px > 0.0) {
+    loss = {CornerLoss::Kind::tukey, options.redescending_noise_multiple * refinement.loss_scale_corner_noise_px};
+    refinement.redescending_scale_px = loss.scale_px;
+    chain = std::make_unique<ChainProblem>(parameters);
+    addCorners(*chain, parameters, captures, loss, !options.refine_intrinsics);
+    joint = solve(chain->problem(), options.max_iterations, ceres::DENSE_QR);
+    refinement.iterations += stepsOf(joint);
+  }
+  ChainProblem& chain_problem = *chain;
   refinement.ok = joint.IsSolutionUsable();
   refinement.converged = joint.termination_type == ceres::CONVERGENCE;
   if (!refinement.ok) return refinement;
@@ -148,8 +163,8 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementInput& input, const HandE
   const bool pose_errors_free = start.image_px > 0.0 && start.rotation_rad > 0.0 && start.translation_m > 0.0;
   const Uncertainty uncertainty =
       pose_errors_free
-          ? weighedByNoise(chain_problem, parameters, captures, start, global_parameters, options.max_iterations)
-          : imageNoiseOnly(chain_problem, parameters, captures, global_parameters);
+          ? weighedByNoise(chain_problem, parameters, captures, loss, start, global_parameters, options.max_iterations)
+          : imageNoiseOnly(chain_problem, parameters, captures, loss, global_parameters);
   refinement.iterations += uncertainty.iterations;
   refinement.converged = refinement.converged && uncertainty.converged;
   refinement.image_noise_px = uncertainty.noise.image_px;

@@ -4,10 +4,15 @@
 // motion pairs algebraically; this fits the measurement whose noise is known, the corner
 // pixels: every corner of every capture is predicted through
 //   project(K, dist, inverse(robot_T_tcp_i * tcp_T_camera) * base_T_target * board point)
-// and tcp_T_camera and base_T_target (optionally the intrinsics) are moved to minimise the
-// robustified squared error. Its uncertainty comes from the Jacobian at the solution,
+// and tcp_T_camera and base_T_target (optionally the intrinsics) are moved to minimise
+//   sum over corners of rho(squared reprojection distance)
+// with rho Huber's loss at loss_scale_px, or, when the options ask for it, Tukey's biweight at
+// redescending_scale_px, started from the Huber solution (the losses are written out in
+// hand_eye_refinement_costs.hpp). Its uncertainty comes from the Jacobian at the solution,
 // scaled by the residual variance, with the robot's own pose noise estimated from how far
-// each capture's pose strays from the chain beyond what its image noise explains.
+// each capture's pose strays from the chain beyond what its image noise explains: the
+// solution is then moved once more to minimise that sum plus, per capture, the squared pose
+// error over the robot's noise, in the corners' units.
 
 #include <opencv2/core.hpp>
 
@@ -28,6 +33,9 @@ struct HandEyeRefinement {
   // The corners' robust noise per axis the scale was chosen from (options'
   // loss_scale_noise_multiple); NaN when the scale was given.
   double loss_scale_corner_noise_px = std::numeric_limits<double>::quiet_NaN();
+  // The scale of Tukey's biweight, under which the fit went on from the Huber solution
+  // (options' redescending_noise_multiple); NaN when the Huber fit is the solution.
+  double redescending_scale_px = std::numeric_limits<double>::quiet_NaN();
   bool refined_intrinsics = false;
   cv::Mat tcp_T_camera;             // 4x4 CV_64F
   cv::Mat base_T_target;            // 4x4 CV_64F

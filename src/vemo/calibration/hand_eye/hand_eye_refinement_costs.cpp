@@ -65,18 +65,18 @@ struct CaptureChain {
 
 // The corners of one capture (CornerResidual, projected through a lens of distortion_count
 // coefficients) as one residual block over the pose blocks and the lens block: 2 residuals per
-// corner and one more. Ceres robustifies a block as a whole; a corner's Huber cost is applied
-// here as Ceres applies it to a block of its own: its residuals and Jacobian scaled by
-// sqrt(rho'(s)) (Huber's rho'' is never positive, which leaves Ceres's correction at that),
+// corner and one more. Ceres robustifies a block as a whole; a corner's loss is applied here as
+// Ceres applies it to a block of its own: its residuals and Jacobian scaled by sqrt(rho'(s))
+// (the losses are concave, rho'' is never positive, which leaves Ceres's correction at that),
 // s its squared residual. The scaled residuals' squares add up to rho'(s) s, short of the cost
-// rho(s) by a r - b for a corner beyond the loss scale a (b = a^2, r = sqrt(s)); the last
-// residual carries the capture's shortfall with no derivative, so that the block's cost, its
-// gradient and the step's linear model are those of the corners' own blocks.
+// rho(s) (concavity keeps the shortfall from being negative); the last residual carries the
+// capture's shortfall with no derivative, so that the block's cost, its gradient and the step's
+// linear model are those of the corners' own blocks.
 template <int distortion_count>
 class CaptureCornersCost final : public ceres::CostFunction {
  public:
-  CaptureCornersCost(const Capture& capture, double loss_scale_px)
-      : corners_(capture.corners), loss_(loss_scale_px) {
+  CaptureCornersCost(const Capture& capture, const CornerLoss& loss)
+      : corners_(capture.corners), loss_(loss.function()) {
     set_num_residuals(2 * static_cast<int>(corners_.size()) + 1);
     *mutable_parameter_block_sizes() = {4, 3, 4, 3, 6, kLensSize};
   }
@@ -149,7 +149,7 @@ class CaptureCornersCost final : public ceres::CostFunction {
       const double residual[2] = {pixel[0].a - corner.observed[0], pixel[1].a - corner.observed[1]};
       const double squared = residual[0] * residual[0] + residual[1] * residual[1];
       double rho[3];
-      loss_.Evaluate(squared, rho);
+      loss_->Evaluate(squared, rho);
       const double scaling = std::sqrt(rho[1]);
       shortfall += rho[0] - rho[1] * squared;
       const int row = 2 * static_cast<int>(j);
@@ -181,20 +181,40 @@ class CaptureCornersCost final : public ceres::CostFunction {
   }
 
   std::vector<CornerResidual> corners_;
-  ceres::HuberLoss loss_;
+  std::unique_ptr<ceres::LossFunction> loss_;
 };
 
-ceres::CostFunction* captureCornersCost(const Capture& capture, double loss_scale_px, int distortion_count) {
+ceres::CostFunction* captureCornersCost(const Capture& capture, const CornerLoss& loss, int distortion_count) {
   switch (distortion_count) {
-    case 0: return new CaptureCornersCost<0>(capture, loss_scale_px);
-    case 4: return new CaptureCornersCost<4>(capture, loss_scale_px);
-    case 5: return new CaptureCornersCost<5>(capture, loss_scale_px);
-    case 8: return new CaptureCornersCost<8>(capture, loss_scale_px);
-    default: return new CaptureCornersCost<12>(capture, loss_scale_px);
+    case 0: return new CaptureCornersCost<0>(capture, loss);
+    case 4: return new CaptureCornersCost<4>(capture, loss);
+    case 5: return new CaptureCornersCost<5>(capture, loss);
+    case 8: return new CaptureCornersCost<8>(capture, loss);
+    default: return new CaptureCornersCost<12>(capture, loss);
+  }
+}
+
+// Each corner's squared reprojection distance with a capture's pose error, in order.
+template <typename Visit>
+void forEachSquaredError(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta,
+                         Visit&& visit) {
+  const double* blocks[] = {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
+                            parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
+                            delta.data()};
+  for (const CornerResidual& corner : capture.corners) {
+    double in_camera[3], residual[2];
+    corner(blocks, in_camera);
+    reprojectionResidual(parameters.intrinsics.data(), corner.skew, in_camera, corner.observed, residual);
+    visit(residual[0] * residual[0] + residual[1] * residual[1]);
   }
 }
 
 }  // namespace
+
+std::unique_ptr<ceres::LossFunction> CornerLoss::function() const {
+  if (kind == Kind::tukey) return std::make_unique<ceres::TukeyLoss>(scale_px);
+  return std::make_unique<ceres::HuberLoss>(scale_px);
+}
 
 bool DeltaPrior::Evaluate(double const* const* parameters, double* residuals, double** jacobians) const {
   const std::array<double, 6>& weights = *weights_;
@@ -232,10 +252,10 @@ std::vector<Capture> capturesOf(const HandEyeRefinementInput& input, double skew
   return captures;
 }
 
-void ChainProblem::addCapture(const Capture& capture, std::size_t index, double loss_scale_px, bool lens_fixed) {
+void ChainProblem::addCapture(const Capture& capture, std::size_t index, const CornerLoss& loss, bool lens_fixed) {
   double* intrinsics = parameters_.intrinsics.data();
   const ceres::ResidualBlockId corners = problem_.AddResidualBlock(
-      captureCornersCost(capture, loss_scale_px, parameters_.distortion_count), nullptr,
+      captureCornersCost(capture, loss, parameters_.distortion_count), nullptr,
       parameters_.tcp_T_camera.rotation.data(), parameters_.tcp_T_camera.translation.data(),
       parameters_.base_T_target.rotation.data(), parameters_.base_T_target.translation.data(),
       parameters_.deltas[index].data(), intrinsics);
@@ -293,17 +313,25 @@ NormalBlocks ChainProblem::normalBlocks() {
 }
 
 double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta) {
-  const double* blocks[] = {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
-                            parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
-                            delta.data()};
   double sum = 0.0;
-  for (const CornerResidual& corner : capture.corners) {
-    double in_camera[3], residual[2];
-    corner(blocks, in_camera);
-    reprojectionResidual(parameters.intrinsics.data(), corner.skew, in_camera, corner.observed, residual);
-    sum += residual[0] * residual[0] + residual[1] * residual[1];
-  }
+  forEachSquaredError(capture, parameters, delta, [&sum](double squared) { sum += squared; });
   return sum;
+}
+
+KeptSquares keptSquaresOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta,
+                          const CornerLoss& loss) {
+  if (loss.kind == CornerLoss::Kind::huber) {
+    return {squaredErrorOf(capture, parameters, delta), 2.0 * static_cast<double>(capture.corners.size())};
+  }
+  const std::unique_ptr<ceres::LossFunction> function = loss.function();
+  KeptSquares kept;
+  forEachSquaredError(capture, parameters, delta, [&](double squared) {
+    double rho[3];
+    function->Evaluate(squared, rho);
+    kept.squares += rho[1] * squared;
+    kept.residuals += 2.0 * rho[1];
+  });
+  return kept;
 }
 
 std::vector<double> squaredErrorsPerCapture(const std::vector<Capture>& captures, const Parameters& parameters) {

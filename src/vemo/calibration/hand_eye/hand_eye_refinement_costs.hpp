@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "vemo/calibration/hand_eye/hand_eye_refinement_input.hpp"
@@ -20,6 +21,19 @@
 #include "vemo/calibration/intrinsic/lens_projection.hpp"
 
 namespace vemo::calibration::refinement {
+
+// How a corner's squared reprojection distance s enters the cost (Ceres's losses, a the
+// scale). Huber: s within a, 2 a sqrt(s) - a^2 beyond, so a corner far off keeps a constant
+// pull. Tukey's biweight: a^2 / 3 (1 - (1 - s / a^2)^3) within a, a^2 / 3 beyond, so a corner's
+// pull falls to none as it nears a: under the detector's heavy-tailed noise this comes closer
+// to the likelihood's own weighting.
+struct CornerLoss {
+  enum class Kind { huber, tukey };
+  Kind kind = Kind::huber;
+  double scale_px = 1.0;
+
+  std::unique_ptr<ceres::LossFunction> function() const;
+};
 
 // One corner of one capture: the board point carried through base_T_target, the reported
 // robot pose, the robot's unknown pose error delta (rotation vector and translation, flange
@@ -121,7 +135,7 @@ struct NormalBlocks {
 // given a block of its own: the solver takes the same steps as with a block per corner, and
 // the corners' chain through the capture's poses is differentiated once per capture instead
 // of once per corner. Pitfall: a capture's block has one residual more than its corners' two
-// each (the Huber cost the scaled residuals leave out, with no derivative), so the corners'
+// each (the loss's cost the scaled residuals leave out, with no derivative), so the corners'
 // errors are read with squaredErrorOf, not off Ceres's residuals.
 class ChainProblem {
  public:
@@ -132,8 +146,8 @@ class ChainProblem {
   ceres::Problem& problem() { return problem_; }
 
   // The residuals of one capture's corners, index = its position (and its pose error's),
-  // under a Huber loss of loss_scale_px; with lens_fixed the intrinsics block is held constant.
-  void addCapture(const Capture& capture, std::size_t index, double loss_scale_px, bool lens_fixed);
+  // under loss; with lens_fixed the intrinsics block is held constant.
+  void addCapture(const Capture& capture, std::size_t index, const CornerLoss& loss, bool lens_fixed);
   // Frees the pose error of every capture added, under its prior (DeltaPrior).
   void freePoseErrors();
 
@@ -161,6 +175,20 @@ std::vector<Capture> capturesOf(const HandEyeRefinementInput& input, double skew
 double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta);
 // The same per capture with the robot poses as reported (no pose error).
 std::vector<double> squaredErrorsPerCapture(const std::vector<Capture>& captures, const Parameters& parameters);
+
+// A capture's corners as a fit under loss keeps them, with its robot pose error: their squared
+// distances and their residuals' count (two per corner). Under Tukey's loss each corner's share
+// is rho'(s), its weight in the normal matrix the covariance is formed from: the tails, which
+// the fit gives no weight, then add nothing to the variance that scales it, where their squares
+// would inflate it many times over (a few corners 4-7 px off among many 0.2 px off). Huber
+// gives every corner a pull, and every corner counts whole, as the refinement at a given scale
+// always has.
+struct KeptSquares {
+  double squares = 0.0;
+  double residuals = 0.0;
+};
+KeptSquares keptSquaresOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta,
+                          const CornerLoss& loss);
 
 // Root mean square over all corners of the per-capture sums.
 double rmsOf(const std::vector<double>& squared_sums, std::size_t corner_count);

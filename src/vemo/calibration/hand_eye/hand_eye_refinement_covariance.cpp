@@ -104,9 +104,8 @@ bool covarianceOfChain(ChainProblem& problem, std::vector<std::vector<double>>& 
 }
 
 Uncertainty weighedByNoise(ChainProblem& problem, Parameters& parameters, const std::vector<Capture>& captures,
-                           const NoiseLevels& start, std::size_t global_parameters, int max_iterations) {
-  std::size_t corner_residuals = 0;
-  for (const Capture& capture : captures) corner_residuals += 2 * capture.corners.size();
+                           const CornerLoss& loss, const NoiseLevels& start, std::size_t global_parameters,
+                           int max_iterations) {
   problem.freePoseErrors();
 
   Uncertainty uncertainty;
@@ -126,7 +125,9 @@ Uncertainty weighedByNoise(ChainProblem& problem, Parameters& parameters, const 
     for (std::size_t i = 0; i < captures.size(); ++i) {
       const auto& delta = parameters.deltas[i];
       const std::vector<double>& delta_covariance = uncertainty.covariance[kTransformBlocks + i];
-      sums.corner_squares += squaredErrorOf(captures[i], parameters, delta);
+      const KeptSquares kept = keptSquaresOf(captures[i], parameters, delta, loss);
+      sums.corner_squares += kept.squares;
+      sums.corner_residuals += kept.residuals;
       for (int k = 0; k < 3; ++k) {
         sums.rotation_squares += delta[k] * delta[k];
         sums.translation_squares += delta[3 + k] * delta[3 + k];
@@ -134,7 +135,7 @@ Uncertainty weighedByNoise(ChainProblem& problem, Parameters& parameters, const 
         sums.translation_variance += delta_covariance[7 * (3 + k)];
       }
     }
-    const NoiseLevels next = reestimatedNoise(sums, noise, captures.size(), corner_residuals, global_parameters);
+    const NoiseLevels next = reestimatedNoise(sums, noise, captures.size(), global_parameters);
     if (!(next.image_px > 0.0 && next.rotation_rad > 0.0 && next.translation_m > 0.0)) break;
     const bool settled = nearlyEqual(next, noise);
     uncertainty.noise = next;
@@ -144,15 +145,15 @@ Uncertainty weighedByNoise(ChainProblem& problem, Parameters& parameters, const 
 }
 
 Uncertainty imageNoiseOnly(ChainProblem& problem, const Parameters& parameters, const std::vector<Capture>& captures,
-                           std::size_t global_parameters) {
+                           const CornerLoss& loss, std::size_t global_parameters) {
   Uncertainty uncertainty;
-  double total = 0.0;
-  std::size_t corner_residuals = 0;
+  double total = 0.0, corner_residuals = 0.0;
   for (std::size_t i = 0; i < captures.size(); ++i) {
-    total += squaredErrorOf(captures[i], parameters, parameters.deltas[i]);
-    corner_residuals += 2 * captures[i].corners.size();
+    const KeptSquares kept = keptSquaresOf(captures[i], parameters, parameters.deltas[i], loss);
+    total += kept.squares;
+    corner_residuals += kept.residuals;
   }
-  const double freedoms = static_cast<double>(corner_residuals) - static_cast<double>(global_parameters);
+  const double freedoms = corner_residuals - static_cast<double>(global_parameters);
   uncertainty.scale = freedoms > 0.0 ? total / freedoms : 0.0;
   uncertainty.noise.image_px = std::sqrt(uncertainty.scale);
   covarianceOfChain(problem, uncertainty.covariance);

@@ -39,12 +39,14 @@ struct Uncertainty {
 // Frees each capture's robot pose error under a prior of the robot's noise: the solution
 // then weighs the captures by what they really tell, and its covariance carries the robot's
 // share. The noise levels and the solution are estimated in turn from the start given.
+// The corners' squares and count are those the problem's loss keeps (keptSquaresOf).
 Uncertainty weighedByNoise(ChainProblem& problem, Parameters& parameters, const std::vector<Capture>& captures,
-                           const NoiseLevels& start, std::size_t global_parameters, int max_iterations);
+                           const CornerLoss& loss, const NoiseLevels& start, std::size_t global_parameters,
+                           int max_iterations);
 
 // The captures show no noise beyond the corners' (exact robot poses): sigma from the
 // Jacobian of the joint fit and its residual variance alone.
 Uncertainty imageNoiseOnly(ChainProblem& problem, const Parameters& parameters, const std::vector<Capture>& captures,
-                           std::size_t global_parameters);
+                           const CornerLoss& loss, std::size_t global_parameters);
 
 }  // namespace vemo::calibration::refinement

@@ -15,7 +15,7 @@ NoiseLevels startingNoise(const std::vector<Capture>& captures, const Parameters
     Parameters alone = solution;
     alone.deltas[i] = {};
     ChainProblem chain_problem(alone);
-    chain_problem.addCapture(captures[i], i, options.loss_scale_px, true);
+    chain_problem.addCapture(captures[i], i, CornerLoss{CornerLoss::Kind::huber, options.loss_scale_px}, true);
     ceres::Problem& problem = chain_problem.problem();
     for (double* block : {alone.tcp_T_camera.rotation.data(), alone.tcp_T_camera.translation.data(),
                           alone.base_T_target.rotation.data(), alone.base_T_target.translation.data()}) {
@@ -60,14 +60,14 @@ double robustCornerNoise(const std::vector<Capture>& captures, const Parameters&
 }
 
 NoiseLevels reestimatedNoise(const ComponentSums& sums, const NoiseLevels& used, std::size_t captures,
-                             std::size_t corner_residuals, std::size_t global_parameters) {
+                             std::size_t global_parameters) {
   const double count = 3.0 * static_cast<double>(captures);
   const double image_variance = used.image_px * used.image_px;
   const double rotation_redundancy =
       count - image_variance / (used.rotation_rad * used.rotation_rad) * sums.rotation_variance;
   const double translation_redundancy =
       count - image_variance / (used.translation_m * used.translation_m) * sums.translation_variance;
-  const double corner_redundancy = static_cast<double>(corner_residuals) - static_cast<double>(global_parameters) -
+  const double corner_redundancy = sums.corner_residuals - static_cast<double>(global_parameters) -
                                    rotation_redundancy - translation_redundancy;
   NoiseLevels noise;
   noise.image_px = std::sqrt(sums.corner_squares / corner_redundancy);

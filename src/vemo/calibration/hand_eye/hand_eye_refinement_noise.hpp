@@ -33,6 +33,7 @@ double robustCornerNoise(const std::vector<Capture>& captures, const Parameters&
 // Sums over the captures that one estimate of the noise levels needs.
 struct ComponentSums {
   double corner_squares = 0.0;
+  double corner_residuals = 0.0;  // their count, both as the loss keeps them (keptSquaresOf)
   double rotation_squares = 0.0, translation_squares = 0.0;    // of the pose errors
   double rotation_variance = 0.0, translation_variance = 0.0;  // traces of their covariance
 };
@@ -42,7 +43,7 @@ struct ComponentSums {
 // priors: count - weight^2 * trace of the errors' covariance). Redundancies add up to all
 // observations less all unknowns, which gives the corners' share.
 NoiseLevels reestimatedNoise(const ComponentSums& sums, const NoiseLevels& used, std::size_t captures,
-                             std::size_t corner_residuals, std::size_t global_parameters);
+                             std::size_t global_parameters);
 
 // Noise levels within 5 % of each other give sigmas within 5 %: close enough to stop.
 bool nearlyEqual(const NoiseLevels& a, const NoiseLevels& b);

@@ -20,14 +20,20 @@ std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const C
     return text.str();
   }
   text << std::fixed << std::setprecision(4);
-  text << "\nJoint reprojection fit of " << naming.transform << " and " << naming.target << " (Huber loss, scale "
-       << refinement.loss_scale_px << " px; intrinsics " << (refinement.refined_intrinsics ? "refined" : "held fixed")
-       << ")\n";
+  const bool redescending = std::isfinite(refinement.redescending_scale_px);
+  text << "\nJoint reprojection fit of " << naming.transform << " and " << naming.target << " (";
+  if (redescending) text << "Tukey's biweight, scale " << refinement.redescending_scale_px << " px, from a ";
+  text << "Huber " << (redescending ? "fit at" : "loss,") << " scale " << refinement.loss_scale_px
+       << " px; intrinsics " << (refinement.refined_intrinsics ? "refined" : "held fixed") << ")\n";
   if (std::isfinite(refinement.loss_scale_corner_noise_px)) {
     text << "  Loss scale chosen from the data: "
          << refinement.loss_scale_px / refinement.loss_scale_corner_noise_px
          << " x the corners' robust noise (1.4826 MAD per axis after a first fit) of "
          << refinement.loss_scale_corner_noise_px << " px\n";
+    if (redescending) {
+      text << "  Then Tukey's biweight at " << refinement.redescending_scale_px / refinement.loss_scale_corner_noise_px
+           << " x that noise: corners further off than its scale have no pull, nor any share in the noise\n";
+    }
   }
   text << "  Reprojection RMS: " << refinement.rms_before_px << " px before, " << refinement.rms_after_px
        << " px after (" << refinement.per_capture_rms_px.size() << " captures, " << refinement.corner_count
