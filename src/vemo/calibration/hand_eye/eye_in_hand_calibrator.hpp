@@ -168,7 +168,7 @@ class EyeInHandCalibrator {
   // formatRefinement(). Throws std::runtime_error before a successful run, or after one on
   // caller-given target poses (there are no corners to refine against).
   HandEyeRefinement refine(bool refine_intrinsics = false, double loss_scale_px = 1.0);
-  // The same with the Huber scale chosen from the data: kLossScaleNoiseMultiple times the
+  // The same with the Huber scale chosen from the data: refinement::kLossScaleNoiseMultiple times the
   // corners' robust noise after a first solve at 1 px, then Tukey's biweight at
   // kRedescendingNoiseMultiple times that noise (noiseScaledOptions in
   // hand_eye_refinement_input.hpp). The scales used are the result's loss_scale_px and

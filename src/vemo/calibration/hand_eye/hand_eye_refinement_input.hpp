@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "vemo/calibration/hand_eye/flange_holds.hpp"
+#include "vemo/calibration/intrinsic/robust_loss_scale.hpp"
 
 namespace vemo::calibration {
 
@@ -49,9 +50,6 @@ struct HandEyeRefinementOptions {
   int max_iterations = 100;
 };
 
-// The multiple of the corners' robust noise that a scale chosen from the data uses: Huber's
-// constant of 95 % efficiency under Gaussian noise.
-inline constexpr double kLossScaleNoiseMultiple = 1.345;
 // The multiple for the biweight that follows: Tukey's constant of 95 % efficiency. Of 3, 3.5,
 // 4, 4.685, 5 and 6 it gave the hand-eye errors closest to the floor on rendered scenes of 12
 // and 30 captures (bench/refinement_noise_floor_study.py), though within their seed-to-seed
@@ -63,7 +61,7 @@ inline constexpr double kRedescendingNoiseMultiple = 4.685;
 inline HandEyeRefinementOptions noiseScaledOptions(bool refine_intrinsics) {
   HandEyeRefinementOptions options;
   options.refine_intrinsics = refine_intrinsics;
-  options.loss_scale_noise_multiple = kLossScaleNoiseMultiple;
+  options.loss_scale_noise_multiple = refinement::kLossScaleNoiseMultiple;
   options.redescending_noise_multiple = kRedescendingNoiseMultiple;
   return options;
 }

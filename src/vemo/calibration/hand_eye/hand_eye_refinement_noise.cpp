@@ -4,6 +4,9 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <utility>
+
+#include "vemo/calibration/intrinsic/robust_loss_scale.hpp"
 
 namespace vemo::calibration::refinement {
 
@@ -53,10 +56,7 @@ double robustCornerNoise(const std::vector<Capture>& captures, const Parameters&
       deviations.push_back(std::abs(residual[1]));
     }
   }
-  if (deviations.empty()) return 0.0;
-  const auto middle = deviations.begin() + static_cast<std::ptrdiff_t>(deviations.size() / 2);
-  std::nth_element(deviations.begin(), middle, deviations.end());
-  return 1.4826 * *middle;
+  return robustNoiseOf(std::move(deviations));
 }
 
 NoiseLevels reestimatedNoise(const ComponentSums& sums, const NoiseLevels& used, std::size_t captures,
