@@ -31,25 +31,29 @@ int handEyeMethodValue(const std::string& method) {
 
 cv::Mat solveHandEyeEquation(const std::vector<cv::Mat>& robot_T_tcp_list,
                              const std::vector<cv::Mat>& camera_T_target_list, int method) {
-  if (std::optional<cv::Mat> corrected = solveHandEyeWithCorrection(robot_T_tcp_list, camera_T_target_list, method)) {
-    return *corrected;
-  }
   // Below 3 captures OpenCV refuses the input; its own message is the one to give.
-  if (camera_T_target_list.size() >= 3 && (method == cv::CALIB_HAND_EYE_PARK || method == cv::CALIB_HAND_EYE_ANDREFF)) {
-    const std::vector<HandEyeMotion> motions = handEyeMotionsOfAllPairs(robot_T_tcp_list, camera_T_target_list);
-    return method == cv::CALIB_HAND_EYE_PARK ? solveParkMartin(motions) : solveAndreff(motions);
+  if (camera_T_target_list.size() < 3) {
+    std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
+    for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
+      r_target2cam.push_back(tf::rotationOf(camera_T_target_list[i]).clone());
+      t_target2cam.push_back(tf::translationOf(camera_T_target_list[i]).clone());
+      r_gripper2base.push_back(tf::rotationOf(robot_T_tcp_list[i]).clone());
+      t_gripper2base.push_back(tf::translationOf(robot_T_tcp_list[i]).clone());
+    }
+    cv::Mat r_cam2gripper, t_cam2gripper;
+    cv::calibrateHandEye(r_gripper2base, t_gripper2base, r_target2cam, t_target2cam, r_cam2gripper, t_cam2gripper,
+                         static_cast<cv::HandEyeCalibrationMethod>(method));
+    return tf::composeTransformationMatrix(r_cam2gripper, t_cam2gripper);
   }
-  std::vector<cv::Mat> r_gripper2base, t_gripper2base, r_target2cam, t_target2cam;
-  for (std::size_t i = 0; i < camera_T_target_list.size(); ++i) {
-    r_target2cam.push_back(tf::rotationOf(camera_T_target_list[i]).clone());
-    t_target2cam.push_back(tf::translationOf(camera_T_target_list[i]).clone());
-    r_gripper2base.push_back(tf::rotationOf(robot_T_tcp_list[i]).clone());
-    t_gripper2base.push_back(tf::translationOf(robot_T_tcp_list[i]).clone());
+  const std::vector<HandEyeMotion> motions = handEyeMotionsOfAllPairs(robot_T_tcp_list, camera_T_target_list);
+  switch (method) {
+    case cv::CALIB_HAND_EYE_PARK:
+      return solveParkMartin(motions);
+    case cv::CALIB_HAND_EYE_ANDREFF:
+      return solveAndreff(motions);
+    default:
+      return solveCorrectedHandEye(motions, method);
   }
-  cv::Mat r_cam2gripper, t_cam2gripper;
-  cv::calibrateHandEye(r_gripper2base, t_gripper2base, r_target2cam, t_target2cam, r_cam2gripper, t_cam2gripper,
-                       static_cast<cv::HandEyeCalibrationMethod>(method));
-  return tf::composeTransformationMatrix(r_cam2gripper, t_cam2gripper);
 }
 
 }  // namespace vemo::calibration

@@ -17,13 +17,15 @@ const std::map<std::string, int>& handEyeMethodByNameMap();
 // a name not in the table.
 int handEyeMethodValue(const std::string& method);
 
-// tcp_T_camera (4x4 CV_64F) solving AX = XB by cv::calibrateHandEye with the method value,
-// from aligned 4x4 CV_64F robot_T_tcp and camera_T_target lists; by the corrected method
-// instead where this OpenCV's TSAI, HORAUD or DANIILIDIS would meet its known faults on
-// these poses (mended_hand_eye_solvers.hpp), so that every OpenCV gives the corrected result;
-// PARK and ANDREFF by their own computation of OpenCV's method (pairwise_hand_eye_solvers.hpp),
-// which equals OpenCV's to rounding at a fraction of its cost.
-// Empty when TSAI finds fewer than 2 informative motions between the captures.
+// tcp_T_camera (4x4 CV_64F) solving AX = XB by the method with this cv::HandEyeCalibrationMethod
+// value, from aligned 4x4 CV_64F robot_T_tcp and camera_T_target lists. Computed here, not by
+// cv::calibrateHandEye, which allocates matrices for every pair of captures and decomposes all
+// their rows at once (a second per method at 300 captures): PARK and ANDREFF as OpenCV
+// computes them (pairwise_hand_eye_solvers.hpp), TSAI, HORAUD and DANIILIDIS with the
+// corrections OpenCV 4.11 made (mended_hand_eye_solvers.hpp), each equal to OpenCV's result to
+// rounding where the corrections do not apply. Below 3 captures OpenCV's call gives its error.
+// Empty when TSAI finds fewer than 2 informative motions between the captures;
+// std::invalid_argument for a value that is no method.
 cv::Mat solveHandEyeEquation(const std::vector<cv::Mat>& robot_T_tcp_list,
                              const std::vector<cv::Mat>& camera_T_target_list, int method);
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "vemo/calibration/hand_eye/folded_least_squares.hpp"
@@ -18,9 +20,6 @@ namespace vemo::calibration {
 namespace {
 
 using tf::Quaternion;
-
-// OpenCV 4.11 corrected its own solvers; from there on its call is the corrected method.
-constexpr bool kOpenCvHasCorrections = CV_VERSION_MAJOR > 4 || (CV_VERSION_MAJOR == 4 && CV_VERSION_MINOR >= 11);
 
 // Bounds on |2 sin(angle / 2)| of the motions Tsai-Lenz keeps (see the header).
 constexpr double kTsaiLowestRodrigues = 0.3;
@@ -42,26 +41,6 @@ bool informativeForTsaiLenz(const HandEyeMotion& motion) {
     if (length < kTsaiLowestRodrigues || length > kTsaiHighestRodrigues) return false;
   }
   return true;
-}
-
-// Whether the rotation-to-quaternion conversion of OpenCV's calibrateHandEye before 4.11
-// gives this rotation a quaternion with a negative real part. It anchors the real part
-// positive only while the trace is positive (angles below 120 degrees); beyond, it anchors
-// the axis component of the largest diagonal entry and the real part takes whatever sign
-// follows, so that q and -q of equal motions may meet in one comparison.
-bool oldOpenCvQuaternionHasNegativeRealPart(const cv::Matx33d& r) {
-  if (r(0, 0) + r(1, 1) + r(2, 2) > 0.0) return false;
-  // 4 w x, 4 w y, 4 w z; the anchored axis component is positive, so w takes the sign of its product.
-  const cv::Vec3d four_w_axis(r(2, 1) - r(1, 2), r(0, 2) - r(2, 0), r(1, 0) - r(0, 1));
-  const int anchored = (r(0, 0) > r(1, 1) && r(0, 0) > r(2, 2)) ? 0 : (r(1, 1) > r(2, 2) ? 1 : 2);
-  return four_w_axis[anchored] < 0.0;
-}
-
-bool oldConversionFlipsSomeQuaternion(const std::vector<HandEyeMotion>& motions) {
-  return std::any_of(motions.begin(), motions.end(), [](const HandEyeMotion& motion) {
-    return oldOpenCvQuaternionHasNegativeRealPart(rotationBlock(motion.robot)) ||
-           oldOpenCvQuaternionHasNegativeRealPart(rotationBlock(motion.camera));
-  });
 }
 
 cv::Matx33d skew(const cv::Vec3d& v) { return {0, -v[2], v[1], v[2], 0, -v[0], -v[1], v[0], 0}; }
@@ -175,19 +154,18 @@ cv::Mat solveDaniilidis(const std::vector<HandEyeMotion>& motions) {
 
 }  // namespace
 
-std::optional<cv::Mat> solveHandEyeWithCorrection(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                                  const std::vector<cv::Mat>& camera_T_target_list, int method) {
-  const bool corrected_method = method == cv::CALIB_HAND_EYE_TSAI || method == cv::CALIB_HAND_EYE_HORAUD ||
-                                method == cv::CALIB_HAND_EYE_DANIILIDIS;
-  // Below 3 captures OpenCV refuses the input; its own message is the one to give.
-  if (kOpenCvHasCorrections || !corrected_method || camera_T_target_list.size() < 3) return std::nullopt;
-  const std::vector<HandEyeMotion> motions = handEyeMotionsOfAllPairs(robot_T_tcp_list, camera_T_target_list);
-  if (method == cv::CALIB_HAND_EYE_TSAI) {
-    if (std::all_of(motions.begin(), motions.end(), informativeForTsaiLenz)) return std::nullopt;
-    return solveTsaiLenz(motions);
+cv::Mat solveCorrectedHandEye(const std::vector<HandEyeMotion>& motions, int method) {
+  switch (method) {
+    case cv::CALIB_HAND_EYE_TSAI:
+      return solveTsaiLenz(motions);
+    case cv::CALIB_HAND_EYE_HORAUD:
+      return solveHoraudDornaika(motions);
+    case cv::CALIB_HAND_EYE_DANIILIDIS:
+      return solveDaniilidis(motions);
+    default:
+      throw std::invalid_argument("solveCorrectedHandEye: " + std::to_string(method) +
+                                  " is not TSAI, HORAUD or DANIILIDIS");
   }
-  if (!oldConversionFlipsSomeQuaternion(motions)) return std::nullopt;
-  return method == cv::CALIB_HAND_EYE_HORAUD ? solveHoraudDornaika(motions) : solveDaniilidis(motions);
 }
 
 }  // namespace vemo::calibration

@@ -2,8 +2,9 @@
 
 #include <opencv2/core.hpp>
 
-#include <optional>
 #include <vector>
+
+#include "vemo/calibration/hand_eye/hand_eye_motions.hpp"
 
 // Tsai-Lenz (1989), Horaud-Dornaika (1995) and Daniilidis (1999) as published, with the two
 // corrections OpenCV made in 4.11 (pull request 24897) and that 4.6 and 4.10 lack:
@@ -17,17 +18,12 @@
 //   not as q against -q.
 namespace vemo::calibration {
 
-// tcp_T_camera (4x4 CV_64F) by the corrected method when OpenCV's own calibrateHandEye has
-// the fault that the correction mends and these inputs would meet it: TSAI with a motion
-// between two captures that Tsai-Lenz leaves out, HORAUD or DANIILIDIS with a motion whose
-// quaternion the old conversion gives a negative real part. std::nullopt otherwise (another
-// method, fewer than 3 captures, no such motion, or an OpenCV that has the corrections):
-// then OpenCV's call computes exactly what the corrected method would.
-// Inputs: aligned 4x4 robot_T_tcp and camera_T_target lists (metres), method a
-// cv::HandEyeCalibrationMethod value. An empty matrix when TSAI keeps fewer than 2 motions:
-// too little rotation variety to fix the rotation (OpenCV 4.11 then returns the identity,
-// with only a log line).
-std::optional<cv::Mat> solveHandEyeWithCorrection(const std::vector<cv::Mat>& robot_T_tcp_list,
-                                                  const std::vector<cv::Mat>& camera_T_target_list, int method);
+// tcp_T_camera (4x4 CV_64F) by the corrected method, cv::HandEyeCalibrationMethod TSAI,
+// HORAUD or DANIILIDIS (std::invalid_argument for another), from the motions of every pair of
+// captures (at least 3 captures). Where no correction applies, this is the method as every
+// OpenCV computes it, to rounding. An empty matrix when TSAI keeps fewer than 2 motions: too
+// little rotation variety to fix the rotation (OpenCV 4.11 then returns the identity, with
+// only a log line).
+cv::Mat solveCorrectedHandEye(const std::vector<HandEyeMotion>& motions, int method);
 
 }  // namespace vemo::calibration
