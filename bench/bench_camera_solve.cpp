@@ -1,12 +1,12 @@
 // The camera solve alone, OpenCV's dense cv::calibrateCamera against the library's sparse
-// solve, on the same detections: 30, 100 and 300 views of a 28x17-corner board (476 corners,
+// solve, on the same detections: 10, 20, 30, 100 and 300 views of a 28x17-corner board (476 corners,
 // the size of the real photographs the benchmarks use) at 1928x1208, 0.3 px of detection
 // noise, the options' default criteria (30 steps, epsilon 0.001). Runs alternate between the
 // two solves; each figure is the median of the repetitions. Prints wall and process CPU time,
 // their ratio, the largest difference of the camera matrices and of the coefficients, and the
 // load average.
 //
-//   bench_camera_solve [--quick]   (--quick: 30 and 100 views, one repetition)
+//   bench_camera_solve [--quick]   (--quick: 10, 30 and 100 views, one repetition)
 
 #include <opencv2/calib3d.hpp>
 
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   double load[3] = {0, 0, 0};
   std::printf("%6s %14s %14s %14s %14s %8s %12s %12s\n", "views", "opencv wall s", "sparse wall s", "opencv cpu s",
               "sparse cpu s", "ratio", "camera diff", "coeff diff");
-  for (int count : quick ? std::vector<int>{30, 100} : std::vector<int>{30, 100, 300}) {
+  for (int count : quick ? std::vector<int>{10, 30, 100} : std::vector<int>{10, 20, 30, 100, 300}) {
     const Views data = views(count);
     const int repetitions = quick ? 1 : (count >= 300 ? 2 : 3);
     std::vector<double> dense_wall, sparse_wall, dense_cpu, sparse_cpu;
