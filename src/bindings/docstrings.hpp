@@ -68,6 +68,19 @@ inline std::string handEyePoseSourceArguments() {
               "- distortion_coefficients: OpenCV distortion coefficients of intrinsic_matrix; may be\n"
               "  empty\n");
 }
+// refine_at_noise_scale() of either hand-eye calibrator; result_type names its refinement.
+inline std::string noiseScaledRefinementDoc(const char* result_type) {
+  return join("The same refinement with the Huber scale chosen from the data: 1.345 times the\n"
+              "corners' robust noise per axis (1.4826 times their median absolute residual after a\n"
+              "first fit at 1 px). Detected corners have heavy tails, a few pixels off among many a\n"
+              "fifth of a pixel off; a scale near the core's noise keeps the tails from bending the\n"
+              "fit. From the Huber solution the fit goes on under Tukey's biweight at 4.685 times\n"
+              "the same noise, which gives the tails no pull at all. The scales used are the\n"
+              "result's loss_scale_px and redescending_scale_px.",
+              kArguments, "- refine_intrinsics: also move fx, fy, cx, cy and the distortion coefficients", kReturns,
+              result_type, ", as refine() gives it.", kRaises,
+              "RuntimeError before a successful run, or after one given its target poses.");
+}
 inline constexpr char kHandEyeRunFailures[] =
     "Fewer than 4 usable captures, or robot poses that do not rotate about two different\n"
     "axes, are not exceptions: an error line is logged and the result's ok is False. The\n"

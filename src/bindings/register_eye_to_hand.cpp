@@ -171,18 +171,7 @@ void registerEyeToHand(py::module_& module) {
                 "or a distortion model the refinement does not support.")
                .c_str())
       .def("refine_at_noise_scale", lockedWithoutGil(&EyeToHandCalibrator::refineAtNoiseScale),
-           py::arg("refine_intrinsics") = false,
-           join("The same refinement with the Huber scale chosen from the data: 1.345 times the\n"
-                "corners' robust noise per axis (1.4826 times their median absolute residual after a\n"
-                "first fit at 1 px). Detected corners have heavy tails, a few pixels off among many a\n"
-                "fifth of a pixel off; a scale near the core's noise keeps the tails from bending the\n"
-                "fit. From the Huber solution the fit goes on under Tukey's biweight at 4.685 times\n"
-                "the same noise, which gives the tails no pull at all. The scales used are the\n"
-                "result's loss_scale_px and redescending_scale_px.",
-                docs::kArguments, "- refine_intrinsics: also move fx, fy, cx, cy and the distortion coefficients",
-                docs::kReturns, "EyeToHandRefinement, as refine() gives it.", docs::kRaises,
-                "RuntimeError before a successful run, or after one given its target poses.")
-               .c_str())
+           py::arg("refine_intrinsics") = false, docs::noiseScaledRefinementDoc("EyeToHandRefinement").c_str())
       .def("format_refinement", lockedWithoutGil(&EyeToHandCalibrator::formatRefinement),
            "The last refine() as text: RMS before and after, the refined base_T_camera and its\n"
            "change from the start, the sigmas of both transforms with their units, and the\n"

@@ -8,10 +8,7 @@
 namespace vemo::calibration {
 
 HandEyeRefinement EyeInHandCalibrator::refine(bool refine_intrinsics, double loss_scale_px) {
-  HandEyeRefinementOptions options;
-  options.refine_intrinsics = refine_intrinsics;
-  options.loss_scale_px = loss_scale_px;
-  return refineWith(options);
+  return refineWith(givenScaleOptions(refine_intrinsics, loss_scale_px));
 }
 
 HandEyeRefinement EyeInHandCalibrator::refineAtNoiseScale(bool refine_intrinsics) {

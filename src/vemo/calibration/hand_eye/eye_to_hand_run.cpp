@@ -108,10 +108,7 @@ EyeToHandCalibrator::Solved EyeToHandCalibrator::solve(const std::vector<cv::Mat
 }
 
 EyeToHandRefinement EyeToHandCalibrator::refine(bool refine_intrinsics, double loss_scale_px) {
-  HandEyeRefinementOptions options;
-  options.refine_intrinsics = refine_intrinsics;
-  options.loss_scale_px = loss_scale_px;
-  return refineWith(options);
+  return refineWith(givenScaleOptions(refine_intrinsics, loss_scale_px));
 }
 
 EyeToHandRefinement EyeToHandCalibrator::refineAtNoiseScale(bool refine_intrinsics) {

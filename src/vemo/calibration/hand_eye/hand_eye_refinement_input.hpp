@@ -56,6 +56,14 @@ struct HandEyeRefinementOptions {
 // spread of one another.
 inline constexpr double kRedescendingNoiseMultiple = 4.685;
 
+// What the calibrators' refine runs: Huber at the given scale.
+inline HandEyeRefinementOptions givenScaleOptions(bool refine_intrinsics, double loss_scale_px) {
+  HandEyeRefinementOptions options;
+  options.refine_intrinsics = refine_intrinsics;
+  options.loss_scale_px = loss_scale_px;
+  return options;
+}
+
 // What the calibrators' refineAtNoiseScale runs: the Huber scale from the corners' robust
 // noise, then the biweight from the same noise.
 inline HandEyeRefinementOptions noiseScaledOptions(bool refine_intrinsics) {
