@@ -194,21 +194,6 @@ ceres::CostFunction* captureCornersCost(const Capture& capture, const CornerLoss
   }
 }
 
-// Each corner's squared reprojection distance with a capture's pose error, in order.
-template <typename Visit>
-void forEachSquaredError(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta,
-                         Visit&& visit) {
-  const double* blocks[] = {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
-                            parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
-                            delta.data()};
-  for (const CornerResidual& corner : capture.corners) {
-    double in_camera[3], residual[2];
-    corner(blocks, in_camera);
-    reprojectionResidual(parameters.intrinsics.data(), corner.skew, in_camera, corner.observed, residual);
-    visit(residual[0] * residual[0] + residual[1] * residual[1]);
-  }
-}
-
 }  // namespace
 
 std::unique_ptr<ceres::LossFunction> CornerLoss::function() const {
@@ -314,7 +299,7 @@ NormalBlocks ChainProblem::normalBlocks() {
 
 double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta) {
   double sum = 0.0;
-  forEachSquaredError(capture, parameters, delta, [&sum](double squared) { sum += squared; });
+  forEachResidual(capture, parameters, delta, [&sum](const double* r) { sum += r[0] * r[0] + r[1] * r[1]; });
   return sum;
 }
 
@@ -325,7 +310,8 @@ KeptSquares keptSquaresOf(const Capture& capture, const Parameters& parameters, 
   }
   const std::unique_ptr<ceres::LossFunction> function = loss.function();
   KeptSquares kept;
-  forEachSquaredError(capture, parameters, delta, [&](double squared) {
+  forEachResidual(capture, parameters, delta, [&](const double* r) {
+    const double squared = r[0] * r[0] + r[1] * r[1];
     double rho[3];
     function->Evaluate(squared, rho);
     kept.squares += rho[1] * squared;

@@ -171,6 +171,22 @@ class ChainProblem {
 // std::invalid_argument for malformed point lists.
 std::vector<Capture> capturesOf(const HandEyeRefinementInput& input, double skew);
 
+// visit(residual) with each corner's reprojection residual (x, y, pixels) at the parameters
+// and the capture's robot pose error delta, in corner order.
+template <typename Visit>
+void forEachResidual(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta,
+                     Visit&& visit) {
+  const double* blocks[] = {parameters.tcp_T_camera.rotation.data(), parameters.tcp_T_camera.translation.data(),
+                            parameters.base_T_target.rotation.data(), parameters.base_T_target.translation.data(),
+                            delta.data()};
+  for (const CornerResidual& corner : capture.corners) {
+    double in_camera[3], residual[2];
+    corner(blocks, in_camera);
+    reprojectionResidual(parameters.intrinsics.data(), corner.skew, in_camera, corner.observed, residual);
+    visit(residual);
+  }
+}
+
 // Squared reprojection distances of a capture's corners, summed, with its robot pose error.
 double squaredErrorOf(const Capture& capture, const Parameters& parameters, const std::array<double, 6>& delta);
 // The same per capture with the robot poses as reported (no pose error).

@@ -1,7 +1,6 @@
 #include "vemo/calibration/hand_eye/hand_eye_refinement_noise.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstddef>
 #include <utility>
@@ -42,19 +41,12 @@ NoiseLevels startingNoise(const std::vector<Capture>& captures, const Parameters
 }
 
 double robustCornerNoise(const std::vector<Capture>& captures, const Parameters& solution) {
-  const std::array<double, 6> as_given{};
-  const double* blocks[] = {solution.tcp_T_camera.rotation.data(), solution.tcp_T_camera.translation.data(),
-                            solution.base_T_target.rotation.data(), solution.base_T_target.translation.data(),
-                            as_given.data()};
   std::vector<double> deviations;
   for (const Capture& capture : captures) {
-    for (const CornerResidual& corner : capture.corners) {
-      double in_camera[3], residual[2];
-      corner(blocks, in_camera);
-      reprojectionResidual(solution.intrinsics.data(), corner.skew, in_camera, corner.observed, residual);
+    forEachResidual(capture, solution, {}, [&deviations](const double* residual) {
       deviations.push_back(std::abs(residual[0]));
       deviations.push_back(std::abs(residual[1]));
-    }
+    });
   }
   return robustNoiseOf(std::move(deviations));
 }
